@@ -1,0 +1,23 @@
+// The driver: start-up banner, sequence input, null encoding of a pair and the
+// two modes of the program.
+#pragma once
+
+#include <string>
+#include <vector>
+
+#include "nullModelClass.h"
+
+// ---- FASTA input and residue filtering ----
+std::vector<std::string> readFastaFile(const char* fileName);
+std::vector<std::string> getAASeqs(std::vector<std::string> fileNames);
+std::string removeNonStandardAA(std::string seq);
+std::vector<std::string> removeNonStandardAAColumnsInAlgn(std::vector<std::string> algn);
+
+// ---- null encoding ----
+double getNullEncodingLength(std::string seq, nullModelClass_t& nullMdl);
+double computeINullST(std::string& S, std::string& T, nullModelClass_t& nullMdl);
+
+// ---- driver ----
+void coutHeader();
+// The whole program; returns the exit status.
+int seqcorvaneMain(int argc, char* argv[]);

@@ -1,0 +1,45 @@
+// Alignment state strings, terminal presentation, code lengths and dense
+// matrix operations.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+// A dense matrix: a vector of rows, row-major.
+using Matrix = std::vector<std::vector<double>>;
+
+// ln 2, the nit/bit conversion constant.
+constexpr double LN2 = 0.6931471805599453;
+
+// ---- code lengths ----
+int catalan_C(int k);
+double wtCodeLen_bits(int n);
+double wtCodeLen_nits(int n);
+double logStar_bits(uint64_t n);
+double logStar_nits(uint64_t n);
+double nits2bits(double x);
+double bits2nits(double x);
+
+// ---- alignment state strings ('m', 'd', 'i' per column) ----
+std::string algn2Fsastr(const std::vector<std::string>& algn);
+std::vector<std::string> fsastr2Algn(const std::string& fsastr, const std::string& S, const std::string& T);
+void printFSAstr2Algn(const std::string& fsastr, const std::string& S, const std::string& T);
+
+// Writes the two rows of an alignment as an afasta file (">aligned seq 1",
+// row 0 in lines of 60, an empty line, ">aligned seq 2", row 1 in lines of 60).
+// A file that cannot be created or written ends the run with one line naming it.
+void writeAfastaFile(const std::string& fileName, const std::vector<std::string>& rows);
+
+// ---- terminal presentation ----
+std::string getTerminalColorString(std::string text, uint64_t code);
+void printSeq2Term(std::string seq, std::string title);
+void printToTerminalMsgStatus(std::string message);
+void printToTerminalMsgStatus_wo_newline(std::string message);
+void printMatrixToTerm(Matrix matrix, int precision, int width, std::string title, int nRows, int nCols);
+std::string reverse(std::string text);
+
+// ---- dense matrices ----
+Matrix matrixAdd(Matrix A, Matrix B);
+Matrix matrixMultiply(Matrix A, int s);
+Matrix matrixMultiply(Matrix A, Matrix B);

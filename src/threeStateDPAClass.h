@@ -130,6 +130,9 @@ class threeStateDPAClass_t {
   void prepareCosts();
   void interactiveMode();
   void saveAlignment(const std::vector<std::string>& rows);
+  // Pnull of a residue letter (order-0 null model), cached at construction.
+  double pnull(char c) const { return pnullOfChar[static_cast<unsigned char>(c)]; }
+  void cacheNullProbs();
 
   std::string S;
   std::string T;
@@ -157,4 +160,5 @@ class threeStateDPAClass_t {
   std::array<std::array<double, 20>, 20> matchCost{};  // [a][b]: -ln matchPr(a of S, b of T)
   std::array<std::array<double, 3>, 3> transCost{};    // [X][Y]: -ln fsaPr[XY]
   std::vector<std::string> savedFiles;  // alignments saved in the interactive mode
+  std::array<double, 256> pnullOfChar{};
 };

@@ -1,1 +1,290 @@
+// The driver: start-up banner, sequence input, null encoding of a pair, and
+// the two modes of the program (aligning two FASTA files, scoring one given
+// alignment).
+//
+// Standard output's formatting state is shared by the whole run and never
+// restored. The banner leaves it left-adjusted with a minimum width of 82
+// pending for the next formatted item; the null-model block switches it to
+// fixed notation with 3 decimals, which later numbers keep.
 #include "main.h"
+
+#include <cerrno>
+#include <cmath>
+#include <cstring>
+#include <fstream>
+#include <iomanip>
+#include <iostream>
+#include <sstream>
+
+#include "SubmatClass.h"
+#include "check.h"
+#include "cmdLineParser.h"
+#include "misc.h"
+#include "threeStateDPAClass.h"
+
+namespace {
+
+const std::string RESIDUES = "ACDEFGHIKLMNPQRSTVWY";
+const std::string RULE = "----------------------------+=o0o=+-------------------------------\n";
+
+bool isResidue(char c) { return RESIDUES.find(c) != std::string::npos; }
+
+// Bits per residue; an empty sequence has no residues to share the cost and
+// shows 0.
+double perResidue(double bits, size_t n) { return n == 0 ? 0.0 : bits / static_cast<double>(n); }
+
+void printCompressionLine(double compression) {
+  std::ostringstream value;  // default format: 6 significant digits
+  value << nits2bits(compression);
+  std::cout << getTerminalColorString("COMPRESSION", 46) << "wrt null =   "
+            << getTerminalColorString(value.str(), compression > 0 ? 42 : 41) << " bits\n";
+}
+
+// Part of the report after the alignment machine has run in alignment mode:
+// the afasta file (criterion "optimal") and the verdict.
+void reportAlignment(threeStateDPAClass_t& dpa, const std::string& S, const std::string& T, double INull,
+                     const std::string& criterion, const std::string& outPrefix) {
+  const bool optimal = criterion == "optimal";
+  const double IAlgn = optimal ? dpa.getOptAlignMsgLen() : dpa.getMarginalProbMsgLen();
+  const double compression = INull - IAlgn;
+  const double bits = nits2bits(compression);
+
+  if (optimal) {
+    const std::string fsastr = dpa.getOptAlignFSAstr();
+    const std::vector<std::string> algn = fsastr2Algn(fsastr, S, T);
+    SC_CHECK(algn.size() == 2);
+    SC_CHECK(algn[0].length() == fsastr.length());
+    SC_CHECK(algn[1].length() == fsastr.length());
+    const std::string afastaName = outPrefix + ".afasta";
+    writeAfastaFile(afastaName, algn);
+    std::cout << "Alignment fasta (afasta) file written to:  " << getTerminalColorString(afastaName, 43) << "\n";
+
+    std::cout << "\n" << RULE;
+    printCompressionLine(compression);
+    if (compression > 0) {
+      std::cout << " According to MML, this alignment hypothesis is 2^{" << bits << "} times"
+                << getTerminalColorString("MORE LIKELY", 42) << " than null.\n";
+    } else {
+      std::cout << "According to MML, this alignment hypothesis is worse than null, so should be"
+                << getTerminalColorString("REJECTED", 41) << "\n";
+      std::cout << "Suggestion: check the marginal probability of <S,T> by running in '"
+                << getTerminalColorString("--criterion marginal", 45) << "' mode.\n";
+    }
+    std::cout << RULE;
+  } else if (criterion == "marginal") {
+    std::cout << "\n" << RULE;
+    printCompressionLine(compression);
+    if (compression > 0 && bits > 6.0)
+      std::cout << "According to MML, the hypothesis that <S,T> are related is 2^{" << bits
+                << "} times MORE LIKELY than null.\n";
+    else if (compression > 0)
+      std::cout << "According to MML, the hypothesis that <S,T> are related is very weak but positive.\n";
+    else
+      std::cout << "According to MML, the hypothesis that <S,T> are related is worse than null, so NOT related.\n";
+    std::cout << RULE;
+  } else {
+    // marginal-interactive: the dialogue was the report; no verdict
+    std::cout << RULE;
+  }
+  std::cout.flush();
+}
+
+// Scoring mode: the message length of the alignment held in algnfn.
+void scoreAlignment(const std::string& algnfn, nullModelClass_t& nullMdl, SubmatClass_t& pam) {
+  // The first formatted item after the banner: it takes the pending width 82.
+  std::cout << "\n-------------IVALUE STATISTICS OF A GIVEN ALIGNMENT---------------\n";
+
+  const std::vector<std::string> records = readFastaFile(algnfn.c_str());
+  if (records.size() != 2)
+    fatalError("alignment file '" + algnfn + "' holds " + std::to_string(records.size()) +
+               (records.size() == 1 ? " record" : " records") + "; expected two");
+  if (records[0].size() != records[1].size())
+    fatalError("alignment file '" + algnfn + "': its two records differ in length (" +
+               std::to_string(records[0].size()) + " and " + std::to_string(records[1].size()) +
+               " characters)");
+
+  const std::vector<std::string> algn = removeNonStandardAAColumnsInAlgn(records);
+  std::string fsastr = algn2Fsastr(algn);
+  std::string S = removeNonStandardAA(algn[0]);
+  std::string T = removeNonStandardAA(algn[1]);
+  if (S.empty() || T.empty())
+    fatalError("alignment file '" + algnfn + "': no standard residues left in its " +
+               (S.empty() ? "first" : "second") + " row");
+
+  printSeq2Term(algn[0], "Alignment String of S");
+  printSeq2Term(algn[1], "Alignment String of T");
+
+  const double INull = computeINullST(S, T, nullMdl);
+  threeStateDPAClass_t dpa(S, T, fsastr, nullMdl, pam);
+  const double compression = INull - dpa.getOptAlignMsgLen();
+
+  std::cout << "\n" << RULE;
+  std::cout << "COMPRESSION wrt null =   " << nits2bits(compression) << " bits" << std::endl;
+  std::cout << RULE;
+  std::cout.flush();
+}
+
+}  // namespace
+
+// ---- FASTA input and residue filtering ----
+
+std::vector<std::string> readFastaFile(const char* fileName) {
+  std::ifstream in(fileName);
+  if (!in.is_open()) fatalError(std::string("cannot open file '") + fileName + "' for reading: " + std::strerror(errno));
+
+  std::vector<std::string> records;
+  std::string current;
+  int nHeaders = 0;
+  std::string line;
+  // getline takes lines of any length, and the last line whether or not a
+  // newline ends it.
+  while (std::getline(in, line)) {
+    if (!line.empty() && line[0] == '>') {
+      if (nHeaders > 0) records.push_back(current);
+      ++nHeaders;
+      current.clear();
+    } else {
+      current += line;
+    }
+  }
+  if (in.bad()) fatalError(std::string("cannot read file '") + fileName + "': " + std::strerror(errno));
+  records.push_back(current);
+  return records;
+}
+
+std::vector<std::string> getAASeqs(std::vector<std::string> fileNames) {
+  SC_CHECK(fileNames.size() == 2);
+  std::vector<std::string> seqs;
+  for (const std::string& name : fileNames) {
+    std::vector<std::string> records = readFastaFile(name.c_str());
+    if (records.size() != 1)
+      fatalError("sequence file '" + name + "' holds " + std::to_string(records.size()) +
+                 " records; expected exactly one");
+    seqs.push_back(records[0]);
+  }
+  return seqs;
+}
+
+std::string removeNonStandardAA(std::string seq) {
+  std::string kept;
+  kept.reserve(seq.size());
+  for (char c : seq)
+    if (isResidue(c)) kept.push_back(c);
+  return kept;
+}
+
+std::vector<std::string> removeNonStandardAAColumnsInAlgn(std::vector<std::string> algn) {
+  SC_CHECK(algn.size() >= 2);
+  SC_CHECK(algn[1].size() >= algn[0].size());
+  std::vector<std::string> rows(2);
+  for (size_t i = 0; i < algn[0].size(); ++i) {
+    const char c0 = algn[0][i], c1 = algn[1][i];
+    bool usable = true;
+    for (char c : {c0, c1}) {
+      if (c != '-' && !isResidue(c)) {
+        std::cout << c0 << c1 << std::endl;
+        usable = false;
+      }
+    }
+    if (!usable || (c0 == '-' && c1 == '-')) continue;
+    rows[0].push_back(c0);
+    rows[1].push_back(c1);
+  }
+  return rows;
+}
+
+// ---- null encoding ----
+
+double getNullEncodingLength(std::string seq, nullModelClass_t& nullMdl) {
+  const uint64_t k = nullMdl.getOrder();
+  const double A = static_cast<double>(nullMdl.getAlphabetSize());
+  const size_t n = seq.size();
+  double len = 0;
+  // The first k residues have no full context: 1/A each, whatever n is.
+  for (uint64_t p = 0; p < k; ++p) len += -std::log(1.0 / A);
+  for (size_t p = k; p < n; ++p) len += -std::log(nullMdl.pr(seq.substr(p - k, k + 1)));
+  return len;
+}
+
+double computeINullST(std::string& S, std::string& T, nullModelClass_t& nullMdl) {
+  const double IS = wtCodeLen_nits(static_cast<int>(S.size())) + getNullEncodingLength(S, nullMdl);
+  const double IT = wtCodeLen_nits(static_cast<int>(T.size())) + getNullEncodingLength(T, nullMdl);
+  const double bitsS = nits2bits(IS), bitsT = nits2bits(IT);
+  const size_t nS = S.size(), nT = T.size();
+
+  std::cout << "-------------------" << getTerminalColorString("NULL MODEL STATS (SEQUENCE)", 45)
+            << "--------------------\n";
+  std::cout << std::fixed << std::setprecision(3);
+  std::cout << "NULL(S)          = " << std::setw(10) << bitsS << " bits " << "(" << std::setw(5)
+            << perResidue(bitsS, nS) << " bits-per-aa " << "over " << nS << " a.a.)" << std::endl;
+  std::cout << "NULL(T)          = " << std::setw(10) << bitsT << " bits " << "(" << std::setw(5)
+            << perResidue(bitsT, nT) << " bits-per-aa " << "over " << nT << " a.a.)" << std::endl;
+
+  std::ostringstream pair;
+  pair << std::fixed << std::setprecision(3) << bitsS + bitsT;
+  std::cout << "NULL(<S,T>)      =" << getTerminalColorString(pair.str(), 43) << "bits " << "(" << std::setw(5)
+            << perResidue(bitsS + bitsT, nS + nT) << " bits-per-aa " << "over " << nS + nT << " a.a.)" << std::endl
+            << std::endl;
+  std::cout << std::string(68, '-') << "\n" << std::endl;
+  return IS + IT;
+}
+
+// ---- driver ----
+
+void coutHeader() {
+  std::cout << "\033[0;33;1;44m" << "   Seq" << "\033[0;0m" << "\033[0;37;1;44m" << "Corvane (v" << "\033[0;31;1;40m"
+            << "1.1" << "\033[0;37;1;44m" << ") " << "\033[0;0m" << "\033[0;37;1;44m"
+            << "Minimum Message Length (MML) based aligner of protein " << "\033[0;0m" << "\033[0;33;1;44m"
+            << "SEQUENCES   " << "\033[0;0m\n";
+  std::cout << "\033[0;1;37;1;45m" << "    Authors:" << "\033[0;1;37;1;45m" << " the SeqCorvane developers\033[0m\n";
+  std::cout << "\033[1;37;1;45m" << "    Reference:" << "\033[0;1;37;1;45m"
+            << " see README.md of the SeqCorvane distribution\033[0m\n";
+  // Left adjustment for the rest of the run; the width of 82 stays pending
+  // for the next formatted item (a newline written by endl does not use it).
+  std::cout << std::left << std::setw(82) << std::endl;
+}
+
+int seqcorvaneMain(int argc, char* argv[]) {
+  coutHeader();
+
+  std::vector<std::string> seqfn;
+  bool ivalueFlag = false;
+  std::string algnfn;
+  std::string outPrefix;
+  const std::string nullMdlOrder = "0";
+  std::string criterion = "optimal";
+
+  parseCmdLine(argc, argv, seqfn, ivalueFlag, algnfn, outPrefix, criterion);
+
+  SubmatClass_t pam(250);
+  nullModelClass_t nullMdl(nullMdlOrder);
+  if (!nullMdl.isCompatible(pam.getAlphabet()))
+    fatalError("the null model's alphabet '" + nullMdl.getAlphabet() +
+               "' does not hold every letter of the substitution model's alphabet '" + pam.getAlphabet() + "'");
+
+  if (ivalueFlag) {
+    scoreAlignment(algnfn, nullMdl, pam);
+    return 0;
+  }
+
+  const std::vector<std::string> seqs = getAASeqs(seqfn);
+  std::string S = removeNonStandardAA(seqs[0]);
+  std::string T = removeNonStandardAA(seqs[1]);
+  for (size_t k = 0; k < 2; ++k)
+    if ((k == 0 ? S : T).empty())
+      fatalError("sequence file '" + seqfn[k] +
+                 "' holds no standard residues (upper-case ACDEFGHIKLMNPQRSTVWY) to align");
+
+  // Width 1 uses up the width left pending by the banner without padding.
+  std::cout << std::setw(1) << ".................................................Running in"
+            << getTerminalColorString(criterion, 42) << "mode" << std::endl;
+  printSeq2Term(S, "Seq S");
+  printSeq2Term(T, "Seq T");
+
+  const double INull = computeINullST(S, T, nullMdl);
+  {
+    threeStateDPAClass_t dpa(S, T, nullMdl, pam, criterion, outPrefix);
+    reportAlignment(dpa, S, T, INull, criterion, outPrefix);
+  }
+  return 0;
+}

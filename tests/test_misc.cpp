@@ -1,0 +1,202 @@
+// Code lengths, state strings, terminal blocks, dense matrices and afasta files.
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <iomanip>
+
+#include "misc.h"
+#include "testUtil.h"
+
+namespace {
+
+const std::string TEN = "ACDEFGHIKL";
+std::string repeat(const std::string& s, int n) { std::string r; while (n-- > 0) r += s; return r; }
+const std::string RULER60 = repeat("         .", 6);
+const std::string IDENT = "%-Identity (as a function of |";
+
+std::string printed(const std::string& fsastr, const std::string& S, const std::string& T) {
+  return testutil::captureStdout([&] {
+    std::cout << std::fixed << std::setprecision(3);
+    printFSAstr2Algn(fsastr, S, T);
+  });
+}
+
+TEST(CodeLengths, TreeCodeAtEveryRangeBoundary) {
+  const std::vector<std::pair<int, double>> table = {{0, 1},   {1, 3},    {3, 5},    {4, 7},    {8, 7},
+                                                     {9, 9},   {22, 9},   {23, 11},  {64, 11},  {65, 13},
+                                                     {196, 13}, {197, 15}, {625, 15}, {626, 17}, {656043856, 37}};
+  for (auto [n, bits] : table) EXPECT_EQ(wtCodeLen_bits(n), bits) << n;
+  // Every later range ends at a cumulative Catalan sum minus 1.
+  int64_t c = 1, cumulative = 1;
+  for (int j = 1; j <= 18; ++j) {
+    c = c * 2 * (2 * j - 1) / (j + 1);
+    cumulative += c;
+    EXPECT_EQ(catalan_C(j), c);
+    EXPECT_EQ(wtCodeLen_bits(static_cast<int>(cumulative - 1)), 2 * j + 1) << j;
+    if (j < 18) {
+      EXPECT_EQ(wtCodeLen_bits(static_cast<int>(cumulative)), 2 * j + 3) << j;
+    }
+  }
+  EXPECT_EQ(wtCodeLen_nits(0), LN2);
+  for (int n : {1, 7, 100, 5000, 1000000}) EXPECT_EQ(wtCodeLen_nits(n), bits2nits(wtCodeLen_bits(n)));
+}
+
+TEST(CodeLengths, CatalanLogStarAndUnits) {
+  EXPECT_EQ(catalan_C(0), 1);
+  EXPECT_EQ(catalan_C(5), 42);
+  EXPECT_EQ(catalan_C(7), 429);
+  EXPECT_EQ(catalan_C(18), 477638700);
+  EXPECT_EQ(catalan_C(19), 1767263190);
+  EXPECT_EQ(logStar_bits(0), 0.0);
+  EXPECT_EQ(logStar_bits(1), 1.5185351389821802);
+  EXPECT_DOUBLE_EQ(logStar_bits(2), 2.5185351389821804);
+  EXPECT_DOUBLE_EQ(logStar_bits(4), 4.51853513898218);
+  EXPECT_DOUBLE_EQ(logStar_bits(16), 8.51853513898218);
+  EXPECT_DOUBLE_EQ(logStar_nits(1), 1.052568350166703);
+  EXPECT_EQ(nits2bits(LN2), 1.0);
+  EXPECT_DOUBLE_EQ(nits2bits(bits2nits(123.456)), 123.456);
+}
+
+TEST(CodeLengthsDeathTest, NegativeArgumentsStop) {
+  EXPECT_EXIT(catalan_C(-1), ::testing::ExitedWithCode(2), "K >= 0");
+  EXPECT_EXIT(wtCodeLen_bits(-1), ::testing::ExitedWithCode(2), "n>0");
+  EXPECT_EXIT(wtCodeLen_nits(-5), ::testing::ExitedWithCode(2), "n>0");
+}
+
+TEST(StateStrings, RowsAndStatesConvertBothWays) {
+  EXPECT_EQ(algn2Fsastr({"A-C", "AG-"}), "mid");
+  EXPECT_EQ(fsastr2Algn("mid", "AC", "AG"), (std::vector<std::string>{"A-C", "AG-"}));
+  EXPECT_EQ(fsastr2Algn("", "", ""), (std::vector<std::string>{"", ""}));
+  const auto rows = fsastr2Algn("dmmiimd", "KLMNP", "QLMRS");
+  EXPECT_EQ(rows, (std::vector<std::string>{"KLM--NP", "-QLMRS-"}));
+  EXPECT_EQ(algn2Fsastr(rows), "dmmiimd");
+}
+
+TEST(StateStringsDeathTest, InvalidStringsStopBeforeReadingPastTheEnd) {
+  const auto internal = ::testing::ExitedWithCode(2);
+  EXPECT_EXIT(fsastr2Algn("mm", "A", "AG"), internal, "internal check failed: i < S.length");
+  EXPECT_EXIT(fsastr2Algn("md", "A", "A"), internal, "internal check failed: i < S.length");
+  EXPECT_EXIT(fsastr2Algn("mi", "AC", "A"), internal, "internal check failed: j < T.length");
+  EXPECT_EXIT(fsastr2Algn("mx", "AC", "AC"), internal, "internal check failed: state == 'm'");
+  EXPECT_EXIT(fsastr2Algn("m", "AC", "A"), internal, "internal check failed: S.length\\(\\)==i");
+  EXPECT_EXIT(fsastr2Algn("d", "A", "A"), internal, "internal check failed: T.length\\(\\)==j");
+  EXPECT_EXIT(printFSAstr2Algn("mmm", "AC", "ACD"), internal, "internal check failed");
+  EXPECT_EXIT(algn2Fsastr({"AC", "A"}), internal, "internal check failed: algn\\[0\\].length\\(\\) == algn\\[1\\]");
+}
+
+TEST(PrintedAlignment, TwelveColumnExample) {
+  EXPECT_EQ(printed("mmimdmmmmmmm", "ACDEFGHIKLM", "ACWDFGHIKLL"),
+            "\n         .  \nAC-DEFGHIKLM\nACWD-FGHIKLL\n** * ****** \n"
+            "nEquivalences = 9\n" + IDENT + "A|)  = 75.000\n" + IDENT + "S|)  = 81.818\n" +
+                IDENT + "T|)  = 81.818\n\n");
+}
+
+TEST(PrintedAlignment, BlocksOfSixtyColumns) {
+  const std::string S = repeat(TEN, 6), T = "W" + S.substr(1);
+  // Exactly 60 columns: one full block, then an empty block of four newlines.
+  EXPECT_EQ(printed(std::string(60, 'm'), S, T),
+            "\n" + RULER60 + "\n" + S + "\n" + T + "\n " + std::string(59, '*') + "\n\n\n\n" + "\n" +
+                "nEquivalences = 59\n" + IDENT + "A|)  = 98.333\n" + IDENT + "S|)  = 98.333\n" + IDENT +
+                "T|)  = 98.333\n\n");
+  // 61 columns: the second block is one column, its ruler a single space.
+  EXPECT_EQ(printed(std::string(60, 'm') + "d", S + "Y", S),
+            "\n" + RULER60 + "\n" + S + "\n" + S + "\n" + std::string(60, '*') + "\n \nY\n-\n \n" +
+                "nEquivalences = 60\n" + IDENT + "A|)  = 98.361\n" + IDENT + "S|)  = 98.361\n" + IDENT +
+                "T|)  = 100.000\n\n");
+  const std::string S120 = repeat(TEN, 12), stars = std::string(60, '*');
+  EXPECT_EQ(printed(std::string(120, 'm'), S120, S120),
+            "\n" + RULER60 + "\n" + S + "\n" + S + "\n" + stars + "\n" + RULER60 + "\n" + S + "\n" + S + "\n" + stars +
+                "\n\n\n\n\nnEquivalences = 120\n" + IDENT + "A|)  = 100.000\n" + IDENT + "S|)  = 100.000\n" +
+                IDENT + "T|)  = 100.000\n\n");
+}
+
+TEST(PrintedAlignment, ZeroDenominatorPrintsZero) {
+  EXPECT_EQ(printed("", "", ""), "\n\n\n\n\nnEquivalences = 0\n" + IDENT + "A|)  = 0.000\n" + IDENT +
+                                     "S|)  = 0.000\n" + IDENT + "T|)  = 0.000\n\n");
+  EXPECT_NE(printed("ii", "", "AC").find("|S|)  = 0.000\n"), std::string::npos);
+}
+
+TEST(Terminal, HighlightsAndStatusMessages) {
+  EXPECT_EQ(getTerminalColorString("optimal", 42), " \x1b[42;4moptimal\x1b[0m ");
+  EXPECT_EQ(getTerminalColorString("", 41), " \x1b[41;4m\x1b[0m ");
+  EXPECT_EQ(testutil::captureStdout([] { printToTerminalMsgStatus("ok"); }), "[ \x1b[32;4mok\x1b[0m ]\n");
+  EXPECT_EQ(testutil::captureStdout([] { printToTerminalMsgStatus_wo_newline("ok"); }), "[ \x1b[32;4mok\x1b[0m ]");
+  EXPECT_EQ(reverse("ACD"), "DCA");
+  EXPECT_EQ(reverse("A"), "A");
+  EXPECT_EQ(reverse(""), "");
+}
+
+TEST(Terminal, SequenceBlocksOfSixty) {
+  auto seq = [](const std::string& s, const std::string& title) {
+    return testutil::captureStdout([&] { printSeq2Term(s, title); });
+  };
+  const std::string s60 = repeat(TEN, 6);
+  EXPECT_EQ(seq(repeat(TEN, 13), "Seq S"), "Seq S\n" + s60 + "\n" + s60 + "\n" + TEN + "\n");
+  EXPECT_EQ(seq(s60 + s60, "Seq T"), "Seq T\n" + s60 + "\n" + s60 + "\n");
+  EXPECT_EQ(seq(s60, ""), s60 + "\n");
+  EXPECT_EQ(seq("", "Seq S"), "Seq S\n");
+}
+
+TEST(Terminal, MatrixPrintingKeepsTheCallersFormat) {
+  const Matrix m = {{1, -2.5, 9}, {0.125, 3, 9}, {9, 9, 9}};
+  EXPECT_EQ(testutil::captureStdout([&] {
+              std::cout << std::fixed << std::setprecision(3);
+              printMatrixToTerm(m, 2, 6, "M", 2, 2);
+              std::cout << 1.5;
+            }),
+            "M\n  1.00 -2.50\n  0.12  3.00\n1.500");
+  EXPECT_EQ(testutil::captureStdout([&] { printMatrixToTerm(m, 2, 6, "M", 0, 2); }), "");
+}
+
+TEST(Matrices, ShapesIdentityAndSummationOrder) {
+  const Matrix A = {{1, 2, 3}, {4, 5, 6}}, B = {{7, 8}, {9, 10}, {11, 12}};
+  EXPECT_EQ(matrixMultiply(A, B), (Matrix{{58, 64}, {139, 154}}));
+  EXPECT_EQ(matrixMultiply(Matrix{{1}, {2}, {3}}, Matrix{{4, 5, 6}}), (Matrix{{4, 5, 6}, {8, 10, 12}, {12, 15, 18}}));
+  const Matrix I2 = {{1, 0}, {0, 1}}, I3 = {{1, 0, 0}, {0, 1, 0}, {0, 0, 1}};
+  const Matrix X = {{0.1, -1e-300, 3.7}, {1e300, 2.2, -0.3}};
+  EXPECT_EQ(matrixMultiply(I2, X), X);
+  EXPECT_EQ(matrixMultiply(X, I3), X);
+  // Summed from 0 in increasing k: 1 + 1e16 rounds to 1e16, minus 1e16 is 0.
+  EXPECT_EQ(matrixMultiply(Matrix{{1, 1e16, -1e16}}, Matrix{{1}, {1}, {1}}), (Matrix{{0}}));
+  EXPECT_EQ(matrixAdd(A, A), (Matrix{{2, 4, 6}, {8, 10, 12}}));
+  EXPECT_EQ(matrixMultiply(A, -2), (Matrix{{-2, -4, -6}, {-8, -10, -12}}));
+  EXPECT_TRUE(matrixAdd({}, {}).empty());
+  EXPECT_TRUE(matrixMultiply(Matrix{}, 3).empty());
+  const Matrix zero = matrixMultiply(Matrix{{-1.5, 2}}, 0);
+  ASSERT_EQ(zero, (Matrix{{0, 0}}));
+  EXPECT_TRUE(std::signbit(zero[0][0]));
+  EXPECT_FALSE(std::signbit(zero[0][1]));
+}
+
+TEST(MatricesDeathTest, ShapeMismatchStops) {
+  const auto internal = ::testing::ExitedWithCode(2);
+  EXPECT_EXIT(matrixAdd({{1, 2}}, {{1, 2}, {3, 4}}), internal, "nRows_A == nRows_B");
+  EXPECT_EXIT(matrixAdd({{1, 2}}, {{1, 2, 3}}), internal, "nCols_A == nCols_B");
+  EXPECT_EXIT(matrixMultiply(Matrix{{1, 2}}, Matrix{{1, 2}}), internal, "nCols_A == nRows_B");
+}
+
+TEST(AfastaFile, RowsInLinesOfSixty) {
+  testutil::TempDir dir;
+  const std::string path = dir.file("a.afasta"), r60 = repeat(TEN, 6), g60 = repeat("ACD-EFGHIK", 6);
+  testutil::writeFile(path, std::string(1000, 'x'));  // an existing file is truncated
+  writeAfastaFile(path, {r60, g60});
+  EXPECT_EQ(testutil::readFile(path), ">aligned seq 1\n" + r60 + "\n\n>aligned seq 2\n" + g60 + "\n");
+  writeAfastaFile(path, {r60 + "-", g60 + "Y"});
+  EXPECT_EQ(testutil::readFile(path), ">aligned seq 1\n" + r60 + "\n-\n\n>aligned seq 2\n" + g60 + "\nY\n");
+  writeAfastaFile(path, {r60 + g60, g60 + r60});
+  EXPECT_EQ(testutil::readFile(path),
+            ">aligned seq 1\n" + r60 + "\n" + g60 + "\n\n>aligned seq 2\n" + g60 + "\n" + r60 + "\n");
+}
+
+TEST(AfastaFileDeathTest, UnwritablePathNamesTheFile) {
+  testutil::TempDir dir;
+  EXPECT_EXIT(writeAfastaFile(dir.file("missing/x.afasta"), {"A", "A"}), ::testing::ExitedWithCode(1),
+              "^seqcorvane: error: cannot write alignment file '" + dir.path() +
+                  "/missing/x\\.afasta': No such file or directory\n$");
+  if (testutil::fileExists("/dev/full")) {
+    EXPECT_EXIT(writeAfastaFile("/dev/full", {"A", "A"}), ::testing::ExitedWithCode(1),
+                "^seqcorvane: error: cannot write alignment file '/dev/full': No space left on device\n$");
+  }
+}
+
+}  // namespace

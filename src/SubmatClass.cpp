@@ -13,13 +13,15 @@
 //    whether or not a newline ends it.
 //
 // Each file is read and parsed once per process: the parsed contents are kept
-// in a process-wide cache keyed by the path the file was found at and its
-// identity (device, inode, size, modification time), so a file that changes on
-// disk is read again. Every model still owns its matrices; the priors table,
+// in a process-wide cache keyed by the file's resolved path, so that the many
+// models a distance search builds cost no file reading, and a file that
+// changes on disk while the program runs cannot change the model half way
+// through the run. Every model still owns its matrices; the priors table,
 // which is read-only, is shared between the models through a shared pointer.
 #include "SubmatClass.h"
 
-#include <sys/stat.h>
+#include <climits>
+#include <cstdlib>
 
 #include <algorithm>
 #include <cmath>
@@ -52,16 +54,12 @@ bool parseNumber(const std::string& token, double& value) { return parseWhole(to
 // A decimal integer, the whole token.
 bool parseInteger(const std::string& token, long& value) { return parseWhole(token, value); }
 
-// The cache key of a data file: the path it was found at and its identity on
-// disk (device, inode, size, modification time), which also tells apart the
+// The cache key of a data file: its resolved path, which also tells apart the
 // files that one relative path names from different working directories.
 std::string fileKey(const std::string& path) {
-  struct stat st;
-  if (::stat(path.c_str(), &st) != 0) fatalError(path + ": cannot open for reading");
-  std::ostringstream key;
-  key << path << '\n'
-      << st.st_dev << ':' << st.st_ino << ':' << st.st_size << ':' << st.st_mtim.tv_sec << '.' << st.st_mtim.tv_nsec;
-  return key.str();
+  char resolved[PATH_MAX + 1];
+  if (::realpath(path.c_str(), resolved) == nullptr) fatalError(path + ": cannot open for reading");
+  return resolved;
 }
 
 std::map<std::string, Matrix>& matrixCache() {

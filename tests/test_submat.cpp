@@ -223,7 +223,7 @@ TEST(SubmatCache, EachFileIsReadOncePerProcess) {
   EXPECT_EQ(third.getDirichlet("insert").getAlphas(), insertAlphas(250));
 }
 
-TEST(SubmatCache, ChangedFileIsReadAgain) {
+TEST(SubmatCache, FileChangedDuringTheRunDoesNotChangeLaterModels) {
   Files f = testFiles();
   ModelDir dir(f);
   const SubmatClass_t before(250);
@@ -231,8 +231,8 @@ TEST(SubmatCache, ChangedFileIsReadAgain) {
   dir.write("DirichletPriorsGivenN.txt", join(f.priors));
   const int reads = dataFilesRead();
   const SubmatClass_t after(250);
-  EXPECT_EQ(dataFilesRead(), reads + 1);
-  EXPECT_EQ(after.getDirichlet("match").getAlphas(), (std::vector<double>{7, 8}));
+  EXPECT_EQ(dataFilesRead(), reads);
+  EXPECT_EQ(after.getDirichlet("match").getAlphas(), matchAlphas(250));
   EXPECT_EQ(before.getDirichlet("match").getAlphas(), matchAlphas(250));
 }
 

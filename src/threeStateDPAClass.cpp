@@ -55,6 +55,31 @@ inline int argMin3(double t0, double t1, double t2) {
   return k;
 }
 
+// The cell becomes the cheapest of three candidates, one per neighbouring
+// state k: the neighbour's cell (*mats[k])[ni][nj], plus the step cost
+// step[k] and the emission. Equal totals keep the lower state code (M, then D,
+// then I); prevState records k. No temporary cells are built.
+inline void relaxCell(const DPMatrix* const mats[3], size_t ni, size_t nj, const double (&step)[3], double emit,
+                      int64_t addMatch, dpcell_t& out) {
+  double tr[3], em[3], tot[3];
+  for (int k = 0; k < 3; ++k) {
+    const dpcell_t& n = (*mats[k])[ni][nj];
+    tr[k] = n.transMsgLen + step[k];
+    em[k] = n.emitMsgLen + emit;
+    tot[k] = tr[k] + em[k];
+  }
+  const int k = argMin3(tot[0], tot[1], tot[2]);
+  const dpcell_t& n = (*mats[k])[ni][nj];
+  out.transMsgLen = tr[k];
+  out.emitMsgLen = em[k];
+  out.totalMsgLen = tot[k];
+  out.nMatches = n.nMatches + addMatch;
+  out.nColumns = n.nColumns + 1;
+  out.prevState = k;
+  out.fwdMsgLen = INF;
+  out.bwdMsgLen = INF;
+}
+
 // The nine transition probabilities at a distance, in the order of state
 // codes [from][to], from the modes of the match prior m and the gap prior g:
 // the two ways out of match into a gap are equally likely, and both gap
@@ -336,6 +361,13 @@ void threeStateDPAClass_t::fillDPMatrices() {
   // and the cell takes the candidate of least total; equal totals keep the
   // earlier predecessor (M before D before I).
   const DPMatrix* from[3] = {&M, &D, &I};
+  const double startStep[3] = {LN3, LN3, LN3};
+  double intoM[3], intoD[3], intoI[3];
+  for (int x = 0; x < 3; ++x) {
+    intoM[x] = transCost[x][STATE_M];
+    intoD[x] = transCost[x][STATE_D];
+    intoI[x] = transCost[x][STATE_I];
+  }
   for (size_t i = 1; i <= nS; ++i) {
     const auto& matchRow = matchCost[idxS[i - 1]];
     const double gapS = gapCostS[i - 1];
@@ -343,29 +375,9 @@ void threeStateDPAClass_t::fillDPMatrices() {
       const double match = matchRow[idxT[j - 1]];
       const double gapT = gapCostT[j - 1];
       const bool first = (i == 1 && j == 1);
-      // One target state: candidates from the three predecessor cells at (pi, pj).
-      auto relax = [&](int y, size_t pi, size_t pj, double emit, int64_t addMatch, dpcell_t& out) {
-        double tr[3], em[3], tot[3];
-        for (int x = 0; x < 3; ++x) {
-          const dpcell_t& p = (*from[x])[pi][pj];
-          tr[x] = p.transMsgLen + (first && y == STATE_M ? LN3 : transCost[x][y]);
-          em[x] = p.emitMsgLen + emit;
-          tot[x] = tr[x] + em[x];
-        }
-        const int k = argMin3(tot[0], tot[1], tot[2]);
-        const dpcell_t& p = (*from[k])[pi][pj];
-        out.transMsgLen = tr[k];
-        out.emitMsgLen = em[k];
-        out.totalMsgLen = tot[k];
-        out.nMatches = p.nMatches + addMatch;
-        out.nColumns = p.nColumns + 1;
-        out.prevState = k;
-        out.fwdMsgLen = INF;
-        out.bwdMsgLen = INF;
-      };
-      relax(STATE_M, i - 1, j - 1, match, 1, M[i][j]);
-      relax(STATE_D, i - 1, j, gapS, 0, D[i][j]);
-      relax(STATE_I, i, j - 1, gapT, 0, I[i][j]);
+      relaxCell(from, i - 1, j - 1, first ? startStep : intoM, match, 1, M[i][j]);
+      relaxCell(from, i - 1, j, intoD, gapS, 0, D[i][j]);
+      relaxCell(from, i, j - 1, intoI, gapT, 0, I[i][j]);
     }
   }
   const dpcell_t& best = findMin(M[nS][nT], D[nS][nT], I[nS][nT]);
@@ -935,34 +947,22 @@ void threeStateDPAClass_t::fillDPMatrices_cell2sink() {
   //   I[i][j] <- Y[i][j+1]   + trans(I->Y) + gap(T[j])
   // prevState records Y, the state that follows.
   const DPMatrix* to[3] = {&M, &D, &I};
+  const double endStep[3] = {LN3, LN3, LN3};
+  double outOfM[3], outOfD[3], outOfI[3];
+  for (int y = 0; y < 3; ++y) {
+    outOfM[y] = transCost[STATE_M][y];
+    outOfD[y] = transCost[STATE_D][y];
+    outOfI[y] = transCost[STATE_I][y];
+  }
   for (size_t i = nS; i-- > 0;) {
     const auto& matchRow = matchCost[idxS[i]];
     const double gapS = gapCostS[i];
     for (size_t j = nT; j-- > 0;) {
       const double match = matchRow[idxT[j]];
       const bool last = (i == nS - 1 && j == nT - 1);
-      auto relax = [&](int x, size_t ni, size_t nj, double emit, int64_t addMatch, dpcell_t& out) {
-        double tr[3], em[3], tot[3];
-        for (int y = 0; y < 3; ++y) {
-          const dpcell_t& n = (*to[y])[ni][nj];
-          tr[y] = n.transMsgLen + (last && x == STATE_M ? LN3 : transCost[x][y]);
-          em[y] = n.emitMsgLen + emit;
-          tot[y] = tr[y] + em[y];
-        }
-        const int k = argMin3(tot[0], tot[1], tot[2]);
-        const dpcell_t& n = (*to[k])[ni][nj];
-        out.transMsgLen = tr[k];
-        out.emitMsgLen = em[k];
-        out.totalMsgLen = tot[k];
-        out.nMatches = n.nMatches + addMatch;
-        out.nColumns = n.nColumns + 1;
-        out.prevState = k;
-        out.fwdMsgLen = INF;
-        out.bwdMsgLen = INF;
-      };
-      relax(STATE_M, i + 1, j + 1, match, 1, M[i][j]);
-      relax(STATE_D, i + 1, j, gapS, 0, D[i][j]);
-      relax(STATE_I, i, j + 1, gapCostT[j], 0, I[i][j]);
+      relaxCell(to, i + 1, j + 1, last ? endStep : outOfM, match, 1, M[i][j]);
+      relaxCell(to, i + 1, j, outOfD, gapS, 0, D[i][j]);
+      relaxCell(to, i, j + 1, outOfI, gapCostT[j], 0, I[i][j]);
     }
   }
   const dpcell_t& best = findMin(M[0][0], D[0][0], I[0][0]);

@@ -261,6 +261,11 @@ int seqcorvaneMain(int argc, char* argv[]) {
   if (!nullMdl.isCompatible(pam.getAlphabet()))
     fatalError("the null model's alphabet '" + nullMdl.getAlphabet() +
                "' does not hold every letter of the substitution model's alphabet '" + pam.getAlphabet() + "'");
+  // The alignment machine costs residues and pairs with single-residue
+  // contexts; a table of longer contexts cannot be used.
+  if (nullMdl.getOrder() != 0)
+    fatalError("the null model table holds contexts of " + std::to_string(nullMdl.getOrder() + 1) +
+               " residues (order " + std::to_string(nullMdl.getOrder()) + "); only order 0 is supported");
 
   if (ivalueFlag) {
     scoreAlignment(algnfn, nullMdl, pam);

@@ -143,6 +143,21 @@ TEST(Driver, NullModelMissingALetterIsRejected) {
   EXPECT_EQ(afterBanner(r.out), "");
 }
 
+TEST(Driver, NullModelOfHigherOrderIsRejected) {
+  testutil::TempDir dir;
+  ::mkdir(dir.file("data").c_str(), 0755);
+  const std::string letters = "ACDEFGHIKLMNPQRSTVWY";
+  std::string table;
+  for (char a : letters)
+    for (char b : letters) table += std::string{a, b} + " 0.05\n";
+  testutil::writeFile(dir.file("data/protSeqNullMMLEstimatesOrder0.txt"), table);
+  testutil::writeFile(dir.file("a.fa"), ">a\nHEAG\n");
+  auto r = runBinary({"a.fa", "a.fa"}, "", dir.path());
+  EXPECT_EQ(r.status, 1);
+  EXPECT_EQ(r.err, ERR + "the null model table holds contexts of 2 residues (order 1); only order 0 is supported\n");
+  EXPECT_EQ(afterBanner(r.out), "");
+}
+
 TEST(Driver, RelatedPairAlignsAndItsAfastaScoresBack) {
   testutil::TempDir dir;
   auto r = runBinary({testutil::examplePath("hbb_human.fa"), testutil::examplePath("hba_macfa.fa")}, "", dir.path());

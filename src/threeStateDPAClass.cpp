@@ -240,10 +240,15 @@ void threeStateDPAClass_t::cacheNullProbs() {
 }
 
 void threeStateDPAClass_t::init() {
-  DPMatrix blank(S.length() + 1, T.length() + 1);
-  for (int s = 0; s < 3; ++s) dpmat.push_back(blank);
-  if (criterion == "marginal-interactive")
-    for (int s = 0; s < 3; ++s) dpmat_cell2sink.push_back(blank);
+  // Built in place: a spare copy of a matrix would raise the peak memory by a
+  // third.
+  const size_t rows = S.length() + 1, cols = T.length() + 1;
+  dpmat.reserve(3);
+  for (int s = 0; s < 3; ++s) dpmat.emplace_back(rows, cols);
+  if (criterion == "marginal-interactive") {
+    dpmat_cell2sink.reserve(3);
+    for (int s = 0; s < 3; ++s) dpmat_cell2sink.emplace_back(rows, cols);
+  }
   initParams();
   paramMsgLen = 0;
 }

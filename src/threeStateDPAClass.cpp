@@ -389,18 +389,28 @@ void threeStateDPAClass_t::fillDPMatrices() {
   optAlignMsgLen = best.totalMsgLen + paramMsgLen + wtCodeLen_nits(static_cast<int>(best.nColumns));
 }
 
-double threeStateDPAClass_t::traceback(std::string& fsastr, int32_t i, int32_t j, int32_t state) {
-  const long nS = static_cast<long>(S.length()), nT = static_cast<long>(T.length());
-  const bool defaultStart = (i == -1 || j == -1 || state == -1);
+namespace {
+
+// One trace through a set of three matrices, shared by the trace from the end
+// back to the start and the trace from the start forward to the end. It
+// starts at cell (i, j) of matrix `state`, or, when any of the three is -1, at
+// the default position (defI, defJ) in the cheapest of its three cells (M
+// before D before I on equal cost). It then follows the prevState links one
+// column per step, moving by `dir` (-1 back, +1 forward), until (endI, endJ),
+// appending the letter of each state in walking order. Returns the start
+// cell's totalMsgLen; `defaultStart` tells which start was taken.
+double walkPath(const std::vector<DPMatrix>& mats, std::string& fsastr, int32_t i, int32_t j, int32_t state,
+                long nS, long nT, long defI, long defJ, long endI, long endJ, int dir, bool& defaultStart) {
+  defaultStart = (i == -1 || j == -1 || state == -1);
   long ci, cj;
   int64_t st;
   double cost;
   if (defaultStart) {
-    ci = nS;
-    cj = nT;
+    ci = defI;
+    cj = defJ;
     int pos = 0;
-    cost = findMinIvalue(dpmat[STATE_M][ci][cj].totalMsgLen, dpmat[STATE_D][ci][cj].totalMsgLen,
-                         dpmat[STATE_I][ci][cj].totalMsgLen, pos);
+    cost = findMinIvalue(mats[STATE_M][ci][cj].totalMsgLen, mats[STATE_D][ci][cj].totalMsgLen,
+                         mats[STATE_I][ci][cj].totalMsgLen, pos);
     st = pos;
   } else {
     SC_CHECK(i >= 0 && i <= nS);
@@ -409,26 +419,26 @@ double threeStateDPAClass_t::traceback(std::string& fsastr, int32_t i, int32_t j
     ci = i;
     cj = j;
     st = state;
-    cost = dpmat[st][ci][cj].totalMsgLen;
+    cost = mats[st][ci][cj].totalMsgLen;
   }
   fsastr.clear();
-  while (!(ci == 0 && cj == 0)) {
-    if (st < 0 || st > 2) {
-      std::string soFar = fsastr;
-      corruptPath(soFar, ci, cj, st);
-    }
-    const dpcell_t& c = dpmat[st][ci][cj];
+  while (!(ci == endI && cj == endJ)) {
+    if (st < 0 || st > 2) corruptPath(fsastr, ci, cj, st);
+    const dpcell_t& c = mats[st][ci][cj];
     fsastr.push_back(FSA_LETTERS[st]);
-    if (st == STATE_M) {
-      --ci;
-      --cj;
-    } else if (st == STATE_D) {
-      --ci;
-    } else {
-      --cj;
-    }
+    if (st != STATE_I) ci += dir;  // M and D consume a residue of S
+    if (st != STATE_D) cj += dir;  // M and I consume a residue of T
     st = c.prevState;
   }
+  return cost;
+}
+
+}  // namespace
+
+double threeStateDPAClass_t::traceback(std::string& fsastr, int32_t i, int32_t j, int32_t state) {
+  const long nS = static_cast<long>(S.length()), nT = static_cast<long>(T.length());
+  bool defaultStart = false;
+  const double cost = walkPath(dpmat, fsastr, i, j, state, nS, nT, nS, nT, 0, 0, -1, defaultStart);
   std::reverse(fsastr.begin(), fsastr.end());
   if (!defaultStart) return cost;
   optAlignFSAstr = fsastr;
@@ -437,41 +447,8 @@ double threeStateDPAClass_t::traceback(std::string& fsastr, int32_t i, int32_t j
 
 double threeStateDPAClass_t::traceforward(std::string& fsastr, int32_t i, int32_t j, int32_t state) {
   const long nS = static_cast<long>(S.length()), nT = static_cast<long>(T.length());
-  const bool defaultStart = (i == -1 || j == -1 || state == -1);
-  long ci, cj;
-  int64_t st;
-  double cost;
-  if (defaultStart) {
-    ci = 0;
-    cj = 0;
-    int pos = 0;
-    cost = findMinIvalue(dpmat_cell2sink[STATE_M][0][0].totalMsgLen, dpmat_cell2sink[STATE_D][0][0].totalMsgLen,
-                         dpmat_cell2sink[STATE_I][0][0].totalMsgLen, pos);
-    st = pos;
-  } else {
-    SC_CHECK(i >= 0 && i <= nS);
-    SC_CHECK(j >= 0 && j <= nT);
-    SC_CHECK(state >= 0 && state <= 2);
-    ci = i;
-    cj = j;
-    st = state;
-    cost = dpmat_cell2sink[st][ci][cj].totalMsgLen;
-  }
-  fsastr.clear();
-  while (!(ci == nS && cj == nT)) {
-    if (st < 0 || st > 2) corruptPath(fsastr, ci, cj, st);
-    const dpcell_t& c = dpmat_cell2sink[st][ci][cj];
-    fsastr.push_back(FSA_LETTERS[st]);
-    if (st == STATE_M) {
-      ++ci;
-      ++cj;
-    } else if (st == STATE_D) {
-      ++ci;
-    } else {
-      ++cj;
-    }
-    st = c.prevState;
-  }
+  bool defaultStart = false;
+  const double cost = walkPath(dpmat_cell2sink, fsastr, i, j, state, nS, nT, 0, 0, nS, nT, +1, defaultStart);
   if (!defaultStart) return cost;
   cell2sinkFSAstr = fsastr;
   return cost + wtCodeLen_nits(static_cast<int>(fsastr.length())) + paramMsgLen;

@@ -75,46 +75,46 @@ TEST(CmdLine, MissingFilesAreNamedInOrder) {
                                                                "Invalid option for --criterion: fast\n");
 }
 
+namespace {
+
+// The settings parseCmdLine fills for an accepted command line.
+struct Parsed {
+  std::vector<std::string> seqfn;
+  bool ivalue = false;
+  std::string algnfn, prefix, criterion = "optimal";
+};
+
+Parsed parse(std::vector<std::string> args) {
+  args.insert(args.begin(), "seqcorvane");
+  std::vector<char*> argv;
+  for (auto& s : args) argv.push_back(&s[0]);
+  argv.push_back(nullptr);
+  Parsed p;
+  parseCmdLine(static_cast<int32_t>(args.size()), argv.data(), p.seqfn, p.ivalue, p.algnfn, p.prefix, p.criterion);
+  return p;
+}
+
+}  // namespace
+
 TEST(CmdLine, AcceptedSettings) {
   testutil::TempDir dir;
   const std::string a = dir.file("a.fa"), b = dir.file("b.fa");
   testutil::writeFile(a, ">a\nA\n");
   testutil::writeFile(b, ">b\nC\n");
-  auto parse = [](std::vector<std::string> args, std::vector<std::string>& seqfn, bool& iv, std::string& algnfn,
-                  std::string& prefix, std::string& criterion) {
-    args.insert(args.begin(), "seqcorvane");
-    std::vector<char*> argv;
-    for (auto& s : args) argv.push_back(&s[0]);
-    argv.push_back(nullptr);
-    parseCmdLine(static_cast<int32_t>(args.size()), argv.data(), seqfn, iv, algnfn, prefix, criterion);
-  };
-  {
-    std::vector<std::string> seqfn;
-    bool iv = false;
-    std::string algnfn, prefix, criterion = "optimal";
-    parse({a, b, "-o", "run1", "--criterion", "marginal-interactive"}, seqfn, iv, algnfn, prefix, criterion);
-    EXPECT_EQ(seqfn, (std::vector<std::string>{a, b}));
-    EXPECT_FALSE(iv);
-    EXPECT_EQ(prefix, "run1");
-    EXPECT_EQ(criterion, "marginal-interactive");
-  }
-  {  // options without a value keep the defaults
-    std::vector<std::string> seqfn;
-    bool iv = false;
-    std::string algnfn, prefix, criterion = "optimal";
-    parse({a, b, "--criterion", "-o"}, seqfn, iv, algnfn, prefix, criterion);
-    EXPECT_EQ(seqfn.size(), 2u);
-    EXPECT_EQ(prefix, "output");
-    EXPECT_EQ(criterion, "optimal");
-  }
-  {  // positional names in scoring mode are ignored, missing or not
-    std::vector<std::string> seqfn;
-    bool iv = false;
-    std::string algnfn, prefix, criterion = "optimal";
-    parse({"nope1.fa", "nope2.fa", "--ivalue", a}, seqfn, iv, algnfn, prefix, criterion);
-    EXPECT_TRUE(iv);
-    EXPECT_TRUE(seqfn.empty());
-    EXPECT_EQ(algnfn, a);
-    EXPECT_EQ(prefix, "output");
-  }
+  Parsed p = parse({a, b, "-o", "run1", "--criterion", "marginal-interactive"});
+  EXPECT_EQ(p.seqfn, (std::vector<std::string>{a, b}));
+  EXPECT_FALSE(p.ivalue);
+  EXPECT_EQ(p.prefix, "run1");
+  EXPECT_EQ(p.criterion, "marginal-interactive");
+  // options without a value keep the defaults
+  p = parse({a, b, "--criterion", "-o"});
+  EXPECT_EQ(p.seqfn.size(), 2u);
+  EXPECT_EQ(p.prefix, "output");
+  EXPECT_EQ(p.criterion, "optimal");
+  // positional names in scoring mode are ignored, missing or not
+  p = parse({"nope1.fa", "nope2.fa", "--ivalue", a});
+  EXPECT_TRUE(p.ivalue);
+  EXPECT_TRUE(p.seqfn.empty());
+  EXPECT_EQ(p.algnfn, a);
+  EXPECT_EQ(p.prefix, "output");
 }

@@ -19,6 +19,8 @@
 #include "SubmatClass.h"
 #include "check.h"
 #include "cmdLineParser.h"
+#include "memoryBudget.h"
+#include "outputFiles.h"
 #include "misc.h"
 #include "threeStateDPAClass.h"
 
@@ -28,6 +30,21 @@ const std::string RESIDUES = "ACDEFGHIKLMNPQRSTVWY";
 const std::string RULE = "----------------------------+=o0o=+-------------------------------\n";
 
 bool isResidue(char c) { return RESIDUES.find(c) != std::string::npos; }
+
+// The longest sequence whose length the tree code can state.
+constexpr size_t MAX_SEQUENCE_LENGTH = 656043856;
+
+// Refuses, before any work, a run whose dynamic programming cannot fit in
+// the memory this process may use.
+void checkMemoryFor(size_t nS, size_t nT, const std::string& criterion) {
+  const double slack = 32.0 * 1024 * 1024;
+  const double needed = threeStateDPAClass_t::bytesNeeded(nS, nT, criterion) + slack;
+  const double available = memoryAvailable();
+  if (needed > available)
+    fatalError("aligning sequences of " + std::to_string(nS) + " and " + std::to_string(nT) + " residues with the " +
+               criterion + " criterion needs " + gibText(needed) + " of memory; " + gibText(available) +
+               " available");
+}
 
 // Bits per residue; an empty sequence has no residues to share the cost and
 // shows 0.
@@ -244,7 +261,9 @@ void coutHeader() {
   std::cout << std::left << std::setw(82) << std::endl;
 }
 
-int seqcorvaneMain(int argc, char* argv[]) {
+namespace {
+
+int run(int argc, char* argv[]) {
   coutHeader();
 
   std::vector<std::string> seqfn;
@@ -275,10 +294,17 @@ int seqcorvaneMain(int argc, char* argv[]) {
   const std::vector<std::string> seqs = getAASeqs(seqfn);
   std::string S = removeNonStandardAA(seqs[0]);
   std::string T = removeNonStandardAA(seqs[1]);
-  for (size_t k = 0; k < 2; ++k)
-    if ((k == 0 ? S : T).empty())
+  for (size_t k = 0; k < 2; ++k) {
+    const std::string& seq = k == 0 ? S : T;
+    if (seq.empty())
       fatalError("sequence file '" + seqfn[k] +
                  "' holds no standard residues (upper-case ACDEFGHIKLMNPQRSTVWY) to align");
+    if (seq.size() > MAX_SEQUENCE_LENGTH)
+      fatalError("sequence file '" + seqfn[k] + "' holds " + std::to_string(seq.size()) +
+                 " residues; at most " + std::to_string(MAX_SEQUENCE_LENGTH) + " can be aligned");
+  }
+  checkMemoryFor(S.size(), T.size(), criterion);
+  checkOutputDirectory(outPrefix);
 
   // Width 1 uses up the width left pending by the banner without padding.
   std::cout << std::setw(1) << ".................................................Running in"
@@ -292,4 +318,19 @@ int seqcorvaneMain(int argc, char* argv[]) {
     reportAlignment(dpa, S, T, INull, criterion, outPrefix);
   }
   return 0;
+}
+
+}  // namespace
+
+int seqcorvaneMain(int argc, char* argv[]) {
+  // Nothing thrown reaches the user as a signal: one line and exit status 1.
+  try {
+    return run(argc, argv);
+  } catch (const std::bad_alloc&) {
+    fatalError("out of memory: a memory allocation failed");
+  } catch (const std::exception& e) {
+    fatalError(std::string("unexpected failure: ") + e.what());
+  } catch (...) {
+    fatalError("unexpected failure");
+  }
 }

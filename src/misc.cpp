@@ -8,8 +8,10 @@
 #include <cstring>
 #include <iomanip>
 #include <iostream>
+#include <sstream>
 
 #include "check.h"
+#include "outputFiles.h"
 
 namespace {
 
@@ -31,10 +33,6 @@ std::size_t columnCount(const Matrix& M) {
   const std::size_t nCols = M[0].size();
   for (const auto& row : M) SC_CHECK(row.size() == nCols);
   return nCols;
-}
-
-[[noreturn]] void afastaWriteFailed(const std::string& fileName, int err) {
-  fatalError("cannot write alignment file '" + fileName + "': " + std::strerror(err));
 }
 
 }  // namespace
@@ -130,7 +128,7 @@ std::vector<std::string> fsastr2Algn(const std::string& fsastr, const std::strin
 // the stream's current floating-point format. An identity whose denominator
 // is 0 (empty alignment or empty sequence) is printed as the double 0, so it
 // reads like every other identity value ("0.000" in the usual fixed format).
-void printFSAstr2Algn(const std::string& fsastr, const std::string& S, const std::string& T) {
+void printFSAstr2Algn(const std::string& fsastr, const std::string& S, const std::string& T, std::ostream& out) {
   const std::vector<std::string> algn = fsastr2Algn(fsastr, S, T);
   const std::size_t nColumns = fsastr.length();
   const std::size_t nFullBlocks = nColumns / LINE_WIDTH;
@@ -148,21 +146,21 @@ void printFSAstr2Algn(const std::string& fsastr, const std::string& S, const std
         ++nEquivalences;
       }
     }
-    std::cout << "\n" << ruler << "\n" << algn[0].substr(start, width) << "\n"
-              << algn[1].substr(start, width) << "\n" << matches;
+    out << "\n" << ruler << "\n" << algn[0].substr(start, width) << "\n" << algn[1].substr(start, width) << "\n"
+        << matches;
   }
-  std::cout << "\n";
+  out << "\n";
 
   const int64_t percentTimesCount = 100 * static_cast<int64_t>(nEquivalences);
   auto identity = [percentTimesCount](std::size_t denominator) {
     if (denominator == 0) return 0.0;
     return static_cast<double>(percentTimesCount) / static_cast<double>(denominator);
   };
-  std::cout << "nEquivalences = " << nEquivalences << "\n";
-  std::cout << "%-Identity (as a function of |A|)  = " << identity(nColumns) << "\n";
-  std::cout << "%-Identity (as a function of |S|)  = " << identity(S.length()) << "\n";
-  std::cout << "%-Identity (as a function of |T|)  = " << identity(T.length()) << "\n";
-  std::cout << "\n";
+  out << "nEquivalences = " << nEquivalences << "\n";
+  out << "%-Identity (as a function of |A|)  = " << identity(nColumns) << "\n";
+  out << "%-Identity (as a function of |S|)  = " << identity(S.length()) << "\n";
+  out << "%-Identity (as a function of |T|)  = " << identity(T.length()) << "\n";
+  out << "\n";
 }
 
 // An empty row writes no lines: its header is followed directly by what comes
@@ -177,15 +175,7 @@ void writeAfastaFile(const std::string& fileName, const std::vector<std::string>
       text += '\n';
     }
   }
-
-  std::FILE* out = std::fopen(fileName.c_str(), "w");
-  if (out == nullptr) afastaWriteFailed(fileName, errno);
-  if (std::fwrite(text.data(), 1, text.size(), out) != text.size() || std::fflush(out) != 0) {
-    const int err = errno;
-    std::fclose(out);
-    afastaWriteFailed(fileName, err);
-  }
-  if (std::fclose(out) != 0) afastaWriteFailed(fileName, errno);
+  writeWholeFile(fileName, text);
 }
 
 // ---- terminal presentation ----
@@ -194,16 +184,16 @@ std::string getTerminalColorString(std::string text, uint64_t code) {
   return " \x1b[" + std::to_string(code) + ";4m" + text + "\x1b[0m ";
 }
 
-void printSeq2Term(std::string seq, std::string title) {
-  if (!title.empty()) std::cout << title << std::endl;
+void printSeq2Term(std::string seq, std::string title, std::ostream& out) {
+  if (!title.empty()) out << title << std::endl;
   std::string text;
   text.reserve(seq.length() + seq.length() / LINE_WIDTH + 1);
   for (std::size_t k = 0; k < seq.length(); ++k) {
     text += seq[k];
     if ((k + 1) % LINE_WIDTH == 0) text += '\n';
   }
-  std::cout << text;
-  if (seq.length() % LINE_WIDTH != 0) std::cout << std::endl;
+  out << text;
+  if (seq.length() % LINE_WIDTH != 0) out << std::endl;
 }
 
 void printToTerminalMsgStatus(std::string message) {
@@ -234,6 +224,12 @@ void printMatrixToTerm(Matrix matrix, int precision, int width, std::string titl
 }
 
 std::string reverse(std::string text) { return std::string(text.rbegin(), text.rend()); }
+
+std::string formatFixed(double x, int decimals) {
+  std::ostringstream ss;
+  ss << std::fixed << std::setprecision(decimals) << x;
+  return ss.str();
+}
 
 // ---- dense matrices ----
 

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstdint>
+#include <iostream>
 #include <string>
 #include <vector>
 
@@ -24,20 +25,24 @@ double bits2nits(double x);
 // ---- alignment state strings ('m', 'd', 'i' per column) ----
 std::string algn2Fsastr(const std::vector<std::string>& algn);
 std::vector<std::string> fsastr2Algn(const std::string& fsastr, const std::string& S, const std::string& T);
-void printFSAstr2Algn(const std::string& fsastr, const std::string& S, const std::string& T);
+void printFSAstr2Algn(const std::string& fsastr, const std::string& S, const std::string& T,
+                      std::ostream& out = std::cout);
 
 // Writes the two rows of an alignment as an afasta file (">aligned seq 1",
 // row 0 in lines of 60, an empty line, ">aligned seq 2", row 1 in lines of 60).
-// A file that cannot be created or written ends the run with one line naming it.
+// The file is whole or absent (see outputFiles.h).
 void writeAfastaFile(const std::string& fileName, const std::vector<std::string>& rows);
 
 // ---- terminal presentation ----
 std::string getTerminalColorString(std::string text, uint64_t code);
-void printSeq2Term(std::string seq, std::string title);
+void printSeq2Term(std::string seq, std::string title, std::ostream& out = std::cout);
 void printToTerminalMsgStatus(std::string message);
 void printToTerminalMsgStatus_wo_newline(std::string message);
 void printMatrixToTerm(Matrix matrix, int precision, int width, std::string title, int nRows, int nCols);
 std::string reverse(std::string text);
+// x in fixed notation with the given number of decimals (a fresh stream's
+// other settings).
+std::string formatFixed(double x, int decimals);
 
 // ---- dense matrices ----
 Matrix matrixAdd(Matrix A, Matrix B);

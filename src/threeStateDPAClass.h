@@ -1,28 +1,45 @@
 // The three-state alignment machine (match M, delete D, insert I) over a pair
-// of protein sequences: its dynamic-programming matrices, transition
-// probabilities, optimal alignment, parameter estimation, the message length
-// of a given alignment, the marginal probability over all alignments, the
-// landscape of marginal probabilities through every cell and the interactive
-// mode. Also the log-space sum and minimum helpers its programmes share.
+// of protein sequences: its transition probabilities, the optimal alignment,
+// parameter estimation, the message length of a given alignment, the
+// marginal probability over all alignments, the landscape of marginal
+// probabilities through every cell and the interactive mode. Also the
+// log-space sum and minimum helpers of its programmes.
+//
+// The machine computes and reports: it writes its report to the output
+// stream it is given and reads the dialogue from the input stream it is
+// given (standard output and input by default); a failure goes through the
+// check module's handler. The class is implemented in one file per concern:
+//   threeStateDPAClass.cpp     construction, parameters, report, log-space helpers
+//   dpaOptimal.cpp             the optimal fill and the traces
+//   dpaEstimation.cpp          parameter estimation and a given alignment's length
+//   dpaMarginal.cpp            the marginal sums and the landscape
+//   dpaInteractive.cpp         the path through a cell and the dialogue
+// The recurrences themselves are in dpKernels, the costs they read in dpCosts.
+//
+// Memory per grid cell (i, j): one byte of trace codes for the optimal
+// criterion; 24 bytes of sums to the sink for the marginal one; for the
+// interactive mode the best totals in both directions, their trace codes and
+// the landscape, 58 bytes.
 #pragma once
 
 #include <array>
 #include <cstdint>
+#include <iostream>
 #include <limits>
 #include <map>
 #include <string>
 #include <vector>
 
 #include "SubmatClass.h"
+#include "dpCosts.h"
+#include "dpKernels.h"
 #include "nullModelClass.h"
 
-// State codes.
-constexpr int64_t STATE_M = 0;
-constexpr int64_t STATE_D = 1;
-constexpr int64_t STATE_I = 2;
+// One cell of the machine's best-path programme: the path's message length in
+// its transition and emission parts and their sum, its counts, and the state
+// of its previous column (9: none). The fill keeps these fields in compact
+// rolling rows; the type remains the unit that findMin compares.
 constexpr int64_t STATE_NONE = 9;
-
-// One cell of a DP matrix (all lengths in nits).
 struct dpcell_t {
   double transMsgLen = std::numeric_limits<double>::infinity();
   double emitMsgLen = std::numeric_limits<double>::infinity();
@@ -34,35 +51,15 @@ struct dpcell_t {
   double bwdMsgLen = std::numeric_limits<double>::infinity();
 };
 
-// A (|S|+1) x (|T|+1) matrix of cells in one contiguous buffer; m[i][j] is
-// row i, column j.
-class DPMatrix {
- public:
-  DPMatrix() = default;
-  DPMatrix(size_t nRows, size_t nCols) : rows(nRows), cols(nCols), cells(nRows * nCols) {}
-  dpcell_t* operator[](size_t i) { return cells.data() + i * cols; }
-  const dpcell_t* operator[](size_t i) const { return cells.data() + i * cols; }
-  size_t size() const { return rows; }
-  size_t nColumns() const { return cols; }
-  std::vector<dpcell_t>& allCells() { return cells; }
-
- private:
-  size_t rows = 0;
-  size_t cols = 0;
-  std::vector<dpcell_t> cells;
-};
-
 // ---- log-space sums and minima ----
 // -ln(sum of e^-x) over the entries, without leaving log space.
 double findNeglogSum(std::vector<double> v);
-// The same for a fixed number of entries, with exactly the same operations
-// (sort ascending, then add from the smallest finite value up); allocates nothing.
+// The same for a fixed number of entries, with exactly the same operations;
+// allocates nothing.
 template <size_t N>
 double findNeglogSum(std::array<double, N> v);
 // The cell of least totalMsgLen among the first three; ties to the lower index.
 dpcell_t findMin(const std::vector<dpcell_t>& cells);
-// The same choice among three cells without building a vector.
-const dpcell_t& findMin(const dpcell_t& c0, const dpcell_t& c1, const dpcell_t& c2);
 double findMinIvalue(double a, double b, double c, int& pos);
 double findMinInArray(const std::vector<double>& array);
 double findMinAndArgMinInArray(const std::vector<double>& array, int& argmin);
@@ -72,11 +69,16 @@ class threeStateDPAClass_t {
   // Runs the whole computation for the criterion ("optimal", "marginal" or
   // "marginal-interactive"; any other value runs nothing).
   threeStateDPAClass_t(std::string& S, std::string& T, nullModelClass_t& nullMdl, SubmatClass_t& pam,
-                       std::string criterion, std::string outPrefix);
+                       std::string criterion, std::string outPrefix, std::ostream& out = std::cout,
+                       std::istream& in = std::cin);
   // Scores a given alignment (its state string).
   threeStateDPAClass_t(std::string& S, std::string& T, std::string& fsastr, nullModelClass_t& nullMdl,
-                       SubmatClass_t& pam);
+                       SubmatClass_t& pam, std::ostream& out = std::cout);
   ~threeStateDPAClass_t();
+
+  // Bytes of DP storage a run of the criterion needs for sequences of these
+  // lengths (the per-cell storage and the rolling rows).
+  static double bytesNeeded(size_t nS, size_t nT, const std::string& criterion);
 
   void init();
   void initParams();
@@ -94,9 +96,10 @@ class threeStateDPAClass_t {
   double getParamMsgLen() const { return paramMsgLen; }
   std::string getCell2sinkFSAstr() const { return cell2sinkFSAstr; }
   const std::map<std::string, double>& getFsaPr() const { return fsaPr; }
-  const std::vector<DPMatrix>& getDPMatrices() const { return dpmat; }
-  const std::vector<DPMatrix>& getDPMatricesCell2sink() const { return dpmat_cell2sink; }
-  const std::vector<std::vector<double>>& getLandscape() const { return landscape; }
+  // The landscape value of a cell (nits); kept for the interactive mode only.
+  double landscapeAt(size_t i, size_t j) const { return landscape.at(i * (T.size() + 1) + j); }
+  // The costs every pass reads, at the current parameters.
+  CostTable costs() const;
 
   // optimal alignment search
   void fillDPMatrices();
@@ -125,14 +128,18 @@ class threeStateDPAClass_t {
   void printTotalFwdPlusBwd();
 
  private:
-  // Per-residue costs for the current parameters, computed once before each
-  // DP pass so that the inner loops are additions and comparisons.
-  void prepareCosts();
+  // The forward sum at the current parameters; hands each finished row to visit.
+  double forwardSum(const SumRowVisitor& visit);
+  // The block that reports the marginal message length at the current parameters.
+  void printMarginalReport();
   void interactiveMode();
   void saveAlignment(const std::vector<std::string>& rows);
-  // Pnull of a residue letter (order-0 null model), cached at construction.
-  double pnull(char c) const { return pnullOfChar[static_cast<unsigned char>(c)]; }
-  void cacheNullProbs();
+  double pnullOf(char c) const { return pnull[static_cast<unsigned char>(c)]; }
+  // A trace that met a cell without predecessor: the "Wierd!" report, then a failure.
+  [[noreturn]] void corruptPath(const TraceWalk& w);
+  // The length of the path traced from the best of the three end cells, and
+  // that cell's total (used by both fills for the reported message length).
+  double bestPathMsgLen(const TraceCodes& codes, const std::array<PathCost, 3>& end) const;
 
   std::string S;
   std::string T;
@@ -141,8 +148,6 @@ class threeStateDPAClass_t {
   std::string criterion;
   std::string outPrefix;
   std::map<std::string, double> fsaPr;
-  std::vector<DPMatrix> dpmat;
-  std::vector<DPMatrix> dpmat_cell2sink;
   double paramMsgLen = 0;
   double optAlignMsgLen = std::numeric_limits<double>::infinity();
   double optAlignMsgLen_cell2sink = std::numeric_limits<double>::infinity();
@@ -150,15 +155,25 @@ class threeStateDPAClass_t {
   double marginalProbMsgLen_2sink = std::numeric_limits<double>::infinity();
   std::string optAlignFSAstr;
   std::string cell2sinkFSAstr;
-  std::vector<std::vector<double>> landscape;
 
-  // Cost tables (nits) for the current parameters.
-  std::vector<double> gapCostS;   // -ln Pnull(S[i])
-  std::vector<double> gapCostT;   // -ln Pnull(T[j])
-  std::vector<int> idxS;          // substitution-model index of S[i]
-  std::vector<int> idxT;          // substitution-model index of T[j]
-  std::array<std::array<double, 20>, 20> matchCost{};  // [a][b]: -ln matchPr(a of S, b of T)
-  std::array<std::array<double, 3>, 3> transCost{};    // [X][Y]: -ln fsaPr[XY]
+  std::ostream* out;
+  std::istream* in;
+  NullProbs pnull{};
+
+  // Best-path trace codes from the start (dpmat) and from the sink
+  // (dpmat_cell2sink, in the reversed frame of reversedForSink).
+  TraceCodes dpmat;
+  TraceCodes dpmat_cell2sink;
+  std::array<PathCost, 3> fwdEnd{}, sinkEnd{};  // the three end cells of each fill
+  bool fwdFilled = false, sinkFilled = false;
+  // Whether the fills keep the best total of every cell (the interactive mode).
+  bool keepTotals() const { return criterion == "marginal-interactive"; }
+  // The best totals of every cell in both directions (interactive mode only).
+  StatePlanes fwdTotals, sinkTotals;
+  // The sums to the sink of every cell, in the reversed frame, for the landscape.
+  StatePlanes sinkSums;
+  // The landscape, row-major (interactive mode only: the files are written
+  // row by row as the rows are computed).
+  std::vector<double> landscape;
   std::vector<std::string> savedFiles;  // alignments saved in the interactive mode
-  std::array<double, 256> pnullOfChar{};
 };

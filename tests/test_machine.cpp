@@ -1,25 +1,24 @@
-// The alignment machine checked against deliberately naive references: a
-// full three-state DP and a forward sum written the obvious way, an
-// independent re-scoring of every traced path, and the identities that tie the
-// passes together (forward = to-sink, landscape ends = marginal, marginal <=
-// optimal).
+// The alignment machine against deliberately naive references: every path
+// of tiny pairs enumerated (best paths, sums and the landscape, cell by cell,
+// in both directions), the distance searches against their rules applied to a
+// table of every distance, and re-scoring of every traced path.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
-#include <iostream>
+#include <map>
 #include <random>
 #include <sstream>
 
+#include "check.h"
 #include "misc.h"
-#include "nullModelClass.h"
-#include "SubmatClass.h"
 #include "testUtil.h"
 #include "threeStateDPAClass.h"
 
 namespace {
 
-constexpr double LN3 = 1.0986122886681098;
-constexpr double LN1000 = 6.907755278982137;
+constexpr double LN3_ = 1.0986122886681098;
+constexpr double LN1000_ = 6.907755278982137;
 const double INF = std::numeric_limits<double>::infinity();
 const std::string RESIDUES = "ACDEFGHIKLMNPQRSTVWY";
 
@@ -27,16 +26,14 @@ struct Models {
   nullModelClass_t nullMdl{"0"};
   SubmatClass_t pam{250};
 };
-
 Models& models() {
   static Models m;
   return m;
 }
 
 std::string randomSeq(std::mt19937& rng, int len) {
-  std::uniform_int_distribution<int> pick(0, 19);
   std::string s;
-  for (int k = 0; k < len; ++k) s.push_back(RESIDUES[pick(rng)]);
+  for (int k = 0; k < len; ++k) s.push_back(RESIDUES[rng() % 20]);
   return s;
 }
 
@@ -45,155 +42,154 @@ std::pair<std::string, std::string> relatedPair(std::mt19937& rng, int len) {
   std::string S = randomSeq(rng, len), T;
   std::uniform_real_distribution<double> u(0, 1);
   for (char c : S) {
-    double r = u(rng);
-    if (r < 0.05) continue;                               // deletion
-    if (r < 0.10) T += randomSeq(rng, 1 + (rng() % 3));  // insertion
+    const double r = u(rng);
+    if (r < 0.05) continue;
+    if (r < 0.10) T += randomSeq(rng, 1 + static_cast<int>(rng() % 3));
     T.push_back(u(rng) < 0.3 ? RESIDUES[rng() % 20] : c);
   }
   if (T.empty()) T = "A";
   return {S, T};
 }
 
+// Failures of the machine become exceptions, so that a test can see them.
+struct Failure {
+  FailureKind kind;
+  std::string message;
+};
+[[noreturn]] void throwFailure(FailureKind kind, const std::string& message) { throw Failure{kind, message}; }
+
 // A machine that runs nothing in its constructor (unknown criterion).
-threeStateDPAClass_t quietMachine(std::string& S, std::string& T, const std::string& criterion = "none") {
-  std::string crit = criterion;
-  threeStateDPAClass_t* m = nullptr;
-  testutil::captureStdout([&] { m = new threeStateDPAClass_t(S, T, models().nullMdl, models().pam, crit, "unused"); });
-  threeStateDPAClass_t copy = *m;
-  delete m;
-  return copy;
+threeStateDPAClass_t idleMachine(std::string& S, std::string& T, std::ostream& out) {
+  return threeStateDPAClass_t(S, T, models().nullMdl, models().pam, "none", "unused", out);
 }
 
-// Costs computed straight from the models, independent of the machine.
-struct Costs {
-  const std::map<std::string, double>& fsaPr;
-  const SubmatClass_t& pam;
-  double pn(char c) const { return models().nullMdl.pr(std::string(1, c)); }
+// Costs straight from the models at distance K, written from the model's
+// definition and independent of the machine's tables.
+struct Reference {
+  SubmatClass_t pam;
+  std::map<char, double> trans[3];  // [from state][to letter M/D/I]
+  explicit Reference(int K) : pam(K) {
+    const std::vector<double> m = pam.getDirichlet("match").getMode(), g = pam.getDirichlet("insert").getMode();
+    const double p[3][3] = {{m[0], (1 - m[0]) / 2, (1 - m[0]) / 2},   // from M to M, D, I
+                            {g[1], g[0], 1 - g[0] - g[1]},           // from D
+                            {g[1], 1 - g[0] - g[1], g[0]}};          // from I
+    for (int x = 0; x < 3; ++x)
+      for (int y = 0; y < 3; ++y) trans[x]["MDI"[y]] = -std::log(p[x][y]);
+  }
+  static double pn(char c) { return models().nullMdl.pr(std::string(1, c)); }
   double gap(char c) const { return -std::log(pn(c)); }
   double match(char a, char b) const { return -std::log(0.5 * (pn(a) * pam.pr(b, a) + pn(b) * pam.pr(a, b))); }
-  double trans(char x, char y) const { return -std::log(fsaPr.at(std::string{x, y})); }
+  double t(char from, char to) const { return trans[std::string("mdi").find(from)].at(static_cast<char>(std::toupper(to))); }
+
+  // The parts of a path of states from (i, j): its emissions, the transitions
+  // between its columns, and ln 3 for the one end column it is charged
+  // (the first towards the start, the last towards the sink).
+  std::pair<double, double> parts(const std::string& path, const std::string& S, const std::string& T, size_t i,
+                                  size_t j) const {
+    double tr = path.empty() ? 0 : LN3_, em = 0;
+    for (size_t l = 0; l < path.size(); ++l) {
+      const char c = path[l];
+      em += c == 'm' ? match(S[i], T[j]) : c == 'd' ? gap(S[i]) : gap(T[j]);
+      i += c != 'i';
+      j += c != 'd';
+      if (l > 0) tr += t(path[l - 1], c);
+    }
+    return {tr, em};
+  }
 };
 
-// Message length of a path: ln 3 for its first state, transitions for the
-// others, emissions of every column, plus the length and parameter costs.
-double scorePath(const std::string& fsastr, const std::string& S, const std::string& T, const Costs& c,
-                 double paramMsgLen) {
-  double total = paramMsgLen + wtCodeLen_nits(static_cast<int>(fsastr.size()));
-  size_t i = 0, j = 0;
-  for (size_t l = 0; l < fsastr.size(); ++l) {
-    char st = fsastr[l];
-    if (st == 'm') total += c.match(S[i++], T[j++]);
-    if (st == 'd') total += c.gap(S[i++]);
-    if (st == 'i') total += c.gap(T[j++]);
-    total += (l == 0) ? LN3 : c.trans(static_cast<char>(std::toupper(fsastr[l - 1])), static_cast<char>(std::toupper(st)));
-  }
-  EXPECT_EQ(i, S.size());
-  EXPECT_EQ(j, T.size());
-  return total;
+// Every path of states over i residues of S and j of T.
+const std::vector<std::string>& allPaths(size_t i, size_t j) {
+  static std::map<std::pair<size_t, size_t>, std::vector<std::string>> memo;
+  auto key = std::make_pair(i, j);
+  auto it = memo.find(key);
+  if (it != memo.end()) return it->second;
+  std::vector<std::string> v;
+  if (i == 0 && j == 0) v.push_back("");
+  if (i > 0 && j > 0)
+    for (const std::string& p : allPaths(i - 1, j - 1)) v.push_back(p + 'm');
+  if (i > 0)
+    for (const std::string& p : allPaths(i - 1, j)) v.push_back(p + 'd');
+  if (j > 0)
+    for (const std::string& p : allPaths(i, j - 1)) v.push_back(p + 'i');
+  return memo[key] = v;
 }
 
-// Naive three-state DP over (i, j, state, path length): the least cost of
-// any path from the start to the end, without the length term.
-double naiveOptimal(const std::string& S, const std::string& T, const Costs& c) {
-  const size_t n = S.size(), m = T.size();
-  // cost[L][s][i][j] would be exact but large; the length term depends only on
-  // L, and L ranges over max(n,m)..n+m, so minimise per L.
-  const size_t maxL = n + m;
-  std::vector<double> best(maxL + 1, INF);
-  // dp over (i, j, s, L)
-  auto idx = [&](size_t i, size_t j, int s, size_t L) { return ((i * (m + 1) + j) * 3 + s) * (maxL + 1) + L; };
-  std::vector<double> dp((n + 1) * (m + 1) * 3 * (maxL + 1), INF);
-  const char L3[3] = {'M', 'D', 'I'};
-  for (size_t i = 0; i <= n; ++i) {
-    for (size_t j = 0; j <= m; ++j) {
-      for (int s = 0; s < 3; ++s) {
-        size_t pi = i, pj = j;
-        double emit;
-        if (s == 0) {
-          if (i == 0 || j == 0) continue;
-          pi--, pj--;
-          emit = c.match(S[i - 1], T[j - 1]);
-        } else if (s == 1) {
-          if (i == 0) continue;
-          pi--;
-          emit = c.gap(S[i - 1]);
-        } else {
-          if (j == 0) continue;
-          pj--;
-          emit = c.gap(T[j - 1]);
-        }
-        for (size_t L = 1; L <= maxL; ++L) {
-          double v = INF;
-          if (pi == 0 && pj == 0) {
-            if (L == 1) v = LN3 + emit;
-          } else {
-            for (int x = 0; x < 3; ++x) {
-              double p = dp[idx(pi, pj, x, L - 1)];
-              if (p < INF) v = std::min(v, p + c.trans(L3[x], L3[s]) + emit);
-            }
-          }
-          dp[idx(i, j, s, L)] = v;
-        }
-      }
-    }
-  }
-  double result = INF;
-  for (size_t L = 1; L <= maxL; ++L)
-    for (int s = 0; s < 3; ++s) {
-      double v = dp[idx(n, m, s, L)];
-      if (v < INF) result = std::min(result, v);
-    }
-  return result;
+// -ln of a sum of e^-x, in long double.
+double neglogSumOf(const std::vector<double>& x) {
+  if (x.empty()) return INF;
+  const double m = *std::min_element(x.begin(), x.end());
+  long double s = 0;
+  for (double v : x) s += std::exp(static_cast<long double>(m - v));
+  return static_cast<double>(m - std::log(s));
 }
 
-// Naive forward sum over all paths (probabilities in plain doubles: only for
-// short sequences).
-double naiveMarginal(const std::string& S, const std::string& T, const Costs& c) {
-  const size_t n = S.size(), m = T.size();
-  const char L3[3] = {'M', 'D', 'I'};
-  std::vector<std::vector<std::array<double, 3>>> f(n + 1, std::vector<std::array<double, 3>>(m + 1, {0, 0, 0}));
-  for (size_t i = 0; i <= n; ++i)
-    for (size_t j = 0; j <= m; ++j)
-      for (int s = 0; s < 3; ++s) {
-        if ((s == 0 && (i == 0 || j == 0)) || (s == 1 && i == 0) || (s == 2 && j == 0)) continue;
-        size_t pi = i - (s != 2), pj = j - (s != 1);
-        double emit = std::exp(-(s == 0 ? c.match(S[i - 1], T[j - 1]) : s == 1 ? c.gap(S[i - 1]) : c.gap(T[j - 1])));
-        double v = 0;
-        if (pi == 0 && pj == 0)
-          v = std::exp(-LN3) * emit;
-        else
-          for (int x = 0; x < 3; ++x) v += f[pi][pj][x] * std::exp(-c.trans(L3[x], L3[s])) * emit;
-        f[i][j][s] = v;
-      }
-  double total = f[n][m][0] + f[n][m][1] + f[n][m][2];
-  return -std::log(total) + LN1000 + wtCodeLen_nits(static_cast<int>(std::max(n, m)));
+// The best path and the sum over paths of one cell and state, by enumeration.
+struct Enumerated {
+  double best = INF, sum = INF;
+};
+
+// Towards the start: the paths from (0, 0) to (i, j) whose last column is in
+// `state`. Towards the sink: those from (i, j) to the end whose first column is.
+Enumerated enumerate(const Reference& ref, const std::string& S, const std::string& T, size_t i, size_t j, int state,
+                     bool towardsSink) {
+  const char letter = "mdi"[state];
+  std::vector<double> totals;
+  const auto& paths = towardsSink ? allPaths(S.size() - i, T.size() - j) : allPaths(i, j);
+  for (const std::string& p : paths) {
+    if (p.empty() || (towardsSink ? p.front() : p.back()) != letter) continue;
+    const auto pt = towardsSink ? ref.parts(p, S, T, i, j) : ref.parts(p, S, T, 0, 0);
+    totals.push_back(pt.first + pt.second);
+  }
+  Enumerated e;
+  if (!totals.empty()) e.best = *std::min_element(totals.begin(), totals.end());
+  e.sum = neglogSumOf(totals);
+  return e;
+}
+
+void expectClose(double expected, double actual, const std::string& where) {
+  if (std::isinf(expected)) {
+    EXPECT_TRUE(std::isinf(actual) && actual > 0) << where << ": " << actual;
+  } else {
+    EXPECT_NEAR(actual, expected, 1e-12 * std::max(1.0, std::fabs(expected))) << where;
+  }
+}
+
+// A tiny pair and its machine parameters at a random distance.
+struct TinyCase {
+  std::string S, T;
+  int K;
+  CostTable costs;
+};
+TinyCase tinyCase(std::mt19937& rng) {
+  TinyCase c;
+  c.S = randomSeq(rng, 1 + static_cast<int>(rng() % 4));
+  c.T = randomSeq(rng, 1 + static_cast<int>(rng() % 4));
+  c.K = 1 + static_cast<int>(rng() % 1000);
+  std::ostringstream quiet;
+  threeStateDPAClass_t m = idleMachine(c.S, c.T, quiet);
+  m.computeTotalProbOfST(c.K, false);  // sets the parameters for K
+  c.costs = m.costs();
+  return c;
 }
 
 }  // namespace
 
-TEST(LogSpace, NeglogSumExamples) {
+TEST(LogSpace, SumsAndMinimumFinders) {
   const double x = 3.25;
   EXPECT_EQ(findNeglogSum({x}), x);
   EXPECT_NEAR(findNeglogSum({x, x}), x - std::log(2.0), 1e-15);
-  EXPECT_NEAR(findNeglogSum({0, 0, 0}), -std::log(3.0), 1e-15);
   EXPECT_EQ(findNeglogSum({5, INF, INF}), 5.0);
   EXPECT_EQ(findNeglogSum({1000, 1010}), 1000 - std::log1p(std::exp(-10.0)));
-  EXPECT_EQ(findNeglogSum({1010, 1000}), findNeglogSum({1000, 1010}));
   EXPECT_EQ(findNeglogSum({INF, INF}), INF);
-  // The fixed-size variant does exactly the same operations.
   std::mt19937 rng(7);
-  std::uniform_real_distribution<double> u(0, 50);
   for (int k = 0; k < 200; ++k) {
-    std::array<double, 9> a;
-    for (double& v : a) v = u(rng);
-    std::vector<double> v(a.begin(), a.end());
+    std::vector<double> v{rng() % 50 / 3.0, rng() % 50 / 7.0, rng() % 2 ? INF : rng() % 50 / 11.0};
     const std::vector<double> before = v;
-    EXPECT_EQ(findNeglogSum(a), findNeglogSum(v));
-    EXPECT_EQ(v, before);  // the caller's vector is untouched
+    EXPECT_EQ(neglogSum3(v[0], v[1], v[2]), findNeglogSum(v));
+    EXPECT_EQ(findNeglogSum(std::array<double, 3>{v[0], v[1], v[2]}), findNeglogSum(v));
+    EXPECT_EQ(v, before);
   }
-}
-
-TEST(LogSpace, MinimumFindersBreakTiesToTheLowerIndex) {
   int pos = -1;
   EXPECT_EQ(findMinIvalue(2, 2, 1, pos), 1);
   EXPECT_EQ(pos, 2);
@@ -201,318 +197,289 @@ TEST(LogSpace, MinimumFindersBreakTiesToTheLowerIndex) {
   EXPECT_EQ(pos, 0);
   EXPECT_EQ(findMinAndArgMinInArray({3, 1, 1, 2}, pos), 1);
   EXPECT_EQ(pos, 1);
-  EXPECT_EQ(findMinInArray({4}), 4);
-
   std::vector<dpcell_t> cells(3);
-  for (int k = 0; k < 3; ++k) {
-    cells[k].totalMsgLen = 5;
-    cells[k].nColumns = k;
-  }
+  for (int k = 0; k < 3; ++k) cells[k].totalMsgLen = 5, cells[k].nColumns = k;
   EXPECT_EQ(findMin(cells).nColumns, 0);
   cells[1].totalMsgLen = cells[2].totalMsgLen = 4;
   EXPECT_EQ(findMin(cells).nColumns, 1);
-  EXPECT_EXIT(findMinInArray({}), ::testing::ExitedWithCode(2), "array.size\\(\\) > 0");
 }
 
-TEST(Machine, InitialParametersComeFromThePriorModes) {
-  std::string S = "ACDE", T = "ACE";
-  threeStateDPAClass_t m = quietMachine(S, T);
-  const auto& p = m.getFsaPr();
-  ASSERT_EQ(p.size(), 9u);
-  EXPECT_EQ(p.at("MI"), p.at("MD"));
-  EXPECT_EQ(p.at("IM"), p.at("DM"));
-  EXPECT_EQ(p.at("II"), p.at("DD"));
-  EXPECT_EQ(p.at("ID"), p.at("DI"));
-  EXPECT_EQ(p.at("MM"), models().pam.getDirichlet("match").getMode()[0]);
-  EXPECT_EQ(m.getDPMatrices().size(), 3u);
-  EXPECT_EQ(m.getDPMatrices()[0].size(), 5u);
-  EXPECT_EQ(m.getDPMatrices()[0].nColumns(), 4u);
-  EXPECT_TRUE(m.getDPMatricesCell2sink().empty());
-
-  std::string out = testutil::captureStdout([&] { m.printParams(); });
-  EXPECT_EQ(out.rfind("Inferred params (unbaised estimates over all alignments):\nSeqDist n = 250\nPr(DD) = ", 0), 0u)
-      << out;
-  // Keys in map order, values fixed with three decimals in a left-adjusted field of 6.
-  std::vector<std::string> keys;
-  std::istringstream in(out);
-  std::string line;
-  while (std::getline(in, line))
-    if (line.rfind("Pr(", 0) == 0) keys.push_back(line.substr(3, 2));
-  EXPECT_EQ(keys, (std::vector<std::string>{"DD", "DI", "DM", "ID", "II", "IM", "MD", "MI", "MM"}));
-}
-
-TEST(Machine, OneResidueEachTiesGoToMatch) {
-  std::string S = "W", T = "W";
-  threeStateDPAClass_t m = quietMachine(S, T);
-  m.fillDPMatrices();
-  const auto& M = m.getDPMatrices()[0];
-  EXPECT_EQ(M[1][1].prevState, 0);
-  EXPECT_EQ(m.getDPMatrices()[1][1][1].prevState, 2);  // D at (1,1) only from I at (0,1)
-  EXPECT_EQ(m.getDPMatrices()[2][1][1].prevState, 1);  // I at (1,1) only from D at (1,0)
-  std::string fsa;
-  double L = m.traceback(fsa, -1, -1, -1);
-  EXPECT_EQ(fsa, "m");
-  EXPECT_EQ(L, m.getOptAlignMsgLen());
-}
-
-TEST(Machine, OptimalFillMatchesNaiveDPAndRescoring) {
+// Both passes in both directions, every cell and state of tiny pairs, against
+// the enumeration of every path; each trace code leads along a best path,
+// whose transition and emission parts are those the fill kept.
+TEST(Kernels, EveryCellMatchesTheEnumerationOfAllPaths) {
   const unsigned seed = 20261207;
   std::mt19937 rng(seed);
   for (int trial = 0; trial < 40; ++trial) {
-    SCOPED_TRACE("seed " + std::to_string(seed) + " trial " + std::to_string(trial));
-    std::pair<std::string, std::string> st =
-        trial % 2 ? relatedPair(rng, 1 + rng() % 12) : std::make_pair(randomSeq(rng, 1 + rng() % 9), randomSeq(rng, 1 + rng() % 9));
-    std::string S = st.first, T = st.second;
-    threeStateDPAClass_t m = quietMachine(S, T);
-    m.fillDPMatrices();
-    std::string fsa;
-    const double L = m.traceback(fsa, -1, -1, -1);
-    Costs c{m.getFsaPr(), models().pam};
-    EXPECT_NEAR(L, m.getOptAlignMsgLen(), 1e-12);
-    EXPECT_NEAR(L, scorePath(fsa, S, T, c, 0.0), 1e-9);
-    EXPECT_EQ(static_cast<size_t>(std::count(fsa.begin(), fsa.end(), 'm') + std::count(fsa.begin(), fsa.end(), 'd')),
-              S.size());
-    // The fill minimises the path cost and then adds the length term of the
-    // path it chose.
-    EXPECT_NEAR(naiveOptimal(S, T, c), L - wtCodeLen_nits(static_cast<int>(fsa.size())), 1e-9);
+    const TinyCase c = tinyCase(rng);
+    const Reference ref(c.K);
+    const size_t nS = c.S.size(), nT = c.T.size();
+    SCOPED_TRACE("seed " + std::to_string(seed) + " trial " + std::to_string(trial) + ": " + c.S + " / " + c.T +
+                 " K=" + std::to_string(c.K));
+    for (bool towardsSink : {false, true}) {
+      const CostTable table = towardsSink ? reversedForSink(c.costs) : c.costs;
+      // Cell (i, j) of the pass is cell (i, j) of the pair towards the start,
+      // (|S| - i, |T| - j) towards the sink.
+      auto cellOf = [&](size_t i, size_t j) {
+        return towardsSink ? std::make_pair(nS - i, nT - j) : std::make_pair(i, j);
+      };
+      TraceCodes codes;
+      size_t rowsSeen = 0;
+      fillBestPath(table, codes, nullptr, [&](const BestPathRow& row) {
+        ++rowsSeen;
+        for (size_t j = 0; j <= nT; ++j) {
+          const auto cell = cellOf(row.i, j);
+          if (row.i == 0 && j == 0) continue;  // the origin: 0 in every state
+          for (int s = 0; s < 3; ++s) {
+            const std::string where = std::string(towardsSink ? "sink " : "start ") + std::to_string(cell.first) +
+                                      "," + std::to_string(cell.second) + " state " + std::to_string(s);
+            const Enumerated e = enumerate(ref, c.S, c.T, cell.first, cell.second, s, towardsSink);
+            expectClose(e.best, row.trans[s][j] + row.emit[s][j], where);
+          }
+        }
+      });
+      EXPECT_EQ(rowsSeen, nS + 1);
+      for (size_t i = 0; i <= nS; ++i)
+        for (size_t j = 0; j <= nT; ++j)
+          for (int s = 0; s < 3; ++s) {
+            const auto cell = cellOf(i, j);
+            const Enumerated e = enumerate(ref, c.S, c.T, cell.first, cell.second, s, towardsSink);
+            if (std::isinf(e.best) || (i == 0 && j == 0)) continue;
+            const TraceWalk w = walkTrace(codes, static_cast<long>(i), static_cast<long>(j), s);
+            ASSERT_TRUE(w.complete);
+            // The walk runs from the cell back to the pass's origin.
+            const std::string path = towardsSink ? w.letters : std::string(w.letters.rbegin(), w.letters.rend());
+            const auto pt = towardsSink ? ref.parts(path, c.S, c.T, cell.first, cell.second) : ref.parts(path, c.S, c.T, 0, 0);
+            expectClose(e.best, pt.first + pt.second, "trace from " + std::to_string(i) + "," + std::to_string(j));
+          }
+      sumAllPaths(table, nullptr, [&](const SumRow& row) {
+        for (size_t j = 0; j <= nT; ++j) {
+          const auto cell = cellOf(row.i, j);
+          for (int s = 0; s < 3; ++s) {
+            const Enumerated e = enumerate(ref, c.S, c.T, cell.first, cell.second, s, towardsSink);
+            const bool origin = row.i == 0 && j == 0;
+            if (origin) continue;  // the start cell: 0 in M, nothing else arrives
+            expectClose(e.sum, row.sum[s][j], std::string("sum ") + (towardsSink ? "sink " : "start ") +
+                                                  std::to_string(cell.first) + "," + std::to_string(cell.second));
+          }
+        }
+      });
+    }
   }
 }
 
-TEST(Machine, TraceFromACellNoPathReachesIsReportedAndFails) {
-  std::string S = "ACD", T = "ACD";
-  threeStateDPAClass_t m = quietMachine(S, T);
-  m.fillDPMatrices();
-  EXPECT_EXIT(
-      {
-        std::string f;
-        m.traceback(f, 0, 2, 0);
-      },
-      ::testing::ExitedWithCode(1), "without predecessor");
+// Equal totals keep the earlier predecessor: M before D before I.
+TEST(Kernels, TiesGoToTheEarlierState) {
+  std::string S = "W", T = "W";
+  std::ostringstream quiet;
+  threeStateDPAClass_t m = idleMachine(S, T, quiet);
+  TraceCodes codes;
+  fillBestPath(m.costs(), codes);
+  EXPECT_EQ(codes.prev(1, 1, STATE_M), STATE_M);  // three equal candidates from (0, 0)
+  EXPECT_EQ(codes.prev(1, 1, STATE_D), STATE_I);  // D at (1,1) only from I at (0,1)
+  EXPECT_EQ(codes.prev(1, 1, STATE_I), STATE_D);
+  EXPECT_EQ(codes.prev(0, 1, STATE_M), TRACE_NONE);
 }
 
-TEST(Machine, EMEndsOnAFixedPointAlignment) {
+// The landscape of every cell of tiny pairs against all complete paths
+// through the cell.
+TEST(Machine, LandscapeOfEveryCellMatchesTheEnumeration) {
+  testutil::TempDir dir;
+  std::mt19937 rng(4242);
+  for (int trial = 0; trial < 12; ++trial) {
+    std::string S = randomSeq(rng, 1 + static_cast<int>(rng() % 4)), T = randomSeq(rng, 1 + static_cast<int>(rng() % 4));
+    SCOPED_TRACE(S + " / " + T);
+    std::ostringstream out;
+    std::istringstream noAnswers("");
+    threeStateDPAClass_t m(S, T, models().nullMdl, models().pam, "marginal-interactive", dir.file("l"), out, noAnswers);
+    const Reference ref(m.getSubmatK());
+    const double lengthCost = LN1000_ + wtCodeLen_nits(static_cast<int>(std::max(S.size(), T.size())));
+    std::vector<double> all;
+    for (const std::string& p : allPaths(S.size(), T.size())) {
+      const auto pt = ref.parts(p, S, T, 0, 0);
+      all.push_back(pt.first + pt.second);
+    }
+    expectClose(neglogSumOf(all) + lengthCost, m.getMarginalProbMsgLen(), "marginal");
+    for (size_t i = 0; i <= S.size(); ++i)
+      for (size_t j = 0; j <= T.size(); ++j) {
+        std::vector<double> through;
+        for (const std::string& p : allPaths(S.size(), T.size())) {
+          size_t a = 0, b = 0;
+          bool passes = (i == 0 && j == 0);
+          for (char c : p) {
+            a += c != 'i';
+            b += c != 'd';
+            passes |= (a == i && b == j);
+          }
+          if (!passes) continue;
+          const auto pt = ref.parts(p, S, T, 0, 0);
+          through.push_back(pt.first + pt.second);
+        }
+        expectClose(neglogSumOf(through) + lengthCost, m.landscapeAt(i, j), std::to_string(i) + "," + std::to_string(j));
+      }
+  }
+}
+
+namespace {
+
+// The search rules applied to a table of the cost of every distance.
+int bracketOverTable(const std::vector<double>& cost, bool scanWhenFlat, int noneK) {
+  int lo = 1, hi = 1000, k1 = 251, k2 = 750, bestK = noneK;
+  double best = INF;
+  while (true) {
+    const double f1 = cost[k1], f2 = cost[k2];
+    if (scanWhenFlat && std::fabs(f2 - f1) < 0.3) {
+      for (int k = lo; k <= hi; ++k)
+        if (cost[k] < best) best = cost[k], bestK = k;
+      return bestK;
+    }
+    if (f2 > f1) {
+      if (best > f1) best = f1, bestK = k1;
+      hi = k2;
+    } else {
+      if (best > f2) best = f2, bestK = k2;
+      lo = k1;
+    }
+    if (std::abs(k2 - k1) <= 1 || lo >= hi) return bestK;
+    k1 = static_cast<int>(std::lround(lo + (hi - lo) * 0.25));
+    k2 = static_cast<int>(std::lround(hi - (hi - lo) * 0.25));
+  }
+}
+
+}  // namespace
+
+TEST(Machine, DistanceSearchesAgreeWithTheirRulesOverEveryDistance) {
+  testutil::TempDir dir;
   std::mt19937 rng(99);
-  auto st = relatedPair(rng, 60);
-  std::string S = st.first, T = st.second;
-  threeStateDPAClass_t* m = nullptr;
-  std::string out = testutil::captureStdout(
-      [&] { m = new threeStateDPAClass_t(S, T, models().nullMdl, models().pam, "optimal", "unused"); });
-  EXPECT_NE(out.find("EVALUATING OPTIMAL ALIGNMENT"), std::string::npos);
-  EXPECT_NE(out.find("Inferred params (biased estimates for a single best alignment):"), std::string::npos);
-  EXPECT_NE(out.find("nEquivalences = "), std::string::npos);
-  const std::string fsa = m->getOptAlignFSAstr();
-  const double L = m->getOptAlignMsgLen();
-  // The reported length is the alignment's own length at its parameters.
-  SubmatClass_t atK(m->getSubmatK());
-  Costs ck{m->getFsaPr(), atK};
-  EXPECT_NEAR(L, scorePath(fsa, S, T, ck, LN1000), 1e-9);
-  // Estimating from the final alignment and aligning again reproduces it.
-  testutil::captureStdout([&] {
-    m->estimateParams(fsa);
-    m->fillDPMatrices();
-  });
-  std::string again;
-  m->traceback(again, -1, -1, -1);
-  EXPECT_EQ(again, fsa);
-  delete m;
+  for (int trial = 0; trial < 3; ++trial) {
+    auto st = relatedPair(rng, 6 + static_cast<int>(rng() % 10));
+    std::string S = st.first, T = st.second;
+    SCOPED_TRACE(S + " / " + T);
+    std::ostringstream out;
+    // The distance of an alignment (with the scan once the curve is flat).
+    threeStateDPAClass_t m = idleMachine(S, T, out);
+    m.fillDPMatrices();
+    std::string fsa;
+    m.traceback(fsa, -1, -1, -1);
+    const std::vector<std::string> rows = fsastr2Algn(fsa, S, T);
+    std::vector<std::string> cols;
+    for (size_t l = 0; l < fsa.size(); ++l) cols.push_back(std::string{rows[0][l], rows[1][l]});
+    std::vector<double> alignmentCost(1001), marginalCost(1001);
+    for (int k = 1; k <= 1000; ++k) {
+      alignmentCost[k] = m.evalNegLogMatches_fullAlignment(fsa, cols, k);
+      marginalCost[k] = m.computeTotalProbOfST(k, false);
+    }
+    m.estimateSubmatParam(fsa);
+    EXPECT_EQ(m.getSubmatK(), bracketOverTable(alignmentCost, true, -1));
+    // The marginal search (no scan).
+    threeStateDPAClass_t marginal(S, T, models().nullMdl, models().pam, "marginal", dir.file("m"), out);
+    EXPECT_EQ(marginal.getSubmatK(), bracketOverTable(marginalCost, false, 1));
+    EXPECT_EQ(marginal.getMarginalProbMsgLen(), marginalCost[marginal.getSubmatK()]);
+    EXPECT_NEAR(marginal.getMarginalProbMsgLen_2sink(), marginal.getMarginalProbMsgLen(), 1e-9);
+  }
 }
 
-TEST(Machine, DistanceSearchFollowsDivergence) {
-  // Identical sequences aligned residue by residue are best explained at a
-  // short distance; an unrelated pair at a long one.
-  std::mt19937 rng(5);
-  std::string S = randomSeq(rng, 150), T = S, fsa(150, 'm');
-  threeStateDPAClass_t same = quietMachine(S, T);
-  same.estimateParams(fsa);
-  EXPECT_LT(same.getSubmatK(), 40);
-  EXPECT_EQ(same.getParamMsgLen(), LN1000);
-  std::string U = randomSeq(rng, 150);
-  threeStateDPAClass_t apart = quietMachine(S, U);
-  apart.estimateParams(fsa);
-  EXPECT_GT(apart.getSubmatK(), 400);
-  // The chosen distance is no worse than any probe it could have taken.
-  std::vector<std::string> A;
-  for (size_t k = 0; k < S.size(); ++k) A.push_back(std::string{S[k], U[k]});
-  const double chosen = apart.evalNegLogMatches_fullAlignment(fsa, A, apart.getSubmatK());
-  for (int k : {1, 251, 500, 750, 1000}) EXPECT_LE(chosen, apart.evalNegLogMatches_fullAlignment(fsa, A, k) + 1e-9);
-  // An empty string changes nothing but the cost of stating K.
-  const int K = apart.getSubmatK();
-  apart.estimateParams("");
-  EXPECT_EQ(apart.getSubmatK(), K);
+TEST(Machine, EMEndsOnAFixedPointItsLengthRescores) {
+  std::mt19937 rng(99);
+  for (int trial = 0; trial < 4; ++trial) {
+    auto st = relatedPair(rng, 20 + 30 * trial);
+    std::string S = st.first, T = st.second;
+    std::ostringstream out;
+    threeStateDPAClass_t m(S, T, models().nullMdl, models().pam, "optimal", "unused", out);
+    const std::string fsa = m.getOptAlignFSAstr();
+    EXPECT_EQ(std::count(fsa.begin(), fsa.end(), 'm') + std::count(fsa.begin(), fsa.end(), 'd'),
+              static_cast<long>(S.size()));
+    const Reference ref(m.getSubmatK());
+    const auto pt = ref.parts(fsa, S, T, 0, 0);
+    EXPECT_NEAR(m.getOptAlignMsgLen(), LN1000_ + wtCodeLen_nits(static_cast<int>(fsa.size())) + pt.first + pt.second,
+                1e-9);
+    // Estimating from the final alignment and aligning again reproduces it.
+    m.estimateParams(fsa);
+    m.fillDPMatrices();
+    std::string again;
+    EXPECT_EQ(m.traceback(again, -1, -1, -1), m.getOptAlignMsgLen());
+    EXPECT_EQ(again, fsa);
+  }
 }
 
 TEST(Machine, GivenAlignmentSplitsIntoPathAndSequences) {
   std::string S = "HEAGAWGHEE", T = "PAWHEAE";
   std::vector<std::string> rows = {"HEAGAWGHE-E", "--P-AW-HEAE"};
   std::string fsa = algn2Fsastr(rows);
-  threeStateDPAClass_t* m = nullptr;
-  std::string out = testutil::captureStdout(
-      [&] { m = new threeStateDPAClass_t(S, T, fsa, models().nullMdl, models().pam); });
-  const size_t a = out.find("I(A)         = "), b = out.find("I(<S,T>|A)   = "), c = out.find("I(A,<S,T>)   = ");
-  ASSERT_NE(a, std::string::npos);
-  EXPECT_LT(a, b);
-  EXPECT_LT(b, c);
-  EXPECT_NE(out.find("Inferred params (unbaised estimates over all alignments):"), std::string::npos);
+  std::ostringstream out;
+  threeStateDPAClass_t m(S, T, fsa, models().nullMdl, models().pam, out);
   std::vector<std::string> cols;
   for (size_t l = 0; l < fsa.size(); ++l) cols.push_back(std::string{rows[0][l], rows[1][l]});
-  EXPECT_NEAR(m->getOptAlignMsgLen(), m->evalNegLogMatches_fullAlignment(fsa, cols, m->getSubmatK()), 1e-9);
-  delete m;
-
-  // One matched column: I(A) = ln 1000 + wtCodeLen(1) + ln 3.
-  std::string s1 = "K", t1 = "R", f1 = "m";
-  threeStateDPAClass_t* one = nullptr;
-  testutil::captureStdout([&] { one = new threeStateDPAClass_t(s1, t1, f1, models().nullMdl, models().pam); });
-  double IA = 0;
-  testutil::captureStdout([&] { IA = one->fsa2IA(f1); });
-  EXPECT_NEAR(IA, LN1000 + wtCodeLen_nits(1) + LN3, 1e-12);
-  delete one;
+  EXPECT_NEAR(m.getOptAlignMsgLen(), m.evalNegLogMatches_fullAlignment(fsa, cols, m.getSubmatK()), 1e-9);
+  const Reference ref(m.getSubmatK());
+  const auto pt = ref.parts(fsa, S, T, 0, 0);
+  EXPECT_NEAR(m.getOptAlignMsgLen(), LN1000_ + wtCodeLen_nits(static_cast<int>(fsa.size())) + pt.first + pt.second, 1e-9);
 }
 
-TEST(Machine, ForwardSumMatchesNaiveAndToSinkPass) {
-  std::mt19937 rng(321);
-  for (int trial = 0; trial < 12; ++trial) {
-    SCOPED_TRACE("trial " + std::to_string(trial));
-    std::string S = randomSeq(rng, 1 + rng() % 8), T = randomSeq(rng, 1 + rng() % 8);
-    threeStateDPAClass_t m = quietMachine(S, T);
-    const int K = 1 + static_cast<int>(rng() % 1000);
-    const double fwd = m.computeTotalProbOfST(K, false);
-    SubmatClass_t atK(K);
-    Costs ck{m.getFsaPr(), atK};
-    EXPECT_NEAR(fwd, naiveMarginal(S, T, ck), 1e-9);
-    m.computeTotalProbOfST_2sink(false);
-    EXPECT_NEAR(m.getMarginalProbMsgLen_2sink(), fwd, 1e-9);
+TEST(Machine, TraceFromACellNoPathReachesIsReportedAsAFailure) {
+  std::string S = "ACD", T = "ACD";
+  std::ostringstream out;
+  std::istringstream noAnswers("");
+  testutil::TempDir dir;
+  threeStateDPAClass_t m(S, T, models().nullMdl, models().pam, "marginal-interactive", dir.file("x"), out, noAnswers);
+  const FailureHandler old = setFailureHandler(throwFailure);
+  std::string f;
+  try {
+    m.traceback(f, 0, 2, STATE_M);
+    ADD_FAILURE() << "no failure";
+  } catch (const Failure& e) {
+    EXPECT_EQ(e.kind, FailureKind::userError);
+    EXPECT_NE(e.message.find("without predecessor"), std::string::npos) << e.message;
   }
-  // |S| = |T| = 1: the forward values at (1, 1).
-  std::string S = "A", T = "W";
-  threeStateDPAClass_t m = quietMachine(S, T);
-  m.computeTotalProbOfST(250, false);
-  const auto& d = m.getDPMatrices();
-  Costs c{m.getFsaPr(), models().pam};
-  EXPECT_NEAR(d[0][1][1].fwdMsgLen, LN3 + c.match('A', 'W'), 1e-12);
-  EXPECT_NEAR(d[1][1][1].fwdMsgLen, LN3 + c.gap('W') + c.trans('I', 'D') + c.gap('A'), 1e-12);
-  EXPECT_NEAR(d[2][1][1].fwdMsgLen, LN3 + c.gap('A') + c.trans('D', 'I') + c.gap('W'), 1e-12);
+  setFailureHandler(old);
+  EXPECT_NE(out.str().find("Wierd!\n"), std::string::npos);
 }
 
-TEST(Machine, MarginalNeverExceedsTheBestPath) {
-  std::mt19937 rng(11);
-  for (int trial = 0; trial < 10; ++trial) {
-    auto st = relatedPair(rng, 5 + rng() % 30);
-    std::string S = st.first, T = st.second;
-    threeStateDPAClass_t m = quietMachine(S, T);
-    m.computeTotalProbOfST(200, false);
-    const auto& d = m.getDPMatrices();
-    const size_t n = S.size(), t = T.size();
-    const double marginalEnd = findNeglogSum({d[0][n][t].fwdMsgLen, d[1][n][t].fwdMsgLen, d[2][n][t].fwdMsgLen});
-    m.fillDPMatrices();
-    const double bestEnd = std::min({d[0][n][t].totalMsgLen, d[1][n][t].totalMsgLen, d[2][n][t].totalMsgLen});
-    EXPECT_LE(marginalEnd, bestEnd + 1e-9);
-  }
-}
-
-namespace {
-
-// Runs the interactive criterion with the given answers on standard input.
-threeStateDPAClass_t* interactiveMachine(std::string& S, std::string& T, const std::string& prefix,
-                                         const std::string& answers, std::string* out = nullptr) {
-  std::istringstream in(answers);
-  std::streambuf* old = std::cin.rdbuf(in.rdbuf());
-  threeStateDPAClass_t* m = nullptr;
-  std::string printed = testutil::captureStdout(
-      [&] { m = new threeStateDPAClass_t(S, T, models().nullMdl, models().pam, "marginal-interactive", prefix); });
-  std::cin.rdbuf(old);
-  std::cin.clear();
-  if (out) *out = printed;
-  return m;
-}
-
-double bitsAfter(const std::string& text, const std::string& label) {
-  size_t p = text.find(label);
-  EXPECT_NE(p, std::string::npos) << label;
-  return std::stod(text.substr(p + label.size()));
-}
-
-}  // namespace
-
-TEST(Machine, LandscapeAndAlignmentsThroughCells) {
+// The best alignment through a cell is a complete path through it, costed
+// as reported, never below the landscape; the corners have one way through
+// and the end cell gives the optimal alignment of the same fill.
+TEST(Machine, AlignmentsThroughCells) {
   testutil::TempDir dir;
   std::mt19937 rng(77);
   auto st = relatedPair(rng, 25);
   std::string S = st.first, T = st.second;
   const int n = static_cast<int>(S.size()), t = static_cast<int>(T.size());
-  std::string out;
-  threeStateDPAClass_t* m = interactiveMachine(S, T, dir.file("land"), "4 4\n4\n", &out);
-  EXPECT_NE(out.find("Cell (4,4) has been selected"), std::string::npos);
-
-  const double marginal = m->getMarginalProbMsgLen();
-  const auto& land = m->getLandscape();
-  ASSERT_EQ(land.size(), static_cast<size_t>(n + 1));
-  EXPECT_NEAR(land[0][0], marginal, 1e-9);
-  EXPECT_NEAR(land[n][t], marginal, 1e-9);
-  EXPECT_NEAR(m->getMarginalProbMsgLen_2sink(), marginal, 1e-9);
-  EXPECT_NEAR(m->getOptAlignMsgLen_cell2sink(), m->getOptAlignMsgLen(), 1e-9);
-  for (int i = 0; i <= n; ++i)
-    for (int j = 0; j <= t; ++j) EXPECT_GE(land[i][j], marginal - 1e-9) << i << "," << j;
-
-  // The files hold the landscape in bits with two decimals.
-  std::istringstream csv(testutil::readFile(dir.file("land_MarginalProbabilityLandscape.csv")));
-  std::string line;
-  int rows = 0;
-  while (std::getline(csv, line)) {
-    EXPECT_EQ(std::count(line.begin(), line.end(), ','), t);
-    ++rows;
-  }
-  EXPECT_EQ(rows, n + 1);
-
-  SubmatClass_t atK(m->getSubmatK());
-  Costs ck{m->getFsaPr(), atK};
+  std::ostringstream out;
+  std::istringstream noAnswers("");
+  threeStateDPAClass_t m(S, T, models().nullMdl, models().pam, "marginal-interactive", dir.file("l"), out, noAnswers);
+  EXPECT_NEAR(m.getOptAlignMsgLen_cell2sink(), m.getOptAlignMsgLen(), 1e-9);
+  const Reference ref(m.getSubmatK());
+  auto lengthOf = [&](const std::string& fsa) {
+    const auto pt = ref.parts(fsa, S, T, 0, 0);
+    return LN1000_ + wtCodeLen_nits(static_cast<int>(fsa.size())) + pt.first + pt.second;
+  };
+  auto bitsAfter = [](const std::string& text, const std::string& label) {
+    const size_t p = text.find(label);
+    EXPECT_NE(p, std::string::npos) << label;
+    return std::stod(text.substr(p + label.size()));
+  };
   for (int trial = 0; trial < 25; ++trial) {
     const int i = static_cast<int>(rng() % (n + 1)), j = static_cast<int>(rng() % (t + 1));
-    std::string fsa;
-    std::string printed = testutil::captureStdout([&] { fsa = m->printAlignmentThroughCell(i, j); });
+    out.str("");
+    const std::string fsa = m.printAlignmentThroughCell(i, j);
     SCOPED_TRACE(std::to_string(i) + "," + std::to_string(j) + " " + fsa);
-    // A complete path through (i, j), costed as reported.
-    const double cost = bitsAfter(printed, "I(A,<S,T>) = ");
-    EXPECT_NEAR(cost, nits2bits(scorePath(fsa, S, T, ck, LN1000)), 2e-3);
-    size_t si = 0, tj = 0;
+    const double cost = bitsAfter(out.str(), "I(A,<S,T>) = ");
+    EXPECT_NEAR(cost, nits2bits(lengthOf(fsa)), 2e-3);
+    int a = 0, b = 0;
     bool through = (i == 0 && j == 0);
     for (char x : fsa) {
-      si += (x != 'i');
-      tj += (x != 'd');
-      through |= (static_cast<int>(si) == i && static_cast<int>(tj) == j);
+      a += x != 'i';
+      b += x != 'd';
+      through |= (a == i && b == j);
     }
     EXPECT_TRUE(through);
-    EXPECT_LE(bitsAfter(printed, "-log(marginal) = "), cost + 1e-3);
+    EXPECT_LE(bitsAfter(out.str(), "-log(marginal) = "), cost + 1e-3);
   }
-  // The corner cells have a single way through.
-  std::string f;
-  testutil::captureStdout([&] { f = m->printAlignmentThroughCell(0, t); });
-  EXPECT_EQ(f, std::string(t, 'i') + std::string(n, 'd'));
-  testutil::captureStdout([&] { f = m->printAlignmentThroughCell(n, 0); });
-  EXPECT_EQ(f, std::string(n, 'd') + std::string(t, 'i'));
-  // The end cell gives the optimal alignment of the same fill.
-  std::string printed = testutil::captureStdout([&] { f = m->printAlignmentThroughCell(n, t); });
-  EXPECT_EQ(f, m->getOptAlignFSAstr());
-  EXPECT_NEAR(bitsAfter(printed, "I(A,<S,T>) = "), nits2bits(m->getOptAlignMsgLen()), 1e-3);
-  EXPECT_NEAR(scorePath(f, S, T, ck, LN1000), m->getOptAlignMsgLen(), 1e-9);
-  delete m;
-}
-
-TEST(Machine, LandscapeFilesForTwoByThree) {
-  testutil::TempDir dir;
-  std::string S = "AC", T = "ACD";
-  threeStateDPAClass_t* m = interactiveMachine(S, T, dir.file("small"), "");
-  const auto& land = m->getLandscape();
-  std::ostringstream csv, script;
-  csv << std::fixed << std::setprecision(2);
-  script << std::fixed << std::setprecision(2) << "M  = [";
-  for (int i = 0; i < 3; ++i) {
-    for (int j = 0; j < 4; ++j) {
-      csv << nits2bits(land[i][j]) << (j < 3 ? "," : "\n");
-      script << std::setw(8) << nits2bits(land[i][j]);
-    }
-    script << (i < 2 ? ";\n" : "];\nimagesc(M);\n");
-  }
-  EXPECT_EQ(testutil::readFile(dir.file("small_MarginalProbabilityLandscape.csv")), csv.str());
-  EXPECT_EQ(testutil::readFile(dir.file("small_MarginalProbabilityLandscape.m")), script.str());
-  delete m;
+  EXPECT_EQ(m.printAlignmentThroughCell(0, t), std::string(t, 'i') + std::string(n, 'd'));
+  EXPECT_EQ(m.printAlignmentThroughCell(n, 0), std::string(n, 'd') + std::string(t, 'i'));
+  const std::string end = m.printAlignmentThroughCell(n, t);
+  EXPECT_EQ(end, m.getOptAlignFSAstr());
+  EXPECT_NEAR(lengthOf(end), m.getOptAlignMsgLen(), 1e-9);
+  const std::string origin = m.printAlignmentThroughCell(0, 0);
+  EXPECT_EQ(origin, m.getCell2sinkFSAstr());
 }

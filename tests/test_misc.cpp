@@ -191,11 +191,11 @@ TEST(AfastaFile, RowsInLinesOfSixty) {
 TEST(AfastaFileDeathTest, UnwritablePathNamesTheFile) {
   testutil::TempDir dir;
   EXPECT_EXIT(writeAfastaFile(dir.file("missing/x.afasta"), {"A", "A"}), ::testing::ExitedWithCode(1),
-              "^seqcorvane: error: cannot write alignment file '" + dir.path() +
+              "^seqcorvane: error: cannot write '" + dir.path() +
                   "/missing/x\\.afasta': No such file or directory\n$");
   if (testutil::fileExists("/dev/full")) {
     EXPECT_EXIT(writeAfastaFile("/dev/full", {"A", "A"}), ::testing::ExitedWithCode(1),
-                "^seqcorvane: error: cannot write alignment file '/dev/full': No space left on device\n$");
+                "^seqcorvane: error: cannot write '/dev/full': No space left on device\n$");
   }
 }
 

@@ -1,0 +1,80 @@
+#include "dpCosts.h"
+
+#include <algorithm>
+#include <cmath>
+
+#include "check.h"
+
+namespace {
+constexpr const char* STATE_LETTERS = "MDI";
+}
+
+NullProbs nullProbsOf(const nullModelClass_t& nullMdl, const std::string& alphabet) {
+  NullProbs p{};
+  for (char c : alphabet) p[static_cast<unsigned char>(c)] = nullMdl.pr(std::string(1, c));
+  return p;
+}
+
+double matchMsgLen(const SubmatClass_t& pam, const NullProbs& pnull, char a, char b) {
+  const double pa = pnull[static_cast<unsigned char>(a)], pb = pnull[static_cast<unsigned char>(b)];
+  return -std::log(0.5 * (pa * pam.pr(b, a) + pb * pam.pr(a, b)));
+}
+
+TransitionTable transitionsAt(const SubmatClass_t& pam) {
+  const std::vector<double> m = pam.getDirichlet("match").getMode();
+  const std::vector<double> g = pam.getDirichlet("insert").getMode();
+  TransitionTable p{};
+  p[STATE_M][STATE_M] = m[0];
+  p[STATE_M][STATE_I] = (1 - m[0]) * 0.5;
+  p[STATE_M][STATE_D] = (1 - m[0]) * 0.5;
+  p[STATE_I][STATE_M] = g[1];
+  p[STATE_I][STATE_I] = g[0];
+  p[STATE_I][STATE_D] = 1 - g[0] - g[1];
+  p[STATE_D][STATE_M] = g[1];
+  p[STATE_D][STATE_I] = 1 - g[0] - g[1];
+  p[STATE_D][STATE_D] = g[0];
+  return p;
+}
+
+std::string transitionKey(int from, int to) { return std::string{STATE_LETTERS[from], STATE_LETTERS[to]}; }
+
+TransitionTable transitionCosts(const std::map<std::string, double>& fsaPr) {
+  TransitionTable t{};
+  for (int x = 0; x < 3; ++x)
+    for (int y = 0; y < 3; ++y) t[x][y] = -std::log(fsaPr.at(transitionKey(x, y)));
+  return t;
+}
+
+CostTable makeCostTable(const std::string& S, const std::string& T, const NullProbs& pnull, const SubmatClass_t& pam,
+                        const std::map<std::string, double>& fsaPr) {
+  CostTable c;
+  c.nS = S.size();
+  c.nT = T.size();
+  auto residues = [&](const std::string& seq, std::vector<double>& gap, std::vector<std::uint8_t>& res) {
+    gap.resize(seq.size());
+    res.resize(seq.size());
+    for (std::size_t k = 0; k < seq.size(); ++k) {
+      gap[k] = -std::log(pnull[static_cast<unsigned char>(seq[k])]);
+      res[k] = static_cast<std::uint8_t>(pam.getIndx(seq[k]));
+    }
+  };
+  residues(S, c.gapS, c.resS);
+  residues(T, c.gapT, c.resT);
+  const std::string alphabet = pam.getAlphabet();
+  SC_CHECK(alphabet.size() == 20);
+  for (int x = 0; x < 20; ++x)
+    for (int y = 0; y < 20; ++y) c.match[x][y] = matchMsgLen(pam, pnull, alphabet[x], alphabet[y]);
+  c.trans = transitionCosts(fsaPr);
+  return c;
+}
+
+CostTable reversedForSink(const CostTable& forward) {
+  CostTable r = forward;
+  std::reverse(r.gapS.begin(), r.gapS.end());
+  std::reverse(r.gapT.begin(), r.gapT.end());
+  std::reverse(r.resS.begin(), r.resS.end());
+  std::reverse(r.resT.begin(), r.resT.end());
+  for (int x = 0; x < 3; ++x)
+    for (int y = 0; y < 3; ++y) r.trans[x][y] = forward.trans[y][x];
+  return r;
+}

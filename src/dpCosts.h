@@ -1,0 +1,67 @@
+// The costs, in nits, that every dynamic programme over a pair reads: the
+// gap cost of each residue, the match cost of every pair of residues, and the
+// nine transition costs. One value is built for the parameters of one pass
+// and handed to it; a pass keeps nothing of it afterwards.
+#pragma once
+
+#include <array>
+#include <cstddef>
+#include <cstdint>
+#include <map>
+#include <string>
+#include <vector>
+
+#include "SubmatClass.h"
+#include "nullModelClass.h"
+
+// ln 3: the uniform choice of a path's first state (towards the sink, its last).
+constexpr double LN3 = 1.0986122886681098;
+// ln 1000: stating the distance K, uniform over 1..1000.
+constexpr double LN1000 = 6.907755278982137;
+
+// State codes of the machine.
+constexpr int STATE_M = 0;  // match: a residue of S over a residue of T
+constexpr int STATE_D = 1;  // delete: a residue of S over a gap
+constexpr int STATE_I = 2;  // insert: a gap over a residue of T
+
+// [from][to], in state codes.
+using TransitionTable = std::array<std::array<double, 3>, 3>;
+
+// Pnull of each residue letter of the alphabet (order-0 null model), by byte.
+using NullProbs = std::array<double, 256>;
+NullProbs nullProbsOf(const nullModelClass_t& nullMdl, const std::string& alphabet);
+
+// The match cost of residue a of S and residue b of T:
+//   -ln matchPr(a, b),  matchPr(a, b) = 0.5 (Pnull(a) Pr(b|a) + Pnull(b) Pr(a|b)),
+// the mean of the two directions, so that the cost of a pair does not depend
+// on which sequence is S.
+double matchMsgLen(const SubmatClass_t& pam, const NullProbs& pnull, char a, char b);
+
+// The nine transition probabilities at the model's distance, from the modes
+// m of the match prior and g of the gap prior: MM = m0, MI = MD = (1 - m0)/2;
+// for both gap states: stay = g0, back to match = g1, switch = 1 - g0 - g1.
+TransitionTable transitionsAt(const SubmatClass_t& pam);
+
+// The key of fsaPr for a transition ("MD" for M to D).
+std::string transitionKey(int from, int to);
+
+// -ln of the nine transition probabilities of fsaPr.
+TransitionTable transitionCosts(const std::map<std::string, double>& fsaPr);
+
+struct CostTable {
+  std::size_t nS = 0, nT = 0;
+  std::vector<double> gapS, gapT;       // -ln Pnull of each residue of S and of T
+  std::vector<std::uint8_t> resS, resT;  // substitution-model index of each residue
+  std::array<std::array<double, 20>, 20> match{};  // [residue of S][residue of T]
+  TransitionTable trans{};                          // -ln fsaPr, [from][to]
+};
+
+// The costs of S against T under the model at its current distance and the
+// transition probabilities fsaPr.
+CostTable makeCostTable(const std::string& S, const std::string& T, const NullProbs& pnull, const SubmatClass_t& pam,
+                        const std::map<std::string, double>& fsaPr);
+
+// The same costs for the passes towards the sink: both sequences reversed and
+// the transitions transposed. A start-to-cell pass over this table computes,
+// at (|S| - i, |T| - j), what a cell-to-sink pass computes at (i, j).
+CostTable reversedForSink(const CostTable& forward);

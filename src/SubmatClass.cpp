@@ -1,100 +1,93 @@
 // The substitution model M = S D S^-1, its powers M^K and the Dirichlet priors
 // of the machine's transitions per distance K.
 //
-// Data files. Each is validated as it is read; a defect ends the run with one
-// line naming the file (as found) and, where it applies, the line:
-//  - a matrix file holds exactly 20 x 20 numbers separated by any whitespace,
-//    row-major; a token that is not a number, too few numbers and too many
-//    (any text after the 400th number) are all rejected;
-//  - the priors file holds comment lines (first character '#') and exactly
-//    1000 data lines "K a_M1 a_M2 a_I1 a_I2 a_I3": six fields, no more and no
-//    fewer, K = 1, 2, ..., 1000 in order, every alpha a number >= 0, every line
-//    at most 999 characters; a blank line is an error; the last line is read
-//    whether or not a newline ends it.
+// Data files, each checked as it is read; a defect ends the run with one line
+// naming the file and, where it applies, the line:
+//  - a matrix file: its first 20 x 20 whitespace-separated numbers, row-major,
+//    make the matrix; what follows them is ignored. Fewer numbers, or a token
+//    among them that is not a number, are errors; so is a number that is not
+//    finite.
+//  - the priors file: comment lines (first character '#') and exactly 1000
+//    data lines "K a_M1 a_M2 a_I1 a_I2 a_I3", K = 1, 2, ..., 1000 in order,
+//    every alpha finite and above 1, so that every mode the machine takes
+//    from them lies strictly between 0 and 1; at most 999 characters a line.
+// Every power M^K is checked as it is formed: finite entries in [0, 1] (within
+// 1e-9); the error names the three matrix files and the distance.
 //
-// Each file is read and parsed once per process: the parsed contents are kept
-// in a process-wide cache keyed by the file's resolved path, so that the many
-// models a distance search builds cost no file reading, and a file that
-// changes on disk while the program runs cannot change the model half way
-// through the run. Every model still owns its matrices; the priors table,
-// which is read-only, is shared between the models through a shared pointer.
+// The parsed files and the powers are kept once per process for each model
+// directory, shared read-only by every model built from it: a file that
+// changes on disk while the program runs cannot change the model half way.
 #include "SubmatClass.h"
 
-#include <climits>
-#include <cstdlib>
-
 #include <algorithm>
+#include <atomic>
+#include <climits>
 #include <cmath>
+#include <cstdlib>
 #include <fstream>
 #include <iomanip>
 #include <iostream>
-#include <locale>
+#include <mutex>
 #include <sstream>
 
 #include "check.h"
 #include "dataFiles.h"
 
+struct SubstitutionData {
+  std::string files;  // the three matrix files, for messages
+  Matrix S, D, Sinv, M;
+  std::shared_ptr<const SubmatClass_t::PriorsTable> priors;
+
+  // M^K for K = 1..1000, formed on first use.
+  std::shared_ptr<const SubmatClass_t::Power> power(int K) const;
+
+ private:
+  mutable std::mutex mutex;
+  mutable std::array<std::shared_ptr<const SubmatClass_t::Power>, 1001> powers;
+};
+
 namespace {
 
+constexpr std::size_t N = 20;
 constexpr std::size_t MAX_PRIORS_LINE_LENGTH = 999;
 constexpr std::size_t N_PRIORS = 1000;
 
-long modelCount = 0;
+std::atomic<long> modelCount{0};
+std::atomic<long> powerCount{0};
 
-template <typename T>
-bool parseWhole(const std::string& token, T& value) {
-  std::istringstream in(token);
-  in.imbue(std::locale::classic());
-  in >> value;
-  return !in.fail() && in.peek() == std::char_traits<char>::eof();
-}
-
-// A number in the stream's usual floating-point notation, the whole token.
-bool parseNumber(const std::string& token, double& value) { return parseWhole(token, value); }
-// A decimal integer, the whole token.
-bool parseInteger(const std::string& token, long& value) { return parseWhole(token, value); }
-
-// The cache key of a data file: its resolved path, which also tells apart the
-// files that one relative path names from different working directories.
+// The resolved path of a data file: the key of the caches.
 std::string fileKey(const std::string& path) {
   char resolved[PATH_MAX + 1];
   if (::realpath(path.c_str(), resolved) == nullptr) fatalError(path + ": cannot open for reading");
   return resolved;
 }
 
-std::map<std::string, Matrix>& matrixCache() {
-  static std::map<std::string, Matrix> cache;
-  return cache;
-}
+std::mutex cacheMutex;
 
-std::map<std::string, std::shared_ptr<const SubmatClass_t::PriorsTable>>& priorsCache() {
-  static std::map<std::string, std::shared_ptr<const SubmatClass_t::PriorsTable>> cache;
-  return cache;
-}
-
-Matrix parseMatrixFile(const std::string& path, std::size_t n) {
+Matrix parseMatrixFile(const std::string& path) {
   std::ifstream infile(path);
   if (!infile) fatalError(path + ": cannot open for reading");
   noteDataFileRead();
   std::vector<double> values;
-  values.reserve(n * n);
+  values.reserve(N * N);
   std::string line, token;
   long lineNo = 0;
-  while (std::getline(infile, line)) {
+  while (values.size() < N * N && std::getline(infile, line)) {
     ++lineNo;
     std::istringstream tokens(line);
-    while (tokens >> token) {
+    while (values.size() < N * N && tokens >> token) {
       double v = 0;
       if (!parseNumber(token, v)) fatalError(path + ":" + std::to_string(lineNo) + ": '" + token + "' is not a number");
+      if (!std::isfinite(v)) fatalError(path + ":" + std::to_string(lineNo) + ": '" + token + "' is not finite");
       values.push_back(v);
     }
   }
   if (infile.bad()) fatalError(path + ": read error");
-  if (values.size() != n * n)
-    fatalError(path + ": expected " + std::to_string(n * n) + " numbers, found " + std::to_string(values.size()));
-  Matrix m(n, std::vector<double>(n));
-  for (std::size_t i = 0; i < n; ++i)
-    for (std::size_t j = 0; j < n; ++j) m[i][j] = values[i * n + j];
+  if (values.size() != N * N)
+    fatalError(path + ": expected " + std::to_string(N * N) + " numbers, found " + std::to_string(values.size()));
+  Matrix m(N, std::vector<double>(N));
+  for (std::size_t i = 0; i < N; ++i)
+    for (std::size_t j = 0; j < N; ++j) m[i][j] = values[i * N + j];
   return m;
 }
 
@@ -131,10 +124,16 @@ SubmatClass_t::PriorsTable parsePriorsFile(const std::string& path) {
     std::vector<double> alpha(5);
     for (std::size_t f = 1; f < 6; ++f) {
       if (!parseNumber(fields[f], alpha[f - 1])) fatalError(where + "'" + fields[f] + "' is not a number");
-      if (alpha[f - 1] < 0) fatalError(where + "negative concentration parameter " + fields[f]);
+      if (!(std::isfinite(alpha[f - 1]) && alpha[f - 1] > 1))
+        fatalError(where + "concentration parameter " + fields[f] + " is not a finite number above 1");
     }
     priors_Mstate.emplace_back(2, std::vector<double>{alpha[0], alpha[1]});
     priors_Istate.emplace_back(3, std::vector<double>{alpha[2], alpha[3], alpha[4]});
+    // The modes must lie strictly between 0 and 1 (parameters so large that
+    // their sum overflows would give modes of 0).
+    for (const DirichletClass_t* prior : {&priors_Mstate.back(), &priors_Istate.back()})
+      for (double m : prior->getMode())
+        if (!(m > 0 && m < 1)) fatalError(where + "the parameters give a mode outside (0, 1)");
   }
   if (infile.bad()) fatalError(path + ": read error");
   if (priors_Mstate.size() != N_PRIORS)
@@ -147,54 +146,35 @@ SubmatClass_t::PriorsTable parsePriorsFile(const std::string& path) {
   return table;
 }
 
-std::shared_ptr<const SubmatClass_t::PriorsTable> sharedPriors(const std::string& path) {
-  auto& cache = priorsCache();
-  const std::string key = fileKey(path);
+// The parsed files of each model directory, by the resolved paths of its files.
+std::shared_ptr<const SubstitutionData> sharedData() {
+  const std::string sPath = modelFilePath("S_double_precision.txt");
+  const std::string dPath = modelFilePath("D_double_precision.txt");
+  const std::string sinvPath = modelFilePath("S_inv_double_precision.txt");
+  const std::string priorsPath = modelFilePath("DirichletPriorsGivenN.txt");
+  const std::string key = fileKey(sPath) + '\n' + fileKey(dPath) + '\n' + fileKey(sinvPath) + '\n' + fileKey(priorsPath);
+  static std::map<std::string, std::shared_ptr<const SubstitutionData>> cache;
+  std::lock_guard<std::mutex> lock(cacheMutex);
   auto it = cache.find(key);
-  if (it == cache.end())
-    it = cache.emplace(key, std::make_shared<const SubmatClass_t::PriorsTable>(parsePriorsFile(path))).first;
-  return it->second;
+  if (it != cache.end()) return it->second;
+  auto d = std::make_shared<SubstitutionData>();
+  d->files = sPath + ", " + dPath + " and " + sinvPath;
+  d->S = parseMatrixFile(sPath);
+  d->D = parseMatrixFile(dPath);
+  d->Sinv = parseMatrixFile(sinvPath);
+  d->M = matrixMultiply(d->S, matrixMultiply(d->D, d->Sinv));
+  d->priors = std::make_shared<const SubmatClass_t::PriorsTable>(parsePriorsFile(priorsPath));
+  return cache.emplace(key, std::move(d)).first->second;
 }
 
 }  // namespace
 
-SubmatClass_t::SubmatClass_t(int K0) {
-  alphabet = "ARNDCQEGHILKMFPSTWYV";
-  std::fill(std::begin(idx), std::end(idx), -1);
-  for (std::size_t i = 0; i < alphabet.size(); ++i) {
-    aa2idx[alphabet[i]] = static_cast<int>(i);
-    idx[static_cast<unsigned char>(alphabet[i])] = static_cast<int>(i);
-  }
-  K = 1;
-  S = readMatrix(findDataFile("S_double_precision.txt"));
-  D = readMatrix(findDataFile("D_double_precision.txt"));
-  Sinv = readMatrix(findDataFile("S_inv_double_precision.txt"));
-  M = matrixMultiply(S, matrixMultiply(D, Sinv));
-  exp(K0);
-  priors = sharedPriors(findDataFile("DirichletPriorsGivenN.txt"));
-  ++modelCount;
-}
-
-long SubmatClass_t::modelsBuilt() { return modelCount; }
-
-Matrix SubmatClass_t::readMatrix(std::string fileName) {
-  const std::size_t n = alphabet.length();
-  auto& cache = matrixCache();
-  const std::string key = fileKey(fileName) + '\n' + std::to_string(n);
-  auto it = cache.find(key);
-  if (it == cache.end()) it = cache.emplace(key, parseMatrixFile(fileName, n)).first;
-  return it->second;
-}
-
-SubmatClass_t::PriorsTable SubmatClass_t::readDirichletPriors(std::string fileName) { return *sharedPriors(fileName); }
-
-void SubmatClass_t::exp(int K) {
-  // The conditions' text is what a failure reports; kept as written.
-  // clang-format off
-  SC_CHECK(K>0);
-  SC_CHECK(K<=1000);
-  // clang-format on
-  this->K = K;
+std::shared_ptr<const SubmatClass_t::Power> SubstitutionData::power(int K) const {
+  std::lock_guard<std::mutex> lock(mutex);
+  if (powers[K]) return powers[K];
+  // M^K = S D^K S^-1: the diagonal of D raised to K, the off-diagonal entries
+  // as read.
+  Matrix MpowK;
   if (K == 1) {
     MpowK = M;
   } else {
@@ -203,14 +183,55 @@ void SubmatClass_t::exp(int K) {
     for (std::size_t i = 0; i < DpowK.size(); ++i) DpowK[i][i] = std::pow(DpowK[i][i], k);
     MpowK = matrixMultiply(S, matrixMultiply(DpowK, Sinv));
   }
-  normalizeMpowK();
+  SubmatClass_t::normalizeMpowK(MpowK);
+  auto p = std::make_shared<SubmatClass_t::Power>();
+  for (std::size_t i = 0; i < N; ++i)
+    for (std::size_t j = 0; j < N; ++j) {
+      const double v = MpowK[i][j];
+      if (!(std::isfinite(v) && v >= 0 && v <= 1 + 1e-9))
+        fatalError("the substitution matrix files " + files + " give M^" + std::to_string(K) +
+                   " an entry that is not a probability (" + formatFixed(v, 6) + ")");
+      (*p)[i * N + j] = v;
+    }
+  ++powerCount;
+  powers[K] = p;
+  return p;
 }
 
-void SubmatClass_t::normalizeMpowK() {
+SubmatClass_t::SubmatClass_t(int K0) {
+  alphabet = "ARNDCQEGHILKMFPSTWYV";
+  idx.fill(-1);
+  for (std::size_t i = 0; i < alphabet.size(); ++i) {
+    aa2idx[alphabet[i]] = static_cast<int>(i);
+    idx[static_cast<unsigned char>(alphabet[i])] = static_cast<int>(i);
+  }
+  K = 1;
+  data = sharedData();
+  exp(K0);
+  ++modelCount;
+}
+
+long SubmatClass_t::modelsBuilt() { return modelCount.load(); }
+long SubmatClass_t::powersFormed() { return powerCount.load(); }
+
+Matrix SubmatClass_t::readMatrix(std::string fileName) { return parseMatrixFile(fileName); }
+
+SubmatClass_t::PriorsTable SubmatClass_t::readDirichletPriors(std::string fileName) {
+  return parsePriorsFile(fileName);
+}
+
+void SubmatClass_t::exp(int K) {
+  // The conditions' text is what a failure reports; kept as written.
   // clang-format off
   SC_CHECK(K>0);
+  SC_CHECK(K<=1000);
   // clang-format on
-  const std::size_t n = alphabet.length();
+  this->K = K;
+  MpowK = data->power(K);
+}
+
+void SubmatClass_t::normalizeMpowK(Matrix& MpowK) {
+  const std::size_t n = MpowK.size();
   for (std::size_t i = 0; i < n; ++i)
     for (std::size_t j = 0; j < n; ++j)
       if (MpowK[i][j] < 0) MpowK[i][j] = 0;
@@ -226,14 +247,14 @@ double SubmatClass_t::pr(char a, char b) const {
   if (x < 0) checkFailed("it != aa2idx.end()", __FILE__, __LINE__);
   const int y = idx[static_cast<unsigned char>(b)];
   if (y < 0) checkFailed("it != aa2idx.end()", __FILE__, __LINE__);
-  return MpowK[x][y];
+  return (*MpowK)[x * N + y];
 }
 
 double SubmatClass_t::pr(unsigned int x, unsigned int y) const {
   const unsigned int n = static_cast<unsigned int>(alphabet.length());
   SC_CHECK(x < n);
   SC_CHECK(y < n);
-  return MpowK[x][y];
+  return (*MpowK)[x * N + y];
 }
 
 int SubmatClass_t::getK() const { return K; }
@@ -252,26 +273,26 @@ double SubmatClass_t::getS(int x, int y) const {
   const int n = static_cast<int>(alphabet.length());
   SC_CHECK(x < n && x >= 0);
   SC_CHECK(y < n && y >= 0);
-  return S[x][y];
+  return data->S[x][y];
 }
 
 double SubmatClass_t::getSinv(int x, int y) const {
   const int n = static_cast<int>(alphabet.length());
   SC_CHECK(x < n && x >= 0);
   SC_CHECK(y < n && y >= 0);
-  return Sinv[x][y];
+  return data->Sinv[x][y];
 }
 
 double SubmatClass_t::getD(int x, int y) const {
   const int n = static_cast<int>(alphabet.length());
   SC_CHECK(x < n && x >= 0);
   SC_CHECK(y < n && y >= 0);
-  return D[x][y];
+  return data->D[x][y];
 }
 
 DirichletClass_t SubmatClass_t::getDirichlet(std::string state) const {
-  if (state == "match") return (*priors)[0][K - 1];
-  if (state == "insert") return (*priors)[1][K - 1];
+  if (state == "match") return (*data->priors)[0][K - 1];
+  if (state == "insert") return (*data->priors)[1][K - 1];
   checkFailed("getDirichlet state string invalid", __FILE__, __LINE__);
 }
 
@@ -281,27 +302,26 @@ void SubmatClass_t::printMpowK() const {
   // clang-format off
   SC_CHECK(K>0);
   // clang-format on
-  const std::size_t n = alphabet.length();
   std::cout << "Printing details of M^K when K=" << K << std::endl;
   std::cout << std::fixed << std::setprecision(3);
   std::cout << std::setw(7) << "";
   for (char c : alphabet) std::cout << std::setw(7) << c;
   std::cout << " | "
             << "rowsum" << std::endl;
-  for (std::size_t i = 0; i < n; ++i) {
+  for (std::size_t i = 0; i < N; ++i) {
     std::cout << std::setw(7) << alphabet[i];
     double rowsum = 0;
-    for (std::size_t j = 0; j < n; ++j) {
-      rowsum += MpowK[i][j];
-      std::cout << std::setw(7) << MpowK[i][j];
+    for (std::size_t j = 0; j < N; ++j) {
+      rowsum += (*MpowK)[i * N + j];
+      std::cout << std::setw(7) << (*MpowK)[i * N + j];
     }
     std::cout << " | " << std::setw(7) << rowsum << std::endl;
   }
   std::cout << "------" << std::endl;
   std::cout << std::setw(7) << "colsum";
-  for (std::size_t j = 0; j < n; ++j) {
+  for (std::size_t j = 0; j < N; ++j) {
     double colsum = 0;
-    for (std::size_t i = 0; i < n; ++i) colsum += MpowK[i][j];
+    for (std::size_t i = 0; i < N; ++i) colsum += (*MpowK)[i * N + j];
     std::cout << std::setw(7) << colsum;
   }
   std::cout << std::endl;

@@ -2,8 +2,14 @@
 // evolutionary distance, held as its eigen-decomposition M = S D S^-1, its
 // power M^K for the current distance K (1..1000), and the Dirichlet priors of
 // the alignment machine's transitions for every distance.
+//
+// The data read from the model files, and every power M^K once formed, are
+// kept once per process and shared read-only by all the models built from
+// the same files: a model is a distance and a reference to them, cheap to
+// copy and to build, whatever the number of distances a search tries.
 #pragma once
 
+#include <array>
 #include <map>
 #include <memory>
 #include <string>
@@ -12,22 +18,27 @@
 #include "DirichletClass.h"
 #include "misc.h"
 
+struct SubstitutionData;
+
 class SubmatClass_t {
  public:
   using PriorsTable = std::vector<std::vector<DirichletClass_t>>;
+  // M^K, normalised by columns, row-major: element (a, b) is Pr(a | b).
+  using Power = std::array<double, 400>;
 
-  // Loads the model (data/S_double_precision.txt, data/D_double_precision.txt,
-  // data/S_inv_double_precision.txt, data/DirichletPriorsGivenN.txt) and sets
-  // the distance to K0.
+  // Loads the model from the model directory (S_double_precision.txt,
+  // D_double_precision.txt, S_inv_double_precision.txt,
+  // DirichletPriorsGivenN.txt) and sets the distance to K0.
   explicit SubmatClass_t(int K0);
 
-  // Reads a 20 x 20 matrix of whitespace-separated numbers.
+  // Reads the first 20 x 20 numbers of a matrix file.
   Matrix readMatrix(std::string fileName);
   // Reads the table of priors per distance: [0] match state, [1] insert state.
   PriorsTable readDirichletPriors(std::string fileName);
 
   void exp(int K);
-  void normalizeMpowK();
+  // Clips negative entries to 0 and divides each column by its sum.
+  static void normalizeMpowK(Matrix& MpowK);
 
   // Pr(a | b) after the current distance K.
   double pr(char a, char b) const;
@@ -45,19 +56,15 @@ class SubmatClass_t {
 
   void printMpowK() const;
 
-  // Number of substitution models constructed in this process.
+  // Models constructed, and powers M^K formed, in this process.
   static long modelsBuilt();
+  static long powersFormed();
 
  private:
   std::string alphabet;
   std::map<char, int> aa2idx;
-  int idx[256];  // letter -> index, -1 for letters outside the alphabet
+  std::array<int, 256> idx;  // letter -> index, -1 for letters outside the alphabet
   int K;
-  Matrix M;
-  Matrix S;
-  Matrix D;
-  Matrix Sinv;
-  Matrix MpowK;
-  // The parsed priors table is shared, read-only, by every model of the run.
-  std::shared_ptr<const PriorsTable> priors;
+  std::shared_ptr<const SubstitutionData> data;  // S, D, S^-1, M, the priors, the powers
+  std::shared_ptr<const Power> MpowK;
 };

@@ -12,6 +12,10 @@ std::string programName = "seqcorvane";
 // end the process (1 for a user's error, 2 for a broken invariant).
 void defaultHandler(FailureKind kind, const std::string& message) {
   std::cout.flush();
+  if (kind == FailureKind::userVerbatim) {
+    std::cerr << message << std::flush;
+    std::exit(1);
+  }
   if (kind == FailureKind::userError) {
     std::cerr << programName << ": error: " << message << std::endl;
     std::exit(1);
@@ -35,6 +39,8 @@ FailureHandler setFailureHandler(FailureHandler h) { return handler.exchange(h ?
 void setProgramName(const std::string& name) { programName = name; }
 
 void fatalError(const std::string& message) { fail(FailureKind::userError, message); }
+
+void fatalErrorVerbatim(const std::string& text) { fail(FailureKind::userVerbatim, text); }
 
 void checkFailed(const char* condition, const char* file, int line) {
   fail(FailureKind::internalCheck, std::string(condition) + " (" + file + ":" + std::to_string(line) + ")");

@@ -14,7 +14,11 @@
 
 #include <string>
 
-enum class FailureKind { userError, internalCheck };
+enum class FailureKind {
+  userError,      // message without the program's prefix and newline
+  userVerbatim,   // the whole text to print, newlines included
+  internalCheck,  // the failed condition and its source position
+};
 
 using FailureHandler = void (*)(FailureKind kind, const std::string& message);
 
@@ -25,6 +29,8 @@ FailureHandler setFailureHandler(FailureHandler handler);
 void setProgramName(const std::string& name);
 
 [[noreturn]] void fatalError(const std::string& message);
+// A user's error reported in a text of its own: printed exactly as given, exit status 1.
+[[noreturn]] void fatalErrorVerbatim(const std::string& text);
 [[noreturn]] void checkFailed(const char* condition, const char* file, int line);
 
 #define SC_CHECK(cond) ((cond) ? static_cast<void>(0) : checkFailed(#cond, __FILE__, __LINE__))

@@ -1,59 +1,102 @@
 #include "dataFiles.h"
 
-#include <climits>
-#include <fstream>
 #include <sys/stat.h>
 #include <unistd.h>
+
+#include <atomic>
+#include <climits>
+#include <mutex>
 
 #include "check.h"
 #include "config.h"
 
 namespace {
 
-bool isRegularFile(const std::string& path) {
-  struct stat st;
-  return ::stat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode);
-}
+std::mutex dirMutex;
+std::string namedDirectory;
+std::atomic<int> filesRead{0};
 
 // The directory holding the running executable, from /proc/self/exe.
 std::string executableDir() {
   char buf[PATH_MAX + 1];
-  ssize_t n = ::readlink("/proc/self/exe", buf, PATH_MAX);
+  const ssize_t n = ::readlink("/proc/self/exe", buf, PATH_MAX);
   if (n <= 0) return "";
-  std::string path(buf, static_cast<size_t>(n));
-  size_t slash = path.rfind('/');
+  const std::string path(buf, static_cast<size_t>(n));
+  const size_t slash = path.rfind('/');
   return slash == std::string::npos ? std::string() : path.substr(0, slash);
 }
 
-int filesRead = 0;
+// Whether the name exists in the directory (a broken link counts: the place
+// holds it, and opening it will tell what is wrong).
+bool holds(const std::string& dir, const std::string& name) {
+  struct stat st;
+  return ::lstat((dir + "/" + name).c_str(), &st) == 0;
+}
+
+std::string list(const std::vector<std::string>& names) {
+  std::string s;
+  for (size_t k = 0; k < names.size(); ++k) s += (k ? ", " : "") + names[k];
+  return s;
+}
+
+// Ends the run unless dir holds all five files.
+void requireWholeSet(const std::string& dir, const std::string& how) {
+  std::vector<std::string> missing;
+  for (const std::string& f : modelFileNames())
+    if (!holds(dir, f)) missing.push_back(f);
+  if (!missing.empty())
+    fatalError("model directory '" + dir + "'" + how + " lacks " + list(missing) +
+               " (all five model files must come from one directory)");
+}
 
 }  // namespace
 
-std::vector<std::string> dataSearchDirs() {
+const std::vector<std::string>& modelFileNames() {
+  static const std::vector<std::string> names{"protSeqNullMMLEstimatesOrder0.txt", "S_double_precision.txt",
+                                              "D_double_precision.txt", "S_inv_double_precision.txt",
+                                              "DirichletPriorsGivenN.txt"};
+  return names;
+}
+
+void setModelDirectory(const std::string& dir) {
+  std::lock_guard<std::mutex> lock(dirMutex);
+  namedDirectory = dir;
+}
+
+std::vector<std::string> modelDirectoryCandidates() {
   std::vector<std::string> dirs{"./data"};
-  // An installed program sits in the install prefix's bin directory; any
-  // other copy (the build tree, a test) uses the source tree's data.
-  std::string exeDir = executableDir();
-  char resolved[PATH_MAX + 1];
-  std::string installBin = SEQCORVANE_INSTALL_BIN_DIR;
-  if (::realpath(installBin.c_str(), resolved) != nullptr) installBin = resolved;
-  if (!exeDir.empty() && exeDir == installBin)
-    dirs.push_back(SEQCORVANE_INSTALL_DATA_DIR);
-  else
-    dirs.push_back(SEQCORVANE_SOURCE_DATA_DIR);
+  const std::string exeDir = executableDir();
+  if (!exeDir.empty()) dirs.push_back(exeDir + "/../" + SEQCORVANE_DATA_SUBDIR);
+  dirs.push_back(SEQCORVANE_SOURCE_DATA_DIR);
   return dirs;
 }
 
-std::string findDataFile(const std::string& name) {
-  std::vector<std::string> dirs = dataSearchDirs();
-  for (const std::string& dir : dirs) {
-    std::string path = dir + "/" + name;
-    if (isRegularFile(path)) return path;
+std::string modelDirectory() {
+  std::string named;
+  {
+    std::lock_guard<std::mutex> lock(dirMutex);
+    named = namedDirectory;
   }
-  std::string places;
-  for (size_t k = 0; k < dirs.size(); ++k) places += (k ? " and " : "") + dirs[k];
-  fatalError("model data file '" + name + "' not found (looked in " + places + ")");
+  if (!named.empty()) {
+    struct stat st;
+    if (::stat(named.c_str(), &st) != 0 || !S_ISDIR(st.st_mode))
+      fatalError("model directory '" + named + "' (--data) is not a directory");
+    requireWholeSet(named, " (--data)");
+    return named;
+  }
+  const std::vector<std::string> dirs = modelDirectoryCandidates();
+  for (const std::string& dir : dirs) {
+    bool any = false;
+    for (const std::string& f : modelFileNames()) any = any || holds(dir, f);
+    if (!any) continue;
+    requireWholeSet(dir, "");
+    return dir;
+  }
+  fatalError("model data not found: none of the model files is in " + list(dirs) +
+             " (or name the directory with --data DIR)");
 }
 
+std::string modelFilePath(const std::string& name) { return modelDirectory() + "/" + name; }
+
 void noteDataFileRead() { ++filesRead; }
-int dataFilesRead() { return filesRead; }
+int dataFilesRead() { return filesRead.load(); }

@@ -1,21 +1,31 @@
-// Locating the model data files.
+// The model data: five files that come from one directory.
 //
-// A data file named "data/<name>" is looked up first in ./data relative to the
-// working directory (a local copy always wins), then in the data directory
-// that belongs to this build: the install prefix's share directory for an
-// installed program, the source tree's data/ otherwise.
+// The model directory is the one that --data names; otherwise the first of
+// ./data (of the working directory), <program>/../share/seqcorvane/data (an
+// installed program, wherever it was installed) and the source tree's data/
+// (a program run from its build tree) that holds any of the five files.
+// That directory must hold all five; one that holds some but not all is an
+// error naming it and the missing files, so that models of two sets are
+// never mixed.
 #pragma once
 
 #include <string>
 #include <vector>
 
-// The directories searched, in order.
-std::vector<std::string> dataSearchDirs();
+// The five model files, the null model (order 0) first.
+const std::vector<std::string>& modelFileNames();
 
-// The path of the first existing "<dir>/<name>" among dataSearchDirs().
-// When none exists: one line on standard error naming the file and the places
-// looked in, exit status 1.
-std::string findDataFile(const std::string& name);
+// Names the model directory outright (the --data option); "" restores the search.
+void setModelDirectory(const std::string& dir);
+
+// The places searched, in order, when no directory is named.
+std::vector<std::string> modelDirectoryCandidates();
+
+// The model directory (see above); ends the run with one line when there is none.
+std::string modelDirectory();
+
+// The path of a model file in the model directory.
+std::string modelFilePath(const std::string& name);
 
 // Counts of data files opened and parsed in this process (for the benchmark).
 void noteDataFileRead();

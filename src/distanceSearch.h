@@ -31,3 +31,11 @@ struct DistanceSearchResult {
 using DistanceCosts = std::function<std::vector<double>(const std::vector<int>& ks)>;
 
 DistanceSearchResult searchDistance(const DistanceCosts& costs, bool scanWhenFlat);
+
+// The same search over approximate costs, each within margin(cost) of the
+// exact cost: wherever two costs compared lie within the sum of their
+// margins, both are replaced by their exact values before the comparison, so
+// that every decision is the one the exact costs make. (No scan: the scan
+// compares differences with a threshold.) bestCost is exact only when refined.
+DistanceSearchResult searchDistance(const DistanceCosts& approximate, const DistanceCosts& exact,
+                                    const std::function<double(double)>& margin);

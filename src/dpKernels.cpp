@@ -1,27 +1,23 @@
 #include "dpKernels.h"
 
+#include <algorithm>
 #include <cfloat>
 #include <cmath>
 #include <limits>
 #include <utility>
+#include <cstdio>
+#include <cstdlib>
 
 #include "check.h"
+#include "simdRows.h"
+#if defined(__SSE2__)
+#include <xmmintrin.h>
+#endif
 
 namespace {
 
 constexpr double INF = std::numeric_limits<double>::infinity();
-
-// Index (0, 1, 2) of the least of three totals; ties go to the lower index.
-inline int argMin3(double t0, double t1, double t2) {
-  int k = 0;
-  double best = t0;
-  if (best > t1) {
-    k = 1;
-    best = t1;
-  }
-  if (best > t2) k = 2;
-  return k;
-}
+constexpr double LN2_ = 0.6931471805599453;
 
 // Rolling rows of the best-path fill: per state the transition and emission
 // parts of the best path into each cell of one row.
@@ -34,24 +30,6 @@ struct PathRows {
     }
   }
 };
-
-// The best of three candidates for one target cell, one per neighbouring
-// state k of the neighbour row: the neighbour's parts plus the step cost
-// step[k] and the emission; equal totals keep the lower state code.
-// Returns the chosen state.
-inline int relax(const PathRows& from, std::size_t j, const double (&step)[3], double emitCost, double& trans,
-                 double& emit) {
-  double tr[3], em[3], tot[3];
-  for (int k = 0; k < 3; ++k) {
-    tr[k] = from.trans[k][j] + step[k];
-    em[k] = from.emit[k][j] + emitCost;
-    tot[k] = tr[k] + em[k];
-  }
-  const int k = argMin3(tot[0], tot[1], tot[2]);
-  trans = tr[k];
-  emit = em[k];
-  return k;
-}
 
 inline std::uint8_t code(int m, int d, int i) { return static_cast<std::uint8_t>(m | (d << 2) | (i << 4)); }
 
@@ -75,6 +53,9 @@ double neglogSum3(double a, double b, double c) {
   if (b < a) std::swap(a, b);
   if (c < b) std::swap(b, c);
   if (b < a) std::swap(a, b);
+  // The usual case, a finite least value: the same operations as
+  // neglogSumOfSorted (a sum from 0 of the terms in ascending order).
+  if (std::fabs(a) <= DBL_MAX) return a - std::log1p(std::exp(a - b) + std::exp(a - c));
   const double v[3] = {a, b, c};
   return neglogSumOfSorted(v, 3);
 }
@@ -87,6 +68,16 @@ std::array<PathCost, 3> fillBestPath(const CostTable& c, TraceCodes& codes, Stat
   PathRows rowA(width), rowB(width);
   PathRows* prev = &rowA;
   PathRows* cur = &rowB;
+  // The match costs of each residue against T along the row (index j for
+  // T[j-1]), and T's gap costs at the same index.
+  // One column more than the row for T's gap costs and I's candidates: the
+  // row routine also prepares the candidates of column |T| + 1, unused.
+  std::vector<double> profile(20 * width, INF), gapT(width + 1, INF);
+  for (int a = 0; a < 20; ++a)
+    for (std::size_t j = 1; j <= nT; ++j) profile[a * width + j] = c.match[a][c.resT[j - 1]];
+  for (std::size_t j = 1; j <= nT; ++j) gapT[j] = c.gapT[j - 1];
+  std::vector<double> candTrans(width + 1), candEmit(width + 1), candTotal(width + 1);
+  std::vector<std::uint8_t> candCode(width + 1);
 
   auto finishRow = [&](std::size_t i) {
     if (totals)
@@ -123,44 +114,40 @@ std::array<PathCost, 3> fillBestPath(const CostTable& c, TraceCodes& codes, Stat
   //   I(i,j) <- X(i,j-1)   + trans(X->I) + gap(T[j-1])
   // Each of trans and emit accumulates along the path on its own; the cell
   // takes the candidate of least trans + emit, equal totals keeping the
-  // earlier predecessor (M before D before I).
+  // earlier predecessor (M before D before I). M and D read only the
+  // previous row and are computed for many columns at once; I reads its own
+  // row and follows (bestPathRow).
   // Column 0 holds only deletes:
   //   D(i,0) = D(i-1,0) + (i = 1 ? ln 3 : trans(D->D)) + gap(S[i-1])
-  const double startStep[3] = {LN3, LN3, LN3};
-  double intoM[3], intoD[3], intoI[3];
-  for (int x = 0; x < 3; ++x) {
-    intoM[x] = c.trans[x][STATE_M];
-    intoD[x] = c.trans[x][STATE_D];
-    intoI[x] = c.trans[x][STATE_I];
-  }
+  BestRowArgs args;
+  args.n = nT;
+  args.gapT = gapT.data();
+  for (int x = 0; x < 3; ++x)
+    for (int y = 0; y < 3; ++y) args.trans[x][y] = c.trans[x][y];
+  args.candTrans = candTrans.data();
+  args.candEmit = candEmit.data();
+  args.candTotal = candTotal.data();
+  args.candCode = candCode.data();
   for (std::size_t i = 1; i <= nS; ++i) {
     std::swap(prev, cur);
     std::uint8_t* codeRow = codes.row(i);
-    const auto& matchRow = c.match[c.resS[i - 1]];
     const double gapS = c.gapS[i - 1];
-
     cur->trans[STATE_M][0] = cur->emit[STATE_M][0] = INF;
     cur->trans[STATE_I][0] = cur->emit[STATE_I][0] = INF;
     cur->trans[STATE_D][0] = prev->trans[STATE_D][0] + (i == 1 ? LN3 : c.trans[STATE_D][STATE_D]);
     cur->emit[STATE_D][0] = prev->emit[STATE_D][0] + gapS;
     codeRow[0] = code(TRACE_NONE, STATE_D, TRACE_NONE);
-
-    for (std::size_t j = 1; j <= nT; ++j) {
-      const bool first = (i == 1 && j == 1);
-      double tr, em;
-      // M and D read the previous row; I reads this row's column j-1, whose
-      // three states are final by now.
-      const int km = relax(*prev, j - 1, first ? startStep : intoM, matchRow[c.resT[j - 1]], tr, em);
-      cur->trans[STATE_M][j] = tr;
-      cur->emit[STATE_M][j] = em;
-      const int kd = relax(*prev, j, intoD, gapS, tr, em);
-      cur->trans[STATE_D][j] = tr;
-      cur->emit[STATE_D][j] = em;
-      const int ki = relax(*cur, j - 1, intoI, c.gapT[j - 1], tr, em);
-      cur->trans[STATE_I][j] = tr;
-      cur->emit[STATE_I][j] = em;
-      codeRow[j] = code(km, kd, ki);
+    for (int s = 0; s < 3; ++s) {
+      args.prevTrans[s] = prev->trans[s].data();
+      args.prevEmit[s] = prev->emit[s].data();
+      args.curTrans[s] = cur->trans[s].data();
+      args.curEmit[s] = cur->emit[s].data();
     }
+    args.match = profile.data() + c.resS[i - 1] * width;
+    args.gapS = gapS;
+    args.firstRow = (i == 1);
+    args.codes = codeRow;
+    bestPathRow(args);
     finishRow(i);
   }
 
@@ -228,6 +215,167 @@ std::array<double, 3> sumAllPaths(const CostTable& c, StatePlanes* store, const 
   }
   return {cur[0][nT], cur[1][nT], cur[2][nT]};
 }
+
+namespace {
+
+// Flushes results below the smallest normal double to zero while alive: a
+// value that small against its row's largest adds nothing to the sum, and
+// arithmetic on subnormal numbers is many times slower.
+class FlushSubnormals {
+ public:
+#if defined(__SSE2__)
+  FlushSubnormals() : saved(_mm_getcsr()) { _mm_setcsr(saved | 0x8040); }  // FTZ and DAZ
+  ~FlushSubnormals() { _mm_setcsr(saved); }
+
+ private:
+  unsigned saved;
+#endif
+};
+
+}  // namespace
+
+double sumAllPathsFast(const CostTable& c, const SumRowVisitor& visit) {
+  const FlushSubnormals flush;
+  const std::size_t nS = c.nS, nT = c.nT, width = nT + 1;
+  // Probabilities, e^-cost. Each block of BLOCK columns of a row holds its
+  // values times 2^-E, E the block's exponent (EMPTY when all are 0). Along
+  // a row the values fall by at most e^-steep per column (steep: the dearest
+  // residue plus the dearest way into a gap), so a block of BLOCK columns
+  // spans at most e^-(BLOCK steep), kept well inside a double's range; a
+  // whole row does not fit.
+  double steep = 0;
+  for (double g : c.gapT) steep = std::max(steep, g);
+  for (double g : c.gapS) steep = std::max(steep, g);
+  steep += std::max({c.trans[STATE_M][STATE_I], c.trans[STATE_D][STATE_I], c.trans[STATE_I][STATE_I],
+                     c.trans[STATE_M][STATE_D], c.trans[STATE_D][STATE_D], c.trans[STATE_I][STATE_D]});
+  const std::size_t blockFit = static_cast<std::size_t>(500.0 / steep) / 8 * 8;
+  if (blockFit < 8) return findNeglogSum3(sumAllPaths(c));  // costs too steep: the exact pass
+  const std::size_t BLOCK = std::min<std::size_t>(blockFit, 256);
+  constexpr long EMPTY = std::numeric_limits<long>::min();
+  const std::size_t nBlocks = (width + BLOCK - 1) / BLOCK;
+  // gapT, scratch: one column more, for the X(j+1) of a block's last column.
+  std::vector<double> profile(20 * width, 0.0), gapT(width + 1, 0.0), stayGapT(width, 0.0),
+      stayGapT4(width, 0.0), scratch(width + 1), scratch4(width);
+  ProbBlockArgs args;
+  for (int x = 0; x < 3; ++x)
+    for (int y = 0; y < 3; ++y) args.trans[x][y] = std::exp(-c.trans[x][y]);
+  for (int a = 0; a < 20; ++a)
+    for (std::size_t j = 1; j <= nT; ++j) profile[a * width + j] = std::exp(-c.match[a][c.resT[j - 1]]);
+  for (std::size_t j = 1; j <= nT; ++j) {
+    gapT[j] = std::exp(-c.gapT[j - 1]);
+    stayGapT[j] = args.trans[STATE_I][STATE_I] * gapT[j];
+  }
+  for (std::size_t j = 4; j <= nT; ++j) stayGapT4[j] = stayGapT[j - 3] * stayGapT[j - 2] * stayGapT[j - 1] * stayGapT[j];
+  args.gapT = gapT.data();
+  args.stayGapT = stayGapT.data();
+  args.stayGapT4 = stayGapT4.data();
+  args.scratch = scratch.data();
+  args.scratch4 = scratch4.data();
+  std::vector<double> rows[2][3];
+  for (auto& r : rows)
+    for (auto& st : r) st.assign(width, 0.0);
+  std::vector<long> exps[2] = {std::vector<long>(nBlocks, EMPTY), std::vector<long>(nBlocks, EMPTY)};
+  std::vector<double>* prev = rows[0];
+  std::vector<double>* cur = rows[1];
+  std::vector<long>* prevExp = &exps[0];
+  std::vector<long>* curExp = &exps[1];
+  auto factor = [&](long e, long frame) {
+    if (e == EMPTY || e - frame < -1100) return 0.0;
+    return std::ldexp(1.0, static_cast<int>(e - frame));
+  };
+
+  // Row 0 from its message lengths: M(0,0) = 0, I(0,1) = ln 3 + gap(T[0]),
+  // I(0,j) = I(0,j-1) + trans(I->I) + gap(T[j-1]).
+  {
+    std::vector<double> len(width, INF);
+    for (std::size_t j = 1; j <= nT; ++j)
+      len[j] = j == 1 ? LN3 + c.gapT[0] : len[j - 1] + c.trans[STATE_I][STATE_I] + c.gapT[j - 1];
+    for (std::size_t b = 0; b < nBlocks; ++b) {
+      const std::size_t j0 = b * BLOCK, j1 = std::min(width, j0 + BLOCK);
+      double least = b == 0 ? 0.0 : INF;
+      for (std::size_t j = j0; j < j1; ++j) least = std::min(least, len[j]);
+      const long e = static_cast<long>(std::floor(-least / LN2_));
+      (*curExp)[b] = e;
+      if (b == 0) cur[STATE_M][0] = std::exp(-e * LN2_);
+      for (std::size_t j = std::max<std::size_t>(j0, 1); j < j1; ++j) cur[STATE_I][j] = std::exp(-len[j] - e * LN2_);
+    }
+  }
+
+  // A finished row in nits, for a visitor.
+  std::vector<double> nits[3];
+  auto finishRow = [&](std::size_t i) {
+    if (!visit) return;
+    for (int st = 0; st < 3; ++st) {
+      nits[st].assign(width, INF);
+      for (std::size_t j = 0; j < width; ++j) {
+        const long e = (*curExp)[j / BLOCK];
+        if (e != EMPTY && cur[st][j] > 0) nits[st][j] = -std::log(cur[st][j]) - static_cast<double>(e) * LN2_;
+      }
+    }
+    visit(SumRow{i, {nits[0].data(), nits[1].data(), nits[2].data()}});
+  };
+  finishRow(0);
+
+  // Rows 1..|S|, block by block in each row (probBlock).
+  for (std::size_t i = 1; i <= nS; ++i) {
+    std::swap(prev, cur);
+    std::swap(prevExp, curExp);
+    const double gapS = std::exp(-c.gapS[i - 1]);
+    for (int st = 0; st < 3; ++st) {
+      args.prev[st] = prev[st].data();
+      args.cur[st] = cur[st].data();
+    }
+    args.match = profile.data() + c.resS[i - 1] * width;
+    args.gapS = gapS;
+    for (std::size_t b = 0; b < nBlocks; ++b) {
+      const std::size_t start = b * BLOCK, j1 = std::min(width, start + BLOCK);
+      const long left = b > 0 ? std::max((*prevExp)[b - 1], (*curExp)[b - 1]) : EMPTY;
+      const long frame = std::max((*prevExp)[b], left);
+      if (frame == EMPTY) {
+        for (int st = 0; st < 3; ++st) std::fill(cur[st].begin() + start, cur[st].begin() + j1, 0.0);
+        (*curExp)[b] = EMPTY;
+        continue;
+      }
+      args.fromPrev = factor((*prevExp)[b], frame);
+      args.fromPrevLeft = b > 0 ? factor((*prevExp)[b - 1], frame) : 0.0;
+      args.fromCurLeft = b > 0 ? factor((*curExp)[b - 1], frame) : 0.0;
+      double most = 0;
+      if (b == 0) {
+        // Column 0 holds only deletes: D(1,0) = M(0,0) / 3 e^-gap(S[0]), D(i,0) = D(i-1,0) p(D->D) e^-gap(S[i-1]).
+        cur[STATE_M][0] = cur[STATE_I][0] = 0;
+        cur[STATE_D][0] =
+            (i == 1 ? prev[STATE_M][0] / 3.0 : prev[STATE_D][0] * args.trans[STATE_D][STATE_D]) * gapS * args.fromPrev;
+        most = cur[STATE_D][0];
+      }
+      args.j0 = b == 0 ? 1 : start;
+      args.j1 = j1;
+      args.firstRow = (i == 1);
+      if (args.j0 < j1) most = std::max(most, probBlock(args));
+      if (!(most > 0) || !std::isfinite(most)) {
+        for (int st = 0; st < 3; ++st) std::fill(cur[st].begin() + start, cur[st].begin() + j1, 0.0);
+        (*curExp)[b] = EMPTY;
+        continue;
+      }
+      // Rescaled only when its values drift far from 1: every few rows.
+      const int e = std::ilogb(most);
+      if (e < -16 || e > 16) {
+        const double f = std::ldexp(1.0, -e);
+        for (int st = 0; st < 3; ++st)
+          for (std::size_t j = start; j < j1; ++j) cur[st][j] *= f;
+        (*curExp)[b] = frame + e;
+      } else {
+        (*curExp)[b] = frame;
+      }
+    }
+    finishRow(i);
+  }
+  const long e = (*curExp)[nBlocks - 1];
+  const double end = cur[0][nT] + cur[1][nT] + cur[2][nT];
+  if (e == EMPTY || !(end > 0)) return INF;
+  return -std::log(end) - static_cast<double>(e) * LN2_;
+}
+
+double findNeglogSum3(const std::array<double, 3>& v) { return neglogSum3(v[0], v[1], v[2]); }
 
 TraceWalk walkTrace(const TraceCodes& codes, long i, long j, int state) {
   TraceWalk w;

@@ -43,6 +43,17 @@ std::string reverse(std::string text);
 // x in fixed notation with the given number of decimals (a fresh stream's
 // other settings).
 std::string formatFixed(double x, int decimals);
+// Writes x in fixed notation with two decimals, exactly as printf's "%.2f"
+// does (correctly rounded, exact halves to even), at out; returns the end.
+// out must have room for 330 characters.
+char* writeFixed2(char* out, double x);
+
+// ---- numbers in text ----
+// The whole token as a floating-point number (an optional sign, digits, a
+// point, an exponent, or inf/nan); false when anything else is in it.
+bool parseNumber(const std::string& token, double& value);
+// The whole token as a decimal integer with an optional sign.
+bool parseInteger(const std::string& token, long& value);
 
 // ---- dense matrices ----
 Matrix matrixAdd(Matrix A, Matrix B);

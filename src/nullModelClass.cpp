@@ -8,7 +8,8 @@
 // where it applies, the line:
 //  - a blank line (the table has no empty context),
 //  - a context without a probability, or a probability that is not a number,
-//  - a probability outside [0, 1],
+//  - a probability outside (0, 1], or probabilities (of the residues after
+//    each context of k residues) that do not sum to 1 within 1e-6,
 //  - a line longer than 9999 characters,
 //  - a table without any context, or an incomplete one (fewer than A^(k+1)
 //    distinct contexts for its alphabet size A and order k).
@@ -20,32 +21,23 @@
 #include <cstdlib>
 #include <fstream>
 #include <iostream>
-#include <locale>
+#include <map>
 #include <sstream>
 
 #include "check.h"
 #include "dataFiles.h"
+#include "misc.h"
 
 namespace {
 
 constexpr std::size_t MAX_LINE_LENGTH = 9999;
-
-// Parses a whole token as a floating-point number in the stream's usual
-// notation; false when the token is not a number from its first to its last
-// character (or is out of the range of a double).
-bool parseNumber(const std::string& token, double& value) {
-  std::istringstream in(token);
-  in.imbue(std::locale::classic());
-  in >> value;
-  return !in.fail() && in.peek() == std::char_traits<char>::eof();
-}
 
 }  // namespace
 
 nullModelClass_t::nullModelClass_t() = default;
 
 nullModelClass_t::nullModelClass_t(std::string orderText) {
-  const std::string path = findDataFile("protSeqNullMMLEstimatesOrder" + orderText + ".txt");
+  const std::string path = modelFilePath("protSeqNullMMLEstimatesOrder" + orderText + ".txt");
   std::ifstream infile(path);
   if (!infile) fatalError(path + ": cannot open for reading");
   noteDataFileRead();
@@ -63,8 +55,8 @@ nullModelClass_t::nullModelClass_t(std::string orderText) {
     if (!(fields >> number)) fatalError(where + "context '" + ctx + "' has no probability");
     double p = 0;
     if (!parseNumber(number, p)) fatalError(where + "'" + number + "' is not a number");
-    if (!(p >= 0.0 && p <= 1.0))
-      fatalError(where + "probability " + number + " of context '" + ctx + "' is outside [0, 1]");
+    if (!(p > 0.0 && p <= 1.0))
+      fatalError(where + "probability " + number + " of context '" + ctx + "' is outside (0, 1]");
     ctx2pr.emplace(ctx, p);  // the first line of a context counts
   }
   if (infile.bad()) fatalError(path + ": read error");
@@ -79,13 +71,9 @@ nullModelClass_t::nullModelClass_t(std::string orderText) {
   for (const auto& entry : ctx2pr) {
     const std::string& ctx = entry.first;
     ++nctxs;
-    if (ctx.length() != L) {
-      std::cout.flush();
-      std::cerr << "Found a context " << ctx << " of deviating length.\n";
-      std::cerr << "All contexts should be of the same length. Terminating!\n";
-      std::cerr.flush();
-      std::exit(1);
-    }
+    if (ctx.length() != L)
+      fatalErrorVerbatim("Found a context " + ctx + " of deviating length.\n" +
+                         "All contexts should be of the same length. Terminating!\n");
     for (char c : ctx) {
       auto it = char2cnt.find(c);
       if (it == char2cnt.end()) {
@@ -113,6 +101,15 @@ nullModelClass_t::nullModelClass_t(std::string orderText) {
     msg << " contexts, found " << nctxs;
     fatalError(msg.str());
   }
+
+  // The probabilities of the residues that follow each context of k
+  // residues sum to 1.
+  std::map<std::string, double> sums;
+  for (const auto& entry : ctx2pr) sums[entry.first.substr(0, L - 1)] += entry.second;
+  for (const auto& s : sums)
+    if (std::fabs(s.second - 1.0) > 1e-6)
+      fatalError(path + ": the probabilities" + (order ? " after context '" + s.first + "'" : std::string()) +
+                 " sum to " + formatFixed(s.second, 9) + ", not 1");
 }
 
 uint64_t nullModelClass_t::getOrder() const { return order; }

@@ -98,8 +98,13 @@ class threeStateDPAClass_t {
   const std::map<std::string, double>& getFsaPr() const { return fsaPr; }
   // The landscape value of a cell (nits); kept for the interactive mode only.
   double landscapeAt(size_t i, size_t j) const { return landscape.at(i * (T.size() + 1) + j); }
-  // The costs every pass reads, at the current parameters.
+  // The costs every pass reads, at the current parameters, and at distance K
+  // with the transitions for K (the machine's parameters unchanged).
   CostTable costs() const;
+  CostTable costsAt(int K) const;
+  // The marginal message length at distance K from the exact log-space pass,
+  // or from the fast one (within about 1e-8 nits of it); changes nothing.
+  double marginalMsgLenAt(int K, bool exact) const;
 
   // optimal alignment search
   void fillDPMatrices();
@@ -174,6 +179,6 @@ class threeStateDPAClass_t {
   StatePlanes sinkSums;
   // The landscape, row-major (interactive mode only: the files are written
   // row by row as the rows are computed).
-  std::vector<double> landscape;
+  std::vector<double, LargeAllocator<double>> landscape;
   std::vector<std::string> savedFiles;  // alignments saved in the interactive mode
 };

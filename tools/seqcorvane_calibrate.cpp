@@ -137,12 +137,12 @@ Options parse(int argc, char** argv) {
 std::string dirOf(const std::string& path) { return fs::path(path).parent_path().string(); }
 
 // The directory of the model files in use when none is named.
-std::string defaultModelsDir() { return absolute(dirOf(findDataFile(MODEL_FILES[1]))); }
+std::string defaultModelsDir() { return absolute(dirOf(modelFilePath(MODEL_FILES[1]))); }
 
 std::string defaultPriors(const std::string& modelsDir) {
   const std::string beside = modelsDir + "/" + PRIORS_FILE;
   if (fs::exists(beside)) return beside;
-  return absolute(findDataFile(PRIORS_FILE));
+  return absolute(modelFilePath(PRIORS_FILE));
 }
 
 // <scratch>/<label>/data/ with copies of the model files and the priors table;

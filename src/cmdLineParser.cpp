@@ -8,8 +8,11 @@
 // and the checks go on; the usage text follows once at the end.
 #include "cmdLineParser.h"
 
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
 #include <cstdlib>
-#include <fstream>
 #include <iostream>
 #include <map>
 
@@ -40,15 +43,20 @@ std::vector<std::string> valuesOf(const std::multimap<std::string, std::string>&
 
 }  // namespace
 
+// Asks the file system rather than opening the file: opening a named pipe to
+// look would take what a writer sends, or wait for one.
 bool doesFileExist(std::string fileName) {
-  std::ifstream in(fileName);
-  const bool ok = in.is_open();
-  in.close();
-  return ok;
+  struct stat st;
+  return ::stat(fileName.c_str(), &st) == 0 && !S_ISDIR(st.st_mode) && ::access(fileName.c_str(), R_OK) == 0;
+}
+
+const std::vector<std::string>& supportedCriteria() {
+  static const std::vector<std::string> criteria{"optimal", "marginal", "marginal-interactive"};
+  return criteria;
 }
 
 void parseCmdLine(int32_t argc, char* argv[], std::vector<std::string>& seqfn, bool& ivalueFlag,
-                  std::string& algnfn, std::string& outPrefix, std::string& criterion) {
+                  std::string& algnfn, std::string& outPrefix, std::string& criterion, std::string* dataDir) {
   std::multimap<std::string, std::string> args;  // equal keys keep their insertion order
   std::string key = "-seq";
   bool success = true;
@@ -59,7 +67,7 @@ void parseCmdLine(int32_t argc, char* argv[], std::vector<std::string>& seqfn, b
       if (arg == "--ivalue") {
         ivalueFlag = true;
         key = arg;
-      } else if (arg == "-o" || arg == "--criterion") {
+      } else if (arg == "-o" || arg == "--criterion" || (dataDir != nullptr && arg == "--data")) {
         key = arg;
       } else {
         std::cerr << ERR << "Unsupported option: " << arg << std::endl;
@@ -76,6 +84,7 @@ void parseCmdLine(int32_t argc, char* argv[], std::vector<std::string>& seqfn, b
   const std::vector<std::string> outs = valuesOf(args, "-o");
   const std::vector<std::string> criteria = valuesOf(args, "--criterion");
   const std::vector<std::string> unknown = valuesOf(args, "-X");
+  const std::vector<std::string> dirs = valuesOf(args, "--data");
 
   if (ivalueFlag) {
     if (ivalue.size() != 1) {
@@ -95,6 +104,10 @@ void parseCmdLine(int32_t argc, char* argv[], std::vector<std::string>& seqfn, b
   }
   if (criteria.size() > 1) {
     std::cerr << ERR << "Option '--criterion' takes exactly one argument" << std::endl;
+    success = false;
+  }
+  if (dataDir != nullptr && std::count(argv + 1, argv + argc, std::string("--data")) > 0 && dirs.size() != 1) {
+    std::cerr << ERR << "Option '--data' takes one model directory as an argument" << std::endl;
     success = false;
   }
   if (!unknown.empty()) {
@@ -120,7 +133,8 @@ void parseCmdLine(int32_t argc, char* argv[], std::vector<std::string>& seqfn, b
   }
   if (criteria.size() == 1) {
     criterion = criteria[0];
-    if (criterion != "marginal" && criterion != "marginal-interactive" && criterion != "optimal") {
+    const auto& known = supportedCriteria();
+    if (std::find(known.begin(), known.end(), criterion) == known.end()) {
       std::cerr << ERR << "Invalid option for --criterion: " << criterion << std::endl;
       success = false;
     }
@@ -133,4 +147,5 @@ void parseCmdLine(int32_t argc, char* argv[], std::vector<std::string>& seqfn, b
 
   if (!ivalueFlag) SC_CHECK(seqfn.size() == 2);
   outPrefix = outs.size() == 1 ? outs[0] : "output";
+  if (dataDir != nullptr) *dataDir = dirs.size() == 1 ? dirs[0] : "";
 }

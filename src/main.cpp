@@ -8,6 +8,7 @@
 // fixed notation with 3 decimals, which later numbers keep.
 #include "main.h"
 
+#include <csignal>
 #include <cerrno>
 #include <cmath>
 #include <cstring>
@@ -19,6 +20,9 @@
 #include "SubmatClass.h"
 #include "check.h"
 #include "cmdLineParser.h"
+#include "config.h"
+#include "dataFiles.h"
+#include "inputFiles.h"
 #include "memoryBudget.h"
 #include "outputFiles.h"
 #include "misc.h"
@@ -30,6 +34,29 @@ const std::string RESIDUES = "ACDEFGHIKLMNPQRSTVWY";
 const std::string RULE = "----------------------------+=o0o=+-------------------------------\n";
 
 bool isResidue(char c) { return RESIDUES.find(c) != std::string::npos; }
+
+// Characters the filter drops without a word: blanks, line ends and digits
+// (the numbering of some sequence formats).
+bool droppedQuietly(char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\n' || (c >= '0' && c <= '9'); }
+
+// A notice on standard error when the filter dropped anything else from the
+// text read from the file; the report on standard output does not change.
+void noteDropped(const std::string& fileName, const std::string& raw) {
+  size_t dropped = 0;
+  for (char c : raw)
+    if (!isResidue(c) && !droppedQuietly(c)) ++dropped;
+  if (dropped == 0) return;
+  std::cout.flush();
+  std::cerr << "seqcorvane: notice: '" << fileName << "': dropped " << dropped << " character"
+            << (dropped == 1 ? "" : "s") << " that are not upper-case residue letters (ACDEFGHIKLMNPQRSTVWY)"
+            << std::endl;
+}
+
+// Ends the run rather than print a verdict on a message length that is not a number.
+void requireFinite(double value, const std::string& what) {
+  if (!std::isfinite(value))
+    fatalError(what + " is not finite (" + formatFixed(value, 3) + " nits); no verdict can be given");
+}
 
 // The longest sequence whose length the tree code can state.
 constexpr size_t MAX_SEQUENCE_LENGTH = 656043856;
@@ -63,6 +90,8 @@ void reportAlignment(threeStateDPAClass_t& dpa, const std::string& S, const std:
                      const std::string& criterion, const std::string& outPrefix) {
   const bool optimal = criterion == "optimal";
   const double IAlgn = optimal ? dpa.getOptAlignMsgLen() : dpa.getMarginalProbMsgLen();
+  requireFinite(INull, "the null message length");
+  requireFinite(IAlgn, optimal ? "the optimal alignment's message length" : "the marginal message length");
   const double compression = INull - IAlgn;
   const double bits = nits2bits(compression);
 
@@ -121,6 +150,20 @@ void scoreAlignment(const std::string& algnfn, nullModelClass_t& nullMdl, Submat
                " characters)");
 
   const std::vector<std::string> algn = removeNonStandardAAColumnsInAlgn(records);
+  {
+    size_t dropped = 0;
+    for (size_t k = 0; k < records[0].size(); ++k) {
+      const char a = records[0][k], b = records[1][k];
+      if ((a != '-' && !isResidue(a)) || (b != '-' && !isResidue(b))) ++dropped;
+    }
+    if (dropped != 0) {
+      std::cout.flush();
+      std::cerr << "seqcorvane: notice: '" << algnfn << "': dropped " << dropped << " column"
+                << (dropped == 1 ? "" : "s")
+                << " holding characters that are not upper-case residue letters (ACDEFGHIKLMNPQRSTVWY) or gaps"
+                << std::endl;
+    }
+  }
   std::string fsastr = algn2Fsastr(algn);
   std::string S = removeNonStandardAA(algn[0]);
   std::string T = removeNonStandardAA(algn[1]);
@@ -133,6 +176,8 @@ void scoreAlignment(const std::string& algnfn, nullModelClass_t& nullMdl, Submat
 
   const double INull = computeINullST(S, T, nullMdl);
   threeStateDPAClass_t dpa(S, T, fsastr, nullMdl, pam);
+  requireFinite(INull, "the null message length");
+  requireFinite(dpa.getOptAlignMsgLen(), "the alignment's message length");
   const double compression = INull - dpa.getOptAlignMsgLen();
 
   std::cout << "\n" << RULE;
@@ -146,16 +191,10 @@ void scoreAlignment(const std::string& algnfn, nullModelClass_t& nullMdl, Submat
 // ---- FASTA input and residue filtering ----
 
 std::vector<std::string> readFastaFile(const char* fileName) {
-  std::ifstream in(fileName);
-  if (!in.is_open()) fatalError(std::string("cannot open file '") + fileName + "' for reading: " + std::strerror(errno));
-
   std::vector<std::string> records;
   std::string current;
   int nHeaders = 0;
-  std::string line;
-  // getline takes lines of any length, and the last line whether or not a
-  // newline ends it.
-  while (std::getline(in, line)) {
+  for (const std::string& line : readTextLines(fileName)) {
     if (!line.empty() && line[0] == '>') {
       if (nHeaders > 0) records.push_back(current);
       ++nHeaders;
@@ -164,7 +203,6 @@ std::vector<std::string> readFastaFile(const char* fileName) {
       current += line;
     }
   }
-  if (in.bad()) fatalError(std::string("cannot read file '") + fileName + "': " + std::strerror(errno));
   records.push_back(current);
   return records;
 }
@@ -249,13 +287,14 @@ double computeINullST(std::string& S, std::string& T, nullModelClass_t& nullMdl)
 // ---- driver ----
 
 void coutHeader() {
-  std::cout << "\033[0;33;1;44m" << "   Seq" << "\033[0;0m" << "\033[0;37;1;44m" << "Corvane (v" << "\033[0;31;1;40m"
-            << "1.1" << "\033[0;37;1;44m" << ") " << "\033[0;0m" << "\033[0;37;1;44m"
-            << "Minimum Message Length (MML) based aligner of protein " << "\033[0;0m" << "\033[0;33;1;44m"
-            << "SEQUENCES   " << "\033[0;0m\n";
-  std::cout << "\033[0;1;37;1;45m" << "    Authors:" << "\033[0;1;37;1;45m" << " the SeqCorvane developers\033[0m\n";
-  std::cout << "\033[1;37;1;45m" << "    Reference:" << "\033[0;1;37;1;45m"
-            << " see README.md of the SeqCorvane distribution\033[0m\n";
+  std::cout << ansi("\033[0;33;1;44m") << "   Seq" << ansi("\033[0;0m") << ansi("\033[0;37;1;44m") << "Corvane (v"
+            << ansi("\033[0;31;1;40m") << SEQCORVANE_VERSION << ansi("\033[0;37;1;44m") << ") " << ansi("\033[0;0m")
+            << ansi("\033[0;37;1;44m") << "Minimum Message Length (MML) based aligner of protein " << ansi("\033[0;0m")
+            << ansi("\033[0;33;1;44m") << "SEQUENCES   " << ansi("\033[0;0m") << "\n";
+  std::cout << ansi("\033[0;1;37;1;45m") << "    Authors:" << ansi("\033[0;1;37;1;45m") << " the SeqCorvane developers"
+            << ansi("\033[0m") << "\n";
+  std::cout << ansi("\033[1;37;1;45m") << "    Reference:" << ansi("\033[0;1;37;1;45m")
+            << " see README.md of the SeqCorvane distribution" << ansi("\033[0m") << "\n";
   // Left adjustment for the rest of the run; the width of 82 stays pending
   // for the next formatted item (a newline written by endl does not use it).
   std::cout << std::left << std::setw(82) << std::endl;
@@ -263,7 +302,53 @@ void coutHeader() {
 
 namespace {
 
+const char* HELP_TEXT =
+    "seqcorvane " SEQCORVANE_VERSION
+    ": aligns two protein sequences, or scores a given pairwise alignment, in the\n"
+    "Minimum Message Length (MML) framework, and says by how many bits the pair is more\n"
+    "likely related than not.\n"
+    "\n"
+    "Usage:\n"
+    "  seqcorvane <seq1 fasta> <seq2 fasta> [--criterion C] [-o <output_prefix>] [--data <dir>]\n"
+    "  seqcorvane --ivalue <alignment fasta> [--data <dir>]\n"
+    "  seqcorvane --help | --version\n"
+    "\n"
+    "The two sequence files come first, one FASTA record each (plain or gzip-compressed).\n"
+    "\n"
+    "Options:\n"
+    "  --criterion C  optimal (default): the optimal alignment, written to <prefix>.afasta\n"
+    "                 marginal: the message length over all alignments, and the landscape\n"
+    "                   of every cell in <prefix>_MarginalProbabilityLandscape.csv and .m\n"
+    "                 marginal-interactive: as marginal, then pick cells on standard input\n"
+    "                   and see or save the best alignment through each\n"
+    "  -o <prefix>    prefix of the output files (default: output)\n"
+    "  --ivalue <afasta>  score the given alignment (two records of equal length)\n"
+    "  --data <dir>   the directory of the five model files (default: ./data, else the\n"
+    "                 data installed with the program)\n"
+    "  --help         this text;  --version  the version\n"
+    "\n"
+    "Environment:\n"
+    "  SEQCORVANE_THREADS  threads for one alignment (default 2, at most the cores)\n"
+    "  SEQCORVANE_SIMD     widest instruction set to use: scalar, sse2, avx2, avx512\n"
+    "  NO_COLOR            when set and not empty, no colour codes are written\n"
+    "\n"
+    "Exit status: 0 done, 1 a usage or input error (one line on standard error), 2 an\n"
+    "internal error.\n";
+
 int run(int argc, char* argv[]) {
+  // A file size limit makes a write fail (and say so) rather than end the process.
+  ::signal(SIGXFSZ, SIG_IGN);
+  // --help and --version stand alone: no banner.
+  for (int a = 1; a < argc; ++a)
+    if (std::string(argv[a]) == "--help") {
+      std::cout << HELP_TEXT;
+      return 0;
+    }
+  for (int a = 1; a < argc; ++a)
+    if (std::string(argv[a]) == "--version") {
+      std::cout << "seqcorvane " << SEQCORVANE_VERSION << "\n";
+      return 0;
+    }
   coutHeader();
 
   std::vector<std::string> seqfn;
@@ -273,7 +358,9 @@ int run(int argc, char* argv[]) {
   const std::string nullMdlOrder = "0";
   std::string criterion = "optimal";
 
-  parseCmdLine(argc, argv, seqfn, ivalueFlag, algnfn, outPrefix, criterion);
+  std::string dataDir;
+  parseCmdLine(argc, argv, seqfn, ivalueFlag, algnfn, outPrefix, criterion, &dataDir);
+  if (!dataDir.empty()) setModelDirectory(dataDir);
 
   SubmatClass_t pam(250);
   nullModelClass_t nullMdl(nullMdlOrder);
@@ -303,6 +390,8 @@ int run(int argc, char* argv[]) {
       fatalError("sequence file '" + seqfn[k] + "' holds " + std::to_string(seq.size()) +
                  " residues; at most " + std::to_string(MAX_SEQUENCE_LENGTH) + " can be aligned");
   }
+  noteDropped(seqfn[0], seqs[0]);
+  noteDropped(seqfn[1], seqs[1]);
   checkMemoryFor(S.size(), T.size(), criterion);
   checkOutputDirectory(outPrefix);
 

@@ -6,6 +6,7 @@
 #include <charconv>
 #include <cmath>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <iomanip>
 #include <iostream>
@@ -181,7 +182,25 @@ void writeAfastaFile(const std::string& fileName, const std::vector<std::string>
 
 // ---- terminal presentation ----
 
+namespace {
+int colourSetting = -1;  // -1: from the environment
+}
+
+bool colourEnabled() {
+  if (colourSetting >= 0) return colourSetting == 1;
+  static const bool fromEnvironment = [] {
+    const char* v = std::getenv("NO_COLOR");
+    return v == nullptr || *v == '\0';
+  }();
+  return fromEnvironment;
+}
+
+void setColour(bool enabled) { colourSetting = enabled ? 1 : 0; }
+
+std::string ansi(const std::string& sequence) { return colourEnabled() ? sequence : std::string(); }
+
 std::string getTerminalColorString(std::string text, uint64_t code) {
+  if (!colourEnabled()) return " " + text + " ";
   return " \x1b[" + std::to_string(code) + ";4m" + text + "\x1b[0m ";
 }
 
@@ -203,7 +222,7 @@ void printToTerminalMsgStatus(std::string message) {
 }
 
 void printToTerminalMsgStatus_wo_newline(std::string message) {
-  std::cout << "[ \x1b[32;4m" << message << "\x1b[0m ]" << std::flush;
+  std::cout << "[ " << ansi("\x1b[32;4m") << message << ansi("\x1b[0m") << " ]" << std::flush;
 }
 
 // Prints nothing at all (not even the title) when nRows is below 1. The

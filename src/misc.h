@@ -34,6 +34,13 @@ void printFSAstr2Algn(const std::string& fsastr, const std::string& S, const std
 void writeAfastaFile(const std::string& fileName, const std::vector<std::string>& rows);
 
 // ---- terminal presentation ----
+// Whether colour codes are written: not when the NO_COLOR environment
+// variable holds anything (no-color.org); setColour overrides it.
+bool colourEnabled();
+void setColour(bool enabled);
+// The ANSI sequence, or nothing when colour is off.
+std::string ansi(const std::string& sequence);
+// The text framed by one space on each side and, with colour, the highlight.
 std::string getTerminalColorString(std::string text, uint64_t code);
 void printSeq2Term(std::string seq, std::string title, std::ostream& out = std::cout);
 void printToTerminalMsgStatus(std::string message);

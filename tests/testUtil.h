@@ -3,6 +3,8 @@
 #pragma once
 
 #include <fcntl.h>
+#include <sys/resource.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -81,10 +83,20 @@ struct RunResult {
   std::string err;
 };
 
+// How a run is started: environment variables to set (an empty value
+// unsets), an address-space limit in bytes (0: none), and the program (the
+// seqcorvane binary when empty).
+struct RunOptions {
+  std::vector<std::pair<std::string, std::string>> env;
+  long addressSpace = 0;
+  std::string program;
+};
+
 // Runs the seqcorvane binary with the arguments, feeding stdinText on
 // standard input, in the working directory cwd (the current one when empty).
 inline RunResult runBinary(const std::vector<std::string>& args, const std::string& stdinText = "",
-                           const std::string& cwd = "") {
+                           const std::string& cwd = "", const RunOptions& options = {}) {
+  const std::string program = options.program.empty() ? binaryPath() : options.program;
   TempDir io;
   const std::string inPath = io.file("stdin"), outPath = io.file("stdout"), errPath = io.file("stderr");
   writeFile(inPath, stdinText);
@@ -92,6 +104,17 @@ inline RunResult runBinary(const std::vector<std::string>& args, const std::stri
   if (pid < 0) throw std::runtime_error("fork failed");
   if (pid == 0) {
     if (!cwd.empty() && ::chdir(cwd.c_str()) != 0) ::_exit(127);
+    for (const auto& kv : options.env) {
+      if (kv.second.empty())
+        ::unsetenv(kv.first.c_str());
+      else
+        ::setenv(kv.first.c_str(), kv.second.c_str(), 1);
+    }
+    if (options.addressSpace > 0) {
+      struct rlimit rl;
+      rl.rlim_cur = rl.rlim_max = static_cast<rlim_t>(options.addressSpace);
+      if (::setrlimit(RLIMIT_AS, &rl) != 0) ::_exit(127);
+    }
     int in = ::open(inPath.c_str(), O_RDONLY);
     int out = ::open(outPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
     int err = ::open(errPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
@@ -100,12 +123,12 @@ inline RunResult runBinary(const std::vector<std::string>& args, const std::stri
     ::dup2(out, 1);
     ::dup2(err, 2);
     std::vector<std::string> argvStore;
-    argvStore.push_back(binaryPath());
+    argvStore.push_back(program);
     argvStore.insert(argvStore.end(), args.begin(), args.end());
     std::vector<char*> argv;
     for (auto& a : argvStore) argv.push_back(const_cast<char*>(a.c_str()));
     argv.push_back(nullptr);
-    ::execv(binaryPath().c_str(), argv.data());
+    ::execv(program.c_str(), argv.data());
     ::_exit(127);
   }
   int wstatus = 0;
@@ -120,6 +143,22 @@ inline RunResult runBinary(const std::vector<std::string>& args, const std::stri
   r.out = readFile(outPath);
   r.err = readFile(errPath);
   return r;
+}
+
+// A directory "data" inside dir holding the shipped model files, with the
+// named files replaced by the texts given (an empty text removes the file).
+inline void makeModelDir(const std::string& dir, const std::vector<std::pair<std::string, std::string>>& replaced = {}) {
+  const std::string data = dir + "/data";
+  ::mkdir(data.c_str(), 0755);
+  for (const char* f : {"protSeqNullMMLEstimatesOrder0.txt", "S_double_precision.txt", "D_double_precision.txt",
+                        "S_inv_double_precision.txt", "DirichletPriorsGivenN.txt"})
+    writeFile(data + "/" + f, readFile(sourceDir() + "/data/" + f));
+  for (const auto& r : replaced) {
+    if (r.second.empty())
+      ::unlink((data + "/" + r.first).c_str());
+    else
+      writeFile(data + "/" + r.first, r.second);
+  }
 }
 
 // The banner the program prints first on standard output in every run.

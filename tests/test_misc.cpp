@@ -2,6 +2,8 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <cstdio>
+#include <random>
 #include <iomanip>
 
 #include "misc.h"
@@ -116,14 +118,13 @@ TEST(PrintedAlignment, ZeroDenominatorPrintsZero) {
   EXPECT_NE(printed("ii", "", "AC").find("|S|)  = 0.000\n"), std::string::npos);
 }
 
-TEST(Terminal, HighlightsAndStatusMessages) {
+TEST(Terminal, HighlightsWithAndWithoutColour) {
   EXPECT_EQ(getTerminalColorString("optimal", 42), " \x1b[42;4moptimal\x1b[0m ");
   EXPECT_EQ(getTerminalColorString("", 41), " \x1b[41;4m\x1b[0m ");
-  EXPECT_EQ(testutil::captureStdout([] { printToTerminalMsgStatus("ok"); }), "[ \x1b[32;4mok\x1b[0m ]\n");
-  EXPECT_EQ(testutil::captureStdout([] { printToTerminalMsgStatus_wo_newline("ok"); }), "[ \x1b[32;4mok\x1b[0m ]");
-  EXPECT_EQ(reverse("ACD"), "DCA");
-  EXPECT_EQ(reverse("A"), "A");
-  EXPECT_EQ(reverse(""), "");
+  setColour(false);
+  EXPECT_EQ(getTerminalColorString("optimal", 42), " optimal ");
+  EXPECT_EQ(ansi("\x1b[0m"), "");
+  setColour(true);
 }
 
 TEST(Terminal, SequenceBlocksOfSixty) {
@@ -135,17 +136,6 @@ TEST(Terminal, SequenceBlocksOfSixty) {
   EXPECT_EQ(seq(s60 + s60, "Seq T"), "Seq T\n" + s60 + "\n" + s60 + "\n");
   EXPECT_EQ(seq(s60, ""), s60 + "\n");
   EXPECT_EQ(seq("", "Seq S"), "Seq S\n");
-}
-
-TEST(Terminal, MatrixPrintingKeepsTheCallersFormat) {
-  const Matrix m = {{1, -2.5, 9}, {0.125, 3, 9}, {9, 9, 9}};
-  EXPECT_EQ(testutil::captureStdout([&] {
-              std::cout << std::fixed << std::setprecision(3);
-              printMatrixToTerm(m, 2, 6, "M", 2, 2);
-              std::cout << 1.5;
-            }),
-            "M\n  1.00 -2.50\n  0.12  3.00\n1.500");
-  EXPECT_EQ(testutil::captureStdout([&] { printMatrixToTerm(m, 2, 6, "M", 0, 2); }), "");
 }
 
 TEST(Matrices, ShapesIdentityAndSummationOrder) {
@@ -173,6 +163,40 @@ TEST(MatricesDeathTest, ShapeMismatchStops) {
   EXPECT_EXIT(matrixAdd({{1, 2}}, {{1, 2}, {3, 4}}), internal, "nRows_A == nRows_B");
   EXPECT_EXIT(matrixAdd({{1, 2}}, {{1, 2, 3}}), internal, "nCols_A == nCols_B");
   EXPECT_EXIT(matrixMultiply(Matrix{{1, 2}}, Matrix{{1, 2}}), internal, "nCols_A == nRows_B");
+}
+
+// Two decimals exactly as printf writes them, exact halves (x.125, x.375,
+// ...) to even included, and numbers read back whole.
+TEST(NumbersInText, FixedTwoDecimalsAndParsing) {
+  std::mt19937_64 rng(11);
+  std::uniform_real_distribution<double> u(0, 1);
+  char mine[340], theirs[340];
+  auto check = [&](double x) {
+    *writeFixed2(mine, x) = '\0';
+    std::snprintf(theirs, sizeof theirs, "%.2f", x);
+    ASSERT_STREQ(mine, theirs) << x;
+  };
+  for (int k = 0; k < 200000; ++k) check(std::exp(u(rng) * 25));
+  for (int k = 0; k < 50000; ++k) {
+    const double half = static_cast<double>(rng() % 100000000) / 8.0, cent = static_cast<double>(rng() % 10000000) / 200.0;
+    for (double x : {half, cent}) {
+      check(x);
+      check(std::nextafter(x, 0));
+      check(std::nextafter(x, 1e300));
+    }
+  }
+  for (double x : {0.0, 0.005, 0.125, 1e300, -3.5, 1e15}) check(x);
+  double v = 0;
+  long n = 0;
+  EXPECT_TRUE(parseNumber("+1.5e3", v));
+  EXPECT_EQ(v, 1500);
+  EXPECT_TRUE(parseNumber(".5", v));
+  EXPECT_FALSE(parseNumber("1.0.0", v));
+  EXPECT_FALSE(parseNumber("0x10", v));
+  EXPECT_FALSE(parseNumber("", v));
+  EXPECT_TRUE(parseInteger("-42", n));
+  EXPECT_EQ(n, -42);
+  EXPECT_FALSE(parseInteger("60.0", n));
 }
 
 TEST(AfastaFile, RowsInLinesOfSixty) {

@@ -1,0 +1,308 @@
+// The models and their files: the null model, the substitution model and its
+// priors, the Dirichlet distribution, the model directory, and the shipped
+// data. Every defect of a file ends in one line naming the file (and line).
+//
+// The test substitution model has S = S^-1 = I, so that M^K is D with its
+// diagonal raised to K and its off-diagonal entries as read (one of them is
+// negative and must be clipped), normalised by columns.
+#include <gtest/gtest.h>
+
+#include <unistd.h>
+
+#include <cmath>
+#include <cstdio>
+#include <functional>
+
+#include "SubmatClass.h"
+#include "check.h"
+#include "dataFiles.h"
+#include "nullModelClass.h"
+#include "testUtil.h"
+
+namespace {
+
+constexpr unsigned N = 20;
+const std::string ALPHABET = "ARNDCQEGHILKMFPSTWYV";
+const std::string LETTERS = "ACDEFGHIKLMNPQRSTVWY";
+
+struct Failure {
+  FailureKind kind;
+  std::string message;
+};
+[[noreturn]] void throwFailure(FailureKind kind, const std::string& message) { throw Failure{kind, message}; }
+
+// Runs fn and returns the message it failed with ("" when it did not fail).
+std::string failureOf(const std::function<void()>& fn) {
+  const FailureHandler old = setFailureHandler(throwFailure);
+  std::string message;
+  try {
+    fn();
+  } catch (const Failure& f) {
+    message = f.message;
+  }
+  setFailureHandler(old);
+  return message;
+}
+
+std::string num(double v) {
+  char buf[40];
+  std::snprintf(buf, sizeof buf, "%.17g", v);
+  return buf;
+}
+
+double dEntry(unsigned i, unsigned j) {
+  if (i == 1 && j == 0) return -0.05;
+  return i == j ? 0.9 + i / 100.0 : (i + 2.0 * j) / 1000.0;
+}
+
+// The test model's files, as lines.
+struct Files {
+  std::vector<std::string> S, D, Sinv, priors, null;
+  std::string& priorsLineOf(int K) { return priors[K]; }  // after one comment line
+};
+
+std::string priorLine(int K) {
+  return std::to_string(K) + " " + num(100.0 + K) + " " + num(2 + 0.5 * K) + "\t" + num(2.0 + K) + " " +
+         num(3 + 0.25 * K) + " " + num(4 + 0.125 * K);
+}
+
+Files testFiles() {
+  Files f;
+  for (unsigned i = 0; i < N; ++i) {
+    std::string id, d;
+    for (unsigned j = 0; j < N; ++j) id += (i == j ? "1 " : "0 "), d += num(dEntry(i, j)) + " ";
+    f.S.push_back(id), f.Sinv.push_back(id), f.D.push_back(d);
+  }
+  f.priors.push_back("# K, match-state alphas (2), insert-state alphas (3)");
+  for (int K = 1; K <= 1000; ++K) f.priors.push_back(priorLine(K));
+  for (char c : LETTERS) f.null.push_back(std::string(1, c) + " 0.05");
+  return f;
+}
+
+std::string join(const std::vector<std::string>& lines) {
+  std::string text;
+  for (const auto& l : lines) text += l + "\n";
+  return text;
+}
+
+// A model directory of its own holding the files, named as the model
+// directory for the life of the object.
+class ModelDir {
+ public:
+  explicit ModelDir(const Files& f) {
+    testutil::makeModelDir(dir.path(), {{"S_double_precision.txt", join(f.S)},
+                                        {"D_double_precision.txt", join(f.D)},
+                                        {"S_inv_double_precision.txt", join(f.Sinv)},
+                                        {"DirichletPriorsGivenN.txt", join(f.priors)},
+                                        {"protSeqNullMMLEstimatesOrder0.txt", join(f.null)}});
+    setModelDirectory(path());
+  }
+  ~ModelDir() { setModelDirectory(""); }
+  std::string path() const { return dir.path() + "/data"; }
+
+ private:
+  testutil::TempDir dir;
+};
+
+}  // namespace
+
+TEST(Models, SubstitutionPowersLookupsAndPriors) {
+  ModelDir dir(testFiles());
+  SubmatClass_t m(1);
+  for (int K : {1, 2, 250, 1000}) {
+    m.exp(K);
+    for (unsigned j = 0; j < N; ++j) {
+      // M^K(i, j): D's diagonal to the power K, the off-diagonal as read,
+      // negatives clipped, each column divided by its sum.
+      double sum = 0;
+      for (unsigned i = 0; i < N; ++i) sum += i == j ? std::pow(dEntry(i, i), K) : std::max(0.0, dEntry(i, j));
+      for (unsigned i = 0; i < N; ++i) {
+        const double raw = i == j ? std::pow(dEntry(i, i), K) : std::max(0.0, dEntry(i, j));
+        EXPECT_NEAR(m.pr(i, j), raw / sum, 1e-15) << K << " " << i << "," << j;
+        EXPECT_EQ(m.pr(ALPHABET[i], ALPHABET[j]), m.pr(i, j));
+      }
+    }
+    EXPECT_EQ(m.getDirichlet("match").getAlphas(), (std::vector<double>{100.0 + K, 2 + 0.5 * K}));
+    EXPECT_EQ(m.getDirichlet("insert").getAlphas(), (std::vector<double>{2.0 + K, 3 + 0.25 * K, 4 + 0.125 * K}));
+  }
+  EXPECT_EQ(m.pr('R', 'A'), 0.0);  // the negative entry
+  // Each file is read once per process; powers are formed once per distance.
+  const int reads = dataFilesRead();
+  const long powers = SubmatClass_t::powersFormed();
+  SubmatClass_t again(250);
+  again.exp(2);
+  EXPECT_EQ(dataFilesRead(), reads);
+  EXPECT_EQ(SubmatClass_t::powersFormed(), powers);
+  EXPECT_NE(failureOf([&] { m.exp(0); }).find("K>0"), std::string::npos);
+  EXPECT_NE(failureOf([&] { m.getDirichlet("Match"); }).find("getDirichlet state string invalid"), std::string::npos);
+}
+
+TEST(Models, DefectiveSubstitutionFilesAreNamed) {
+  using Spoil = std::function<void(Files&)>;
+  const std::vector<std::pair<Spoil, std::string>> cases = {
+      {[](Files& f) { f.S.back() = "0 0 0"; }, "S_double_precision.txt: expected 400 numbers, found 383"},
+      {[](Files& f) { f.D[4] = "abc " + f.D[4]; }, "D_double_precision.txt:5: 'abc' is not a number"},
+      {[](Files& f) { f.Sinv[0] = "1.0.0 " + f.Sinv[0]; }, "S_inv_double_precision.txt:1: '1.0.0' is not a number"},
+      {[](Files& f) { f.D[7] = "inf " + f.D[7]; }, "D_double_precision.txt:8: 'inf' is not finite"},
+      {[](Files& f) { f.priorsLineOf(3) = priorLine(4); }, "DirichletPriorsGivenN.txt:4: expected K = 3, found 4"},
+      {[](Files& f) { f.priors.pop_back(); },
+       "DirichletPriorsGivenN.txt: expected 1000 data lines (K = 1 to 1000), found 999"},
+      {[](Files& f) { f.priors.push_back(priorLine(1001)); },
+       "DirichletPriorsGivenN.txt:1002: more than 1000 data lines (K runs from 1 to 1000)"},
+      {[](Files& f) { f.priors.insert(f.priors.begin() + 11, ""); },
+       "DirichletPriorsGivenN.txt:12: blank line (expected K and five concentration parameters)"},
+      {[](Files& f) { f.priorsLineOf(20) = "20 1 1 1 1 1"; },
+       "DirichletPriorsGivenN.txt:21: concentration parameter 1 is not a finite number above 1"},
+      {[](Files& f) { f.priorsLineOf(21) = "21 2 -2 2 2 2"; },
+       "DirichletPriorsGivenN.txt:22: concentration parameter -2 is not a finite number above 1"},
+      {[](Files& f) { f.priorsLineOf(22) = "22 1e308 1e308 2 2 2"; },
+       "DirichletPriorsGivenN.txt:23: the parameters give a mode outside (0, 1)"},
+      {[](Files& f) { f.priorsLineOf(30) = "30 2 2 3 4"; },
+       "DirichletPriorsGivenN.txt:31: expected 6 fields (K and five concentration parameters), found 5"},
+      {[](Files& f) { f.priorsLineOf(60) = "60.0 2 2 3 4 5"; },
+       "DirichletPriorsGivenN.txt:61: K '60.0' is not an integer"},
+      {[](Files& f) { f.priorsLineOf(70) += std::string(1000, ' '); },
+       "DirichletPriorsGivenN.txt:71: line longer than 999 characters"},
+  };
+  for (const auto& c : cases) {
+    Files f = testFiles();
+    c.first(f);
+    ModelDir dir(f);
+    EXPECT_EQ(failureOf([] { SubmatClass_t m(250); }), dir.path() + "/" + c.second);
+  }
+  // Text after the 400th number of a matrix file is ignored.
+  Files f = testFiles();
+  f.S.push_back("these words are not read");
+  ModelDir ok(f);
+  EXPECT_EQ(failureOf([] { SubmatClass_t m(250); }), "");
+}
+
+TEST(Models, PowersThatAreNotProbabilitiesAreNamed) {
+  Files f = testFiles();
+  f.D[3].clear();  // a diagonal entry so large that its 250th power overflows
+  for (unsigned j = 0; j < N; ++j) f.D[3] += (j == 3 ? std::string("1e300") : num(dEntry(3, j))) + " ";
+  ModelDir dir(f);
+  const std::string m = failureOf([] { SubmatClass_t model(250); });
+  EXPECT_NE(m.find("the substitution matrix files " + dir.path() + "/S_double_precision.txt, " + dir.path() +
+                   "/D_double_precision.txt and " + dir.path() + "/S_inv_double_precision.txt give M^250"),
+            std::string::npos)
+      << m;
+}
+
+TEST(Models, NullModelTablesAndTheirDefects) {
+  Files f = testFiles();
+  f.null[0] = "A 0.5";
+  f.null[1] = "C 0.25";
+  for (size_t k = 2; k < 20; ++k) f.null[k] = std::string(1, LETTERS[k]) + " " + num(0.25 / 18);
+  ModelDir dir(f);
+  const nullModelClass_t m("0");
+  EXPECT_EQ(m.getOrder(), 0u);
+  EXPECT_EQ(m.getAlphabet(), LETTERS);
+  EXPECT_EQ(m.pr("A"), 0.5);
+  EXPECT_TRUE(m.isCompatible(ALPHABET));
+  EXPECT_FALSE(m.isCompatible("AB"));
+  EXPECT_NE(failureOf([&] { m.pr("B"); }).find("it != ctx2pr.end()"), std::string::npos);
+
+  // An order-1 table under a name of its own, next to the model set.
+  std::string order1;
+  for (char a : LETTERS)
+    for (char b : LETTERS) order1 += std::string{a, b} + " 0.05\n";
+  testutil::writeFile(dir.path() + "/protSeqNullMMLEstimatesOrder1.txt", order1);
+  const nullModelClass_t m1("1");
+  EXPECT_EQ(m1.getOrder(), 1u);
+  EXPECT_EQ(m1.pr("AR"), 0.05);
+
+  const std::vector<std::pair<std::string, std::string>> cases = {
+      {"A 0.05\n\nC 0.05\n", ":2: blank line (expected a context and its probability)"},
+      {"A\n", ":1: context 'A' has no probability"},
+      {"A 0.x5\n", ":1: '0.x5' is not a number"},
+      {"A 0\n", ":1: probability 0 of context 'A' is outside (0, 1]"},
+      {"A 1.5\n", ":1: probability 1.5 of context 'A' is outside (0, 1]"},
+  };
+  for (const auto& c : cases) {
+    testutil::writeFile(dir.path() + "/protSeqNullMMLEstimatesOrderT.txt", c.first);
+    EXPECT_EQ(failureOf([] { nullModelClass_t t("T"); }), dir.path() + "/protSeqNullMMLEstimatesOrderT.txt" + c.second);
+  }
+  auto table = [](double p) {
+    std::string t;
+    for (char c : LETTERS) t += std::string(1, c) + " " + num(p) + "\n";
+    return t;
+  };
+  for (double p : {1.0, 1e-300}) {
+    testutil::writeFile(dir.path() + "/protSeqNullMMLEstimatesOrderT.txt", table(p));
+    EXPECT_NE(failureOf([] { nullModelClass_t t("T"); }).find("protSeqNullMMLEstimatesOrderT.txt: the probabilities sum to"),
+              std::string::npos);
+  }
+  testutil::writeFile(dir.path() + "/protSeqNullMMLEstimatesOrderT.txt", "A 0.5\nC 0.5\nAC 0.5\n");
+  const FailureHandler old = setFailureHandler(throwFailure);
+  try {
+    nullModelClass_t t("T");
+    ADD_FAILURE();
+  } catch (const Failure& e) {
+    EXPECT_EQ(e.kind, FailureKind::userVerbatim);
+    EXPECT_EQ(e.message, "Found a context AC of deviating length.\nAll contexts should be of the same length. Terminating!\n");
+  }
+  setFailureHandler(old);
+}
+
+TEST(Models, OneModelSetFromOneDirectory) {
+  testutil::TempDir dir;
+  // ./data holding one of the five: an error naming the place and the others.
+  ::mkdir(dir.file("data").c_str(), 0755);
+  testutil::writeFile(dir.file("data/protSeqNullMMLEstimatesOrder0.txt"), "A 1\n");
+  testutil::writeFile(dir.file("a.fa"), ">a\nHEAG\n");
+  auto r = testutil::runBinary({"a.fa", "a.fa"}, "", dir.path());
+  EXPECT_EQ(r.status, 1);
+  EXPECT_EQ(r.err, "seqcorvane: error: model directory './data' lacks S_double_precision.txt, D_double_precision.txt, "
+                   "S_inv_double_precision.txt, DirichletPriorsGivenN.txt (all five model files must come from one "
+                   "directory)\n");
+  // Broken links count as held: the run names the file that cannot be read.
+  for (const std::string& f : modelFileNames()) {
+    ::unlink(dir.file("data/" + f).c_str());
+    ASSERT_EQ(::symlink("/nonexistent/x", dir.file("data/" + f).c_str()), 0);
+  }
+  r = testutil::runBinary({"a.fa", "a.fa"}, "", dir.path());
+  EXPECT_EQ(r.status, 1);
+  EXPECT_NE(r.err.find("./data/"), std::string::npos) << r.err;
+  // --data names the directory outright.
+  testutil::TempDir models;
+  testutil::makeModelDir(models.path());
+  r = testutil::runBinary({"a.fa", "a.fa", "--data", models.file("data")}, "", dir.path());
+  EXPECT_EQ(r.status, 0) << r.err;
+  r = testutil::runBinary({"a.fa", "a.fa", "--data", dir.file("nowhere")}, "", dir.path());
+  EXPECT_EQ(r.err, "seqcorvane: error: model directory '" + dir.file("nowhere") + "' (--data) is not a directory\n");
+}
+
+TEST(Models, DirichletMeanModeAndDensity) {
+  const DirichletClass_t d(2, {2, 3});
+  EXPECT_EQ(d.getMean(), (std::vector<double>{0.4, 0.6}));
+  EXPECT_NEAR(d.getMode()[0], 1.0 / 3, 1e-15);
+  EXPECT_NEAR(d.getMode()[1], 2.0 / 3, 1e-15);
+  const DirichletClass_t e(2, {2, 2});
+  EXPECT_NEAR(e.getPrDensity({0.5, 0.5}), 1.5, 1e-12);
+  EXPECT_NEAR(e.getLogPrDensity({0.5, 0.5}), std::log(1.5), 1e-12);
+  EXPECT_TRUE(std::isnan(DirichletClass_t(3, {1, 1, 1}).getMode()[0]));
+  EXPECT_NE(failureOf([] { DirichletClass_t(2, {1, -1}); }).find("isValidConcparams"), std::string::npos);
+  EXPECT_NE(failureOf([&] { e.getPrDensity({1}); }).find("x.size() == nFreeParams"), std::string::npos);
+}
+
+// The shipped model is one whole: S S^-1 = I, M = S D S^-1 is column
+// stochastic with a dominant diagonal, and the null model's residue
+// frequencies are M's stationary distribution.
+TEST(Models, ShippedDataIsOneConsistentModel) {
+  setModelDirectory(testutil::sourceDir() + "/data");
+  const SubmatClass_t pam(1);
+  const nullModelClass_t nullMdl("0");
+  setModelDirectory("");
+  for (int i = 0; i < 20; ++i) {
+    for (int j = 0; j < 20; ++j) {
+      double id = 0;
+      for (int k = 0; k < 20; ++k) id += pam.getS(i, k) * pam.getSinv(k, j);
+      EXPECT_NEAR(id, i == j ? 1.0 : 0.0, 1e-10);
+    }
+    EXPECT_GT(pam.pr(ALPHABET[i], ALPHABET[i]), 0.9);
+    double mpi = 0;
+    for (int j = 0; j < 20; ++j) mpi += pam.pr(ALPHABET[i], ALPHABET[j]) * nullMdl.pr(std::string(1, ALPHABET[j]));
+    EXPECT_NEAR(mpi, nullMdl.pr(std::string(1, ALPHABET[i])), 1e-10) << ALPHABET[i];
+  }
+}

@@ -27,7 +27,10 @@ double threeStateDPAClass_t::evalNegLogMatches_fullAlignment(std::string fsastr,
   SC_CHECK(fsastr.length() == A.size());
   SC_CHECK(n > 0);
   SC_CHECK(n <= 1000);
-  const SubmatClass_t model(n);
+  // The model at distance n, independent of the machine's own: a copy of it
+  // set to n (the same data; the power M^n is formed once per process).
+  SubmatClass_t model = pam;
+  model.exp(n);
   const TransitionTable p = transitionsAt(model);
   // The cost of K, of the length, then per column its emission and its
   // transition (ln 3 for the first).

@@ -74,8 +74,7 @@ double threeStateDPAClass_t::marginalMsgLenAt(int K, bool exact) const {
   return sum + LN1000 + lengthMsgLen(S.size(), T.size());
 }
 
-void threeStateDPAClass_t::searchTotalProbOfST() {
-  *out << "Searching for -log(marginal prob.) of sequences\n" << std::flush;
+int threeStateDPAClass_t::searchMarginalDistance(bool writeLandscape) {
   // The passes of the search sum in probability space, many times faster;
   // wherever two of their costs lie too close to tell apart, the exact
   // log-space costs decide, so the chosen distance is the exact search's.
@@ -88,23 +87,34 @@ void threeStateDPAClass_t::searchTotalProbOfST() {
       exact, fastSumMargin);
   int bestK = r.bestK != 0 ? r.bestK : 1;  // no finite cost at all: K stays 1
 
-  // At the chosen distance: the sums to the sink, then the forward sums,
-  // whose rows complete the landscape one by one as they are computed.
-  auto landscapeAt = [&](int K) {
+  // The parameters of the chosen distance and its exact marginal message
+  // length; with the landscape, from the sums to the sink and then the
+  // forward sums, whose rows complete the landscape one by one.
+  auto settle = [&](int K) {
     pam.exp(K);
     estimate3StateMachineParams_dirichlet();
-    computeTotalProbOfST_2sink(false);
-    printTotalFwdPlusBwd();
+    if (writeLandscape) {
+      computeTotalProbOfST_2sink(false);
+      printTotalFwdPlusBwd();
+    } else {
+      forwardSum({});
+    }
   };
-  landscapeAt(bestK);
+  settle(bestK);
   // The exact pass at the chosen distance checks the fast ones: should they
   // disagree there, the search runs again on exact passes alone.
   if (r.bestK != 0 && std::isfinite(marginalProbMsgLen) &&
       !(std::fabs(r.bestCost - marginalProbMsgLen) <= fastSumMargin(marginalProbMsgLen))) {
     const DistanceSearchResult e = searchDistance(exact, false);
     const int k = e.bestK != 0 ? e.bestK : 1;
-    if (k != bestK) landscapeAt(bestK = k);
+    if (k != bestK) settle(bestK = k);
   }
+  return bestK;
+}
+
+void threeStateDPAClass_t::searchTotalProbOfST() {
+  *out << "Searching for -log(marginal prob.) of sequences\n" << std::flush;
+  searchMarginalDistance(true);
   printMarginalReport();
   *out << "......................................    [OK]" << std::endl;
   *out << "Computing marginal probability landscape: " << std::flush;

@@ -128,6 +128,10 @@ class threeStateDPAClass_t {
   double computeTotalProbOfST(int K, bool verbose);
   void computeTotalProbOfST_2sink(bool flag);
   void searchTotalProbOfST();
+  // The distance of least marginal message length, with the machine's
+  // parameters and marginalProbMsgLen left at it; the landscape files are
+  // written only when asked. Returns the distance.
+  int searchMarginalDistance(bool writeLandscape);
   void fillDPMatrices_cell2sink();
   std::string printAlignmentThroughCell(int i, int j);
   void printTotalFwdPlusBwd();

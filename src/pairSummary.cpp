@@ -1,0 +1,55 @@
+#include "pairSummary.h"
+
+#include <ostream>
+#include <streambuf>
+
+#include "check.h"
+#include "main.h"
+#include "misc.h"
+#include "threeStateDPAClass.h"
+
+namespace {
+
+// A stream that drops everything: the machine's report is not wanted here.
+class NullBuffer : public std::streambuf {
+ protected:
+  int overflow(int c) override { return traits_type::not_eof(c); }
+  std::streamsize xsputn(const char*, std::streamsize n) override { return n; }
+};
+
+}  // namespace
+
+double sequenceNullMsgLen(const std::string& seq, nullModelClass_t& nullMdl) {
+  return wtCodeLen_nits(static_cast<int>(seq.size())) + getNullEncodingLength(seq, nullMdl);
+}
+
+PairSummary summarizePair(std::string S, std::string T, nullModelClass_t& nullMdl, SubmatClass_t& pam,
+                          const std::string& criterion) {
+  NullBuffer buffer;
+  std::ostream quiet(&buffer);
+  PairSummary r;
+  const double IS = sequenceNullMsgLen(S, nullMdl), IT = sequenceNullMsgLen(T, nullMdl);
+  r.nullBits = nits2bits(IS) + nits2bits(IT);
+  double IAlgn = 0;
+  if (criterion == "optimal") {
+    threeStateDPAClass_t m(S, T, nullMdl, pam, criterion, "unused", quiet);
+    IAlgn = m.getOptAlignMsgLen();
+    r.K = m.getSubmatK();
+    r.fsastr = m.getOptAlignFSAstr();
+    const std::vector<std::string> rows = fsastr2Algn(r.fsastr, S, T);
+    long same = 0;
+    for (size_t l = 0; l < r.fsastr.size(); ++l) {
+      same += rows[0][l] == rows[1][l];
+      if (r.fsastr[l] != 'm' && (l == 0 || r.fsastr[l - 1] != r.fsastr[l])) ++r.gapOpenings;
+    }
+    r.identity = r.fsastr.empty() ? 0.0 : static_cast<double>(100 * same) / static_cast<double>(r.fsastr.size());
+  } else {
+    SC_CHECK(criterion == "marginal");
+    threeStateDPAClass_t m(S, T, nullMdl, pam, "none", "unused", quiet);
+    r.K = m.searchMarginalDistance(false);
+    IAlgn = m.getMarginalProbMsgLen();
+  }
+  r.alignmentBits = nits2bits(IAlgn);
+  r.compressionBits = nits2bits(IS + IT - IAlgn);
+  return r;
+}

@@ -138,7 +138,7 @@ void threeStateDPAClass_t::printTotalFwdPlusBwd() {
   OutputFile script(outPrefix + "_MarginalProbabilityLandscape.m");
   script.write("M  = [");
   // One row of each file, written in place: at most 330 characters a value.
-  std::vector<char> csvLine((nT + 1) * 331 + 32), scriptLine((nT + 1) * 331 + 32);
+  std::vector<char> csvLine((nT + 1) * 332 + 32), scriptLine((nT + 1) * 332 + 32);
   // Every path passes through (0, 0) and (|S|, |T|): there the landscape is
   // the marginal message length of the pair. At any other cell, the paths
   // through it are a column X ending there joined to a column Y leaving it,
@@ -168,10 +168,12 @@ void threeStateDPAClass_t::printTotalFwdPlusBwd() {
       }
       if (!landscape.empty()) landscape[i * (nT + 1) + j] = v;
       // The table: the values separated by commas; the script: each value
-      // right-aligned in 8 characters.
+      // after a blank, right-aligned in 8 characters (a value of 10,000 bits
+      // or more fills the field, and the blank still parts it from the last).
       char* const start = c;
       c = writeFixed2(c, nits2bits(v));
       const size_t width = static_cast<size_t>(c - start);
+      *m++ = ' ';
       for (size_t pad = width; pad < 8; ++pad) *m++ = ' ';
       std::memcpy(m, start, width);
       m += width;

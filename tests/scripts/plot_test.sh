@@ -1,0 +1,37 @@
+#!/usr/bin/env bash
+# seqcorvane-plot on small files: a landscape with an alignment's path, and a
+# batch table. Each PNG exists, has the size asked for and is not blank; a
+# missing input is one line and status 1.
+#   plot_test.sh SOURCE_DIR PLOT_SCRIPT SEQCORVANE BATCH
+set -euo pipefail
+src=$1
+plot=$2
+seqcorvane=$3
+batch=$4
+/usr/bin/python3 -c "import matplotlib" 2>/dev/null || { echo "matplotlib is not installed"; exit 77; }
+work=$(mktemp -d)
+trap 'rm -rf "$work"' EXIT
+cd "$work"
+g=$src/tests/golden
+"$seqcorvane" "$g/hbb_human_1-70.fa" "$g/hba_macfa_1-70.fa" --criterion marginal -o pair --data "$src/data" >/dev/null
+"$seqcorvane" "$g/hbb_human_1-70.fa" "$g/hba_macfa_1-70.fa" -o pair --data "$src/data" >/dev/null
+cat "$src"/examples/h*.fa > globins.fa
+"$batch" globins.fa --data "$src/data" -o table.tsv
+"$plot" landscape pair_MarginalProbabilityLandscape.csv --afasta pair.afasta -o landscape.png
+"$plot" table table.tsv -o table.png
+/usr/bin/python3 - <<'PY'
+import struct
+import matplotlib.image as mpimg
+for name, size in (("landscape.png", (700, 600)), ("table.png", (700, 500))):
+    with open(name, "rb") as f:
+        head = f.read(24)
+    assert head[:8] == b"\x89PNG\r\n\x1a\n", name + ": not a PNG"
+    w, h = struct.unpack(">II", head[16:24])
+    assert (w, h) == size, f"{name}: {w}x{h}, expected {size}"
+    pixels = mpimg.imread(name)
+    assert pixels.std() > 0.05, name + ": blank"
+print("plot: both pictures drawn")
+PY
+if "$plot" landscape missing.csv -o x.png 2>err.txt; then echo "a missing input was accepted"; exit 1; fi
+[ "$(cat err.txt)" = "seqcorvane-plot: error: cannot read 'missing.csv': No such file or directory" ] || { cat err.txt; exit 1; }
+[ ! -e x.png ]

@@ -140,36 +140,10 @@ void scoreAlignment(const std::string& algnfn, nullModelClass_t& nullMdl, Submat
   // The first formatted item after the banner: it takes the pending width 82.
   std::cout << "\n-------------IVALUE STATISTICS OF A GIVEN ALIGNMENT---------------\n";
 
-  const std::vector<std::string> records = readFastaFile(algnfn.c_str());
-  if (records.size() != 2)
-    fatalError("alignment file '" + algnfn + "' holds " + std::to_string(records.size()) +
-               (records.size() == 1 ? " record" : " records") + "; expected two");
-  if (records[0].size() != records[1].size())
-    fatalError("alignment file '" + algnfn + "': its two records differ in length (" +
-               std::to_string(records[0].size()) + " and " + std::to_string(records[1].size()) +
-               " characters)");
-
-  const std::vector<std::string> algn = removeNonStandardAAColumnsInAlgn(records);
-  {
-    size_t dropped = 0;
-    for (size_t k = 0; k < records[0].size(); ++k) {
-      const char a = records[0][k], b = records[1][k];
-      if ((a != '-' && !isResidue(a)) || (b != '-' && !isResidue(b))) ++dropped;
-    }
-    if (dropped != 0) {
-      std::cout.flush();
-      std::cerr << "seqcorvane: notice: '" << algnfn << "': dropped " << dropped << " column"
-                << (dropped == 1 ? "" : "s")
-                << " holding characters that are not upper-case residue letters (ACDEFGHIKLMNPQRSTVWY) or gaps"
-                << std::endl;
-    }
-  }
+  const std::vector<std::string> algn = readAlignmentFile(algnfn);
   std::string fsastr = algn2Fsastr(algn);
   std::string S = removeNonStandardAA(algn[0]);
   std::string T = removeNonStandardAA(algn[1]);
-  if (S.empty() || T.empty())
-    fatalError("alignment file '" + algnfn + "': no standard residues left in its " +
-               (S.empty() ? "first" : "second") + " row");
 
   printSeq2Term(algn[0], "Alignment String of S");
   printSeq2Term(algn[1], "Alignment String of T");
@@ -189,6 +163,35 @@ void scoreAlignment(const std::string& algnfn, nullModelClass_t& nullMdl, Submat
 }  // namespace
 
 // ---- FASTA input and residue filtering ----
+
+std::vector<std::string> readAlignmentFile(const std::string& algnfn) {
+  const std::vector<std::string> records = readFastaFile(algnfn.c_str());
+  if (records.size() != 2)
+    fatalError("alignment file '" + algnfn + "' holds " + std::to_string(records.size()) +
+               (records.size() == 1 ? " record" : " records") + "; expected two");
+  if (records[0].size() != records[1].size())
+    fatalError("alignment file '" + algnfn + "': its two records differ in length (" +
+               std::to_string(records[0].size()) + " and " + std::to_string(records[1].size()) +
+               " characters)");
+  const std::vector<std::string> algn = removeNonStandardAAColumnsInAlgn(records);
+  size_t dropped = 0;
+  for (size_t k = 0; k < records[0].size(); ++k) {
+    const char a = records[0][k], b = records[1][k];
+    if ((a != '-' && !isResidue(a)) || (b != '-' && !isResidue(b))) ++dropped;
+  }
+  if (dropped != 0) {
+    std::cout.flush();
+    std::cerr << "seqcorvane: notice: '" << algnfn << "': dropped " << dropped << " column"
+              << (dropped == 1 ? "" : "s")
+              << " holding characters that are not upper-case residue letters (ACDEFGHIKLMNPQRSTVWY) or gaps"
+              << std::endl;
+  }
+  for (int r = 0; r < 2; ++r)
+    if (removeNonStandardAA(algn[r]).empty())
+      fatalError("alignment file '" + algnfn + "': no standard residues left in its " + (r == 0 ? "first" : "second") +
+                 " row");
+  return algn;
+}
 
 std::vector<std::string> readFastaFile(const char* fileName) {
   std::vector<std::string> records;

@@ -1,16 +1,28 @@
 #!/usr/bin/env bash
-# Installs what building and testing seqcorvane needs on Debian or Ubuntu:
-# cmake, a C++ compiler, GoogleTest and zlib. Does nothing when all are present.
-# Uses sudo only when not running as root.
+# Installs what building seqcorvane needs on Debian or Ubuntu: cmake, a C++
+# compiler and zlib. With --tests, also what the tests need: GoogleTest,
+# Snakemake and matplotlib (the workflow and picture tests), clang and its
+# runtime libraries (the fuzz targets). Does nothing when all are present;
+# uses sudo only when not running as root.
+#   tools/setup-deps.sh [--tests]
 set -euo pipefail
+
+tests=0
+[ "${1:-}" = "--tests" ] && tests=1
 
 missing=()
 command -v cmake >/dev/null 2>&1 || missing+=(cmake)
 command -v g++ >/dev/null 2>&1 || missing+=(g++)
-if [ ! -e /usr/include/gtest/gtest.h ] && ! ls /usr/lib/*/cmake/GTest /usr/lib/cmake/GTest >/dev/null 2>&1; then
-  missing+=(libgtest-dev)
-fi
 [ -e /usr/include/zlib.h ] || missing+=(zlib1g-dev)
+if [ "$tests" = 1 ]; then
+  if [ ! -e /usr/include/gtest/gtest.h ] && ! ls /usr/lib/*/cmake/GTest /usr/lib/cmake/GTest >/dev/null 2>&1; then
+    missing+=(libgtest-dev)
+  fi
+  command -v snakemake >/dev/null 2>&1 || missing+=(snakemake)
+  /usr/bin/python3 -c "import matplotlib" >/dev/null 2>&1 || missing+=(python3-matplotlib)
+  command -v clang++ >/dev/null 2>&1 || missing+=(clang)
+  ls /usr/lib/llvm-*/lib/clang/*/lib/linux/libclang_rt.fuzzer-*.a >/dev/null 2>&1 || missing+=(libclang-rt-dev)
+fi
 [ ${#missing[@]} -eq 0 ] && exit 0
 
 if [ "$(id -u)" -eq 0 ]; then

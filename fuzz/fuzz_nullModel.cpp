@@ -1,0 +1,13 @@
+// The null-model table reader.
+#include "fuzzTarget.h"
+#include "nullModelClass.h"
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+  fuzz::scratch().write("protSeqNullMMLEstimatesOrderF.txt", data, size);
+  try {
+    const nullModelClass_t m("F");
+    if (m.getAlphabetSize() > 0) m.pr(std::string(m.getOrder() + 1, m.getAlphabet()[0]));
+  } catch (const fuzz::Rejected&) {
+  }
+  return 0;
+}

@@ -1,0 +1,17 @@
+// The Dirichlet priors table reader.
+#include "SubmatClass.h"
+#include "fuzzTarget.h"
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+  static SubmatClass_t model = (fuzz::scratch(), SubmatClass_t(1));
+  fuzz::scratch().write("priors.txt", data, size);
+  try {
+    const SubmatClass_t::PriorsTable t = model.readDirichletPriors(fuzz::scratch().path("priors.txt"));
+    for (const auto& state : t)
+      for (const DirichletClass_t& d : state)
+        for (double m : d.getMode())
+          if (!(m > 0 && m < 1)) std::abort();  // the reader promises modes inside (0, 1)
+  } catch (const fuzz::Rejected&) {
+  }
+  return 0;
+}

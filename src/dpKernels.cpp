@@ -162,27 +162,31 @@ std::array<PathCost, 3> fillBestPath(const CostTable& c, TraceCodes& codes, Stat
 std::array<double, 3> sumAllPaths(const CostTable& c, StatePlanes* store, const SumRowVisitor& visit) {
   const std::size_t nS = c.nS, nT = c.nT, width = nT + 1;
   if (store) store->resize(nS + 1, width);
+  // Row 0: the path starts in M at (0, 0); then only inserts:
+  //   F_I(0,1) = ln 3 + gap(T[0]);  F_I(0,j) = F_I(0,j-1) + trans(I->I) + gap(T[j-1])
+  std::vector<double> row0[3];
+  for (auto& r : row0) r.assign(width, INF);
+  row0[STATE_M][0] = 0;
+  for (std::size_t j = 1; j <= nT; ++j)
+    row0[STATE_I][j] = j == 1 ? LN3 + c.gapT[0] : row0[STATE_I][j - 1] + c.trans[STATE_I][STATE_I] + c.gapT[j - 1];
+  const SumRowVisitor keep = [&](const SumRow& r) {
+    if (store)
+      for (int s = 0; s < 3; ++s) std::copy(r.sum[s], r.sum[s] + width, store->row(s, r.i));
+    if (visit) visit(r);
+  };
+  keep(SumRow{0, {row0[0].data(), row0[1].data(), row0[2].data()}});
+  return sumRowsFrom(c, 0, {row0[0].data(), row0[1].data(), row0[2].data()}, nS, keep);
+}
+
+std::array<double, 3> sumRowsFrom(const CostTable& c, std::size_t first, const std::array<const double*, 3>& start,
+                                  std::size_t last, const SumRowVisitor& visit) {
+  const std::size_t nT = c.nT, width = nT + 1;
   std::vector<double> rows[2][3];
   for (auto& r : rows)
     for (auto& s : r) s.assign(width, INF);
   std::vector<double>* prev = rows[0];
   std::vector<double>* cur = rows[1];
-
-  auto finishRow = [&](std::size_t i) {
-    if (store)
-      for (int s = 0; s < 3; ++s) std::copy(cur[s].begin(), cur[s].end(), store->row(s, i));
-    if (visit) visit(SumRow{i, {cur[0].data(), cur[1].data(), cur[2].data()}});
-  };
-
-  // Row 0: the path starts in M at (0, 0); then only inserts:
-  //   F_I(0,1) = ln 3 + gap(T[0]);  F_I(0,j) = F_I(0,j-1) + trans(I->I) + gap(T[j-1])
-  cur[STATE_M][0] = 0;
-  cur[STATE_D][0] = cur[STATE_I][0] = INF;
-  for (std::size_t j = 1; j <= nT; ++j) {
-    cur[STATE_M][j] = cur[STATE_D][j] = INF;
-    cur[STATE_I][j] = j == 1 ? LN3 + c.gapT[0] : cur[STATE_I][j - 1] + c.trans[STATE_I][STATE_I] + c.gapT[j - 1];
-  }
-  finishRow(0);
+  for (int s = 0; s < 3; ++s) std::copy(start[s], start[s] + width, cur[s].begin());
 
   // Interior: the best-path recurrences with the minimum over the three
   // predecessors replaced by their log-space sum:
@@ -192,7 +196,7 @@ std::array<double, 3> sumAllPaths(const CostTable& c, StatePlanes* store, const 
   // Column 0 holds only deletes:
   //   F_D(1,0) = ln 3 + gap(S[0]);  F_D(i,0) = F_D(i-1,0) + trans(D->D) + gap(S[i-1])
   const TransitionTable& t = c.trans;
-  for (std::size_t i = 1; i <= nS; ++i) {
+  for (std::size_t i = first + 1; i <= last; ++i) {
     std::swap(prev, cur);
     const auto& matchRow = c.match[c.resS[i - 1]];
     const double gapS = c.gapS[i - 1];
@@ -211,7 +215,7 @@ std::array<double, 3> sumAllPaths(const CostTable& c, StatePlanes* store, const 
       cur[STATE_I][j] = neglogSum3(cur[0][j - 1] + t[STATE_M][STATE_I] + gapT, cur[1][j - 1] + t[STATE_D][STATE_I] + gapT,
                                    cur[2][j - 1] + t[STATE_I][STATE_I] + gapT);
     }
-    finishRow(i);
+    if (visit) visit(SumRow{i, {cur[0].data(), cur[1].data(), cur[2].data()}});
   }
   return {cur[0][nT], cur[1][nT], cur[2][nT]};
 }

@@ -96,6 +96,11 @@ using SumRowVisitor = std::function<void(const SumRow&)>;
 // three end cells.
 std::array<double, 3> sumAllPaths(const CostTable& c, StatePlanes* store = nullptr, const SumRowVisitor& visit = {});
 
+// The same pass resumed: from the row `first`, given, the rows first+1 to
+// last. Returns the three cells of column |T| of row last.
+std::array<double, 3> sumRowsFrom(const CostTable& c, std::size_t first, const std::array<const double*, 3>& start,
+                                  std::size_t last, const SumRowVisitor& visit);
+
 // The same sum over all paths to the end, -ln of the three end states'
 // probabilities summed, computed in probability space with every row scaled
 // by a power of two: many times faster than the log-space pass and within

@@ -60,9 +60,9 @@ const char* HELP =
     "\n"
     "Options:\n"
     "  -o <table.tsv>       the table (default: standard output, without resuming)\n"
-    "  --criterion C        optimal (default) or marginal\n"
+    "  --criterion C        optimal (default), marginal or posterior\n"
     "  --alignments <dir>   also write each pair's alignment there, as <id_s>__<id_t>.afasta\n"
-    "                       (optimal criterion)\n"
+    "                       (optimal and posterior criteria)\n"
     "  --threads N          pairs at once (default: all cores)\n"
     "  --shard K/N          only the pairs K, K+N, K+2N, ... of the job (1 <= K <= N)\n"
     "  --data <dir>         the directory of the five model files\n"
@@ -74,8 +74,11 @@ const char* HELP =
     "\n"
     "Table columns: id_s id_t length_s length_t criterion K null_bits alignment_bits\n"
     "compression_bits identity gap_openings seconds status. identity (percent of the\n"
-    "alignment's columns) and gap_openings are NA for the marginal criterion; status is\n"
-    "ok or error (the reason on standard error).\n"
+    "alignment's columns) and gap_openings are NA for the marginal criterion; for the\n"
+    "posterior criterion K is the marginal distance, alignment_bits the decoded\n"
+    "alignment's message length as --ivalue scores it and compression_bits the\n"
+    "marginal compression, the program's verdict; status is ok or error (the reason\n"
+    "on standard error).\n"
     "\n"
     "A rerun with the same table resumes: pairs already in it are skipped. The table\n"
     "is written whole when the job is done; until then rows gather in <table>.partial.\n"
@@ -236,8 +239,8 @@ int run(int argc, char* argv[]) {
       out = value();
     } else if (arg == "--criterion") {
       criterion = value();
-      if (criterion != "optimal" && criterion != "marginal")
-        usageError("--criterion takes optimal or marginal, not '" + criterion + "'");
+      if (criterion != "optimal" && criterion != "marginal" && criterion != "posterior")
+        usageError("--criterion takes optimal, marginal or posterior, not '" + criterion + "'");
     } else if (arg == "--alignments") {
       alignments = value();
     } else if (arg == "--pairs") {
@@ -263,7 +266,7 @@ int run(int argc, char* argv[]) {
   }
   if (pairsList.empty() ? (files.empty() || files.size() > 2) : !files.empty())
     usageError("give one or two FASTA files, or --pairs with a list");
-  if (!alignments.empty() && criterion != "optimal") usageError("--alignments needs the optimal criterion");
+  if (!alignments.empty() && criterion == "marginal") usageError("--alignments needs an alignment: not the marginal criterion");
   if (!dataDir.empty()) setModelDirectory(dataDir);
 
   // The records and the pairs.
@@ -368,7 +371,7 @@ int run(int argc, char* argv[]) {
         nullModelClass_t nullCopy = nullMdl;
         SubmatClass_t pamCopy = pam;
         const PairSummary r = summarizePair(pair.s->sequence, pair.t->sequence, nullCopy, pamCopy, criterion);
-        const bool optimal = criterion == "optimal";
+        const bool optimal = criterion != "marginal";  // a criterion with an alignment
         row += std::to_string(r.K) + '\t' + fixed(r.nullBits, 3) + '\t' + fixed(r.alignmentBits, 3) + '\t' +
                fixed(r.compressionBits, 3) + '\t' + (optimal ? fixed(r.identity, 3) : "NA") + '\t' +
                (optimal ? std::to_string(r.gapOpenings) : "NA") + '\t';

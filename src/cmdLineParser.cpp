@@ -51,12 +51,12 @@ bool doesFileExist(std::string fileName) {
 }
 
 const std::vector<std::string>& supportedCriteria() {
-  static const std::vector<std::string> criteria{"optimal", "marginal", "marginal-interactive"};
+  static const std::vector<std::string> criteria{"optimal", "marginal", "marginal-interactive", "posterior"};
   return criteria;
 }
 
 void parseCmdLine(int32_t argc, char* argv[], std::vector<std::string>& seqfn, bool& ivalueFlag,
-                  std::string& algnfn, std::string& outPrefix, std::string& criterion, std::string* dataDir) {
+                  std::string& algnfn, std::string& outPrefix, std::string& criterion, CmdLineExtras* extras) {
   std::multimap<std::string, std::string> args;  // equal keys keep their insertion order
   std::string key = "-seq";
   bool success = true;
@@ -67,8 +67,10 @@ void parseCmdLine(int32_t argc, char* argv[], std::vector<std::string>& seqfn, b
       if (arg == "--ivalue") {
         ivalueFlag = true;
         key = arg;
-      } else if (arg == "-o" || arg == "--criterion" || (dataDir != nullptr && arg == "--data")) {
+      } else if (arg == "-o" || arg == "--criterion" ||
+                 (extras != nullptr && (arg == "--data" || arg == "--confidence"))) {
         key = arg;
+        if (arg == "--confidence") extras->confidence = true;
       } else {
         std::cerr << ERR << "Unsupported option: " << arg << std::endl;
         key = "-X";
@@ -85,6 +87,7 @@ void parseCmdLine(int32_t argc, char* argv[], std::vector<std::string>& seqfn, b
   const std::vector<std::string> criteria = valuesOf(args, "--criterion");
   const std::vector<std::string> unknown = valuesOf(args, "-X");
   const std::vector<std::string> dirs = valuesOf(args, "--data");
+  const std::vector<std::string> flagValues = valuesOf(args, "--confidence");
 
   if (ivalueFlag) {
     if (ivalue.size() != 1) {
@@ -106,8 +109,12 @@ void parseCmdLine(int32_t argc, char* argv[], std::vector<std::string>& seqfn, b
     std::cerr << ERR << "Option '--criterion' takes exactly one argument" << std::endl;
     success = false;
   }
-  if (dataDir != nullptr && std::count(argv + 1, argv + argc, std::string("--data")) > 0 && dirs.size() != 1) {
+  if (extras != nullptr && std::count(argv + 1, argv + argc, std::string("--data")) > 0 && dirs.size() != 1) {
     std::cerr << ERR << "Option '--data' takes one model directory as an argument" << std::endl;
+    success = false;
+  }
+  if (!flagValues.empty()) {
+    std::cerr << ERR << "Option '--confidence' takes no argument" << std::endl;
     success = false;
   }
   if (!unknown.empty()) {
@@ -147,5 +154,5 @@ void parseCmdLine(int32_t argc, char* argv[], std::vector<std::string>& seqfn, b
 
   if (!ivalueFlag) SC_CHECK(seqfn.size() == 2);
   outPrefix = outs.size() == 1 ? outs[0] : "output";
-  if (dataDir != nullptr) *dataDir = dirs.size() == 1 ? dirs[0] : "";
+  if (extras != nullptr) extras->dataDir = dirs.size() == 1 ? dirs[0] : "";
 }

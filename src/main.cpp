@@ -11,6 +11,7 @@
 #include <csignal>
 #include <cerrno>
 #include <cmath>
+#include <cstdio>
 #include <cstring>
 #include <fstream>
 #include <iomanip>
@@ -84,11 +85,33 @@ void printCompressionLine(double compression) {
             << getTerminalColorString(value.str(), compression > 0 ? 42 : 41) << " bits\n";
 }
 
+// <prefix>.confidence.tsv: per column of the alignment its number, the
+// positions of its residues in S and T (counted from 1; - for a gap), its
+// state and its posterior probability.
+void writeConfidence(const std::string& outPrefix, const std::string& fsastr, const std::vector<double>& posterior) {
+  SC_CHECK(posterior.size() == fsastr.size());
+  std::string text = "column\tposition_s\tposition_t\tstate\tposterior\n";
+  size_t i = 0, j = 0;
+  char value[32];
+  for (size_t l = 0; l < fsastr.size(); ++l) {
+    const char st = fsastr[l];
+    i += st != 'i';
+    j += st != 'd';
+    std::snprintf(value, sizeof value, "%.4f", posterior[l]);
+    text += std::to_string(l + 1) + "\t" + (st == 'i' ? "-" : std::to_string(i)) + "\t" +
+            (st == 'd' ? "-" : std::to_string(j)) + "\t" + st + "\t" + value + "\n";
+  }
+  const std::string name = outPrefix + ".confidence.tsv";
+  writeWholeFile(name, text);
+  std::cout << "Column confidences written to:             " << getTerminalColorString(name, 43) << "\n";
+}
+
 // Part of the report after the alignment machine has run in alignment mode:
 // the afasta file (criterion "optimal") and the verdict.
 void reportAlignment(threeStateDPAClass_t& dpa, const std::string& S, const std::string& T, double INull,
-                     const std::string& criterion, const std::string& outPrefix) {
+                     const std::string& criterion, const std::string& outPrefix, bool confidence) {
   const bool optimal = criterion == "optimal";
+  const bool posterior = criterion == "posterior";
   const double IAlgn = optimal ? dpa.getOptAlignMsgLen() : dpa.getMarginalProbMsgLen();
   requireFinite(INull, "the null message length");
   requireFinite(IAlgn, optimal ? "the optimal alignment's message length" : "the marginal message length");
@@ -104,6 +127,7 @@ void reportAlignment(threeStateDPAClass_t& dpa, const std::string& S, const std:
     const std::string afastaName = outPrefix + ".afasta";
     writeAfastaFile(afastaName, algn);
     std::cout << "Alignment fasta (afasta) file written to:  " << getTerminalColorString(afastaName, 43) << "\n";
+    if (confidence) writeConfidence(outPrefix, fsastr, dpa.columnConfidence(fsastr));
 
     std::cout << "\n" << RULE;
     printCompressionLine(compression);
@@ -117,7 +141,14 @@ void reportAlignment(threeStateDPAClass_t& dpa, const std::string& S, const std:
                 << getTerminalColorString("--criterion marginal", 45) << "' mode.\n";
     }
     std::cout << RULE;
-  } else if (criterion == "marginal") {
+  } else if (criterion == "marginal" || posterior) {
+    if (posterior) {
+      const std::string fsastr = dpa.getPosteriorFSAstr();
+      const std::string afastaName = outPrefix + ".afasta";
+      writeAfastaFile(afastaName, fsastr2Algn(fsastr, S, T));
+      std::cout << "Alignment fasta (afasta) file written to:  " << getTerminalColorString(afastaName, 43) << "\n";
+      writeConfidence(outPrefix, fsastr, dpa.getPosteriorConfidence());
+    }
     std::cout << "\n" << RULE;
     printCompressionLine(compression);
     if (compression > 0 && bits > 6.0)
@@ -324,6 +355,11 @@ const char* HELP_TEXT =
     "                   of every cell in <prefix>_MarginalProbabilityLandscape.csv and .m\n"
     "                 marginal-interactive: as marginal, then pick cells on standard input\n"
     "                   and see or save the best alignment through each\n"
+    "                 posterior: the alignment of maximum expected accuracy from the\n"
+    "                   posterior probabilities at the marginal distance, with a confidence\n"
+    "                   for every column (<prefix>.afasta, <prefix>.confidence.tsv)\n"
+    "  --confidence   with optimal: the posterior of every column of the optimal alignment\n"
+    "                 too, in <prefix>.confidence.tsv\n"
     "  -o <prefix>    prefix of the output files (default: output)\n"
     "  --ivalue <afasta>  score the given alignment (two records of equal length)\n"
     "  --data <dir>   the directory of the five model files (default: ./data, else the\n"
@@ -361,9 +397,9 @@ int run(int argc, char* argv[]) {
   const std::string nullMdlOrder = "0";
   std::string criterion = "optimal";
 
-  std::string dataDir;
-  parseCmdLine(argc, argv, seqfn, ivalueFlag, algnfn, outPrefix, criterion, &dataDir);
-  if (!dataDir.empty()) setModelDirectory(dataDir);
+  CmdLineExtras extras;
+  parseCmdLine(argc, argv, seqfn, ivalueFlag, algnfn, outPrefix, criterion, &extras);
+  if (!extras.dataDir.empty()) setModelDirectory(extras.dataDir);
 
   SubmatClass_t pam(250);
   nullModelClass_t nullMdl(nullMdlOrder);
@@ -407,7 +443,7 @@ int run(int argc, char* argv[]) {
   const double INull = computeINullST(S, T, nullMdl);
   {
     threeStateDPAClass_t dpa(S, T, nullMdl, pam, criterion, outPrefix);
-    reportAlignment(dpa, S, T, INull, criterion, outPrefix);
+    reportAlignment(dpa, S, T, INull, criterion, outPrefix, extras.confidence);
   }
   return 0;
 }

@@ -130,9 +130,17 @@ std::vector<std::string> fsastr2Algn(const std::string& fsastr, const std::strin
 // the stream's current floating-point format. An identity whose denominator
 // is 0 (empty alignment or empty sequence) is printed as the double 0, so it
 // reads like every other identity value ("0.000" in the usual fixed format).
-void printFSAstr2Algn(const std::string& fsastr, const std::string& S, const std::string& T, std::ostream& out) {
+char confidenceDigit(double p) {
+  if (p >= 0.95) return '*';
+  const int tenths = static_cast<int>(std::floor(p * 10));
+  return static_cast<char>('0' + (tenths < 0 ? 0 : tenths > 9 ? 9 : tenths));
+}
+
+void printFSAstr2Algn(const std::string& fsastr, const std::string& S, const std::string& T, std::ostream& out,
+                      const std::vector<double>* confidence) {
   const std::vector<std::string> algn = fsastr2Algn(fsastr, S, T);
   const std::size_t nColumns = fsastr.length();
+  SC_CHECK(confidence == nullptr || confidence->size() == nColumns);
   const std::size_t nFullBlocks = nColumns / LINE_WIDTH;
   int32_t nEquivalences = 0;
   for (std::size_t b = 0; b <= nFullBlocks; ++b) {
@@ -150,6 +158,11 @@ void printFSAstr2Algn(const std::string& fsastr, const std::string& S, const std
     }
     out << "\n" << ruler << "\n" << algn[0].substr(start, width) << "\n" << algn[1].substr(start, width) << "\n"
         << matches;
+    if (confidence != nullptr && width > 0) {
+      std::string digits(width, ' ');
+      for (std::size_t k = 0; k < width; ++k) digits[k] = confidenceDigit((*confidence)[start + k]);
+      out << "\n" << digits;
+    }
   }
   out << "\n";
 

@@ -25,8 +25,12 @@ double bits2nits(double x);
 // ---- alignment state strings ('m', 'd', 'i' per column) ----
 std::string algn2Fsastr(const std::vector<std::string>& algn);
 std::vector<std::string> fsastr2Algn(const std::string& fsastr, const std::string& S, const std::string& T);
+// With confidence, a line under each block gives each column's posterior
+// probability in tenths (0 to 9), * for 0.95 and above.
 void printFSAstr2Algn(const std::string& fsastr, const std::string& S, const std::string& T,
-                      std::ostream& out = std::cout);
+                      std::ostream& out = std::cout, const std::vector<double>* confidence = nullptr);
+// The confidence digit of a posterior probability.
+char confidenceDigit(double p);
 
 // Writes the two rows of an alignment as an afasta file (">aligned seq 1",
 // row 0 in lines of 60, an empty line, ">aligned seq 2", row 1 in lines of 60).

@@ -30,11 +30,13 @@ PairSummary summarizePair(std::string S, std::string T, nullModelClass_t& nullMd
   PairSummary r;
   const double IS = sequenceNullMsgLen(S, nullMdl), IT = sequenceNullMsgLen(T, nullMdl);
   r.nullBits = nits2bits(IS) + nits2bits(IT);
-  double IAlgn = 0;
-  if (criterion == "optimal") {
+  double IAlgn = 0, IVerdict = 0;
+  if (criterion == "optimal" || criterion == "posterior") {
     threeStateDPAClass_t m(S, T, nullMdl, pam, criterion, "unused", quiet);
     IAlgn = m.getOptAlignMsgLen();
-    r.K = m.getSubmatK();
+    // the posterior criterion's verdict is the marginal one, as the program reports it
+    IVerdict = criterion == "optimal" ? IAlgn : m.getMarginalProbMsgLen();
+    r.K = criterion == "optimal" ? m.getSubmatK() : m.getSearchedDistance();
     r.fsastr = m.getOptAlignFSAstr();
     const std::vector<std::string> rows = fsastr2Algn(r.fsastr, S, T);
     long same = 0;
@@ -47,9 +49,9 @@ PairSummary summarizePair(std::string S, std::string T, nullModelClass_t& nullMd
     SC_CHECK(criterion == "marginal");
     threeStateDPAClass_t m(S, T, nullMdl, pam, "none", "unused", quiet);
     r.K = m.searchMarginalDistance(false);
-    IAlgn = m.getMarginalProbMsgLen();
+    IAlgn = IVerdict = m.getMarginalProbMsgLen();
   }
   r.alignmentBits = nits2bits(IAlgn);
-  r.compressionBits = nits2bits(IS + IT - IAlgn);
+  r.compressionBits = nits2bits(IS + IT - IVerdict);
   return r;
 }

@@ -98,6 +98,10 @@ threeStateDPAClass_t::threeStateDPAClass_t(std::string& S_, std::string& T_, nul
     *out << "------------" << getTerminalColorString("EVALUATING MARGINAL PROBABILITY LANDSCAPE", 45)
          << "------------\n";
     searchTotalProbOfST();
+  } else if (criterion == "posterior") {
+    *out << "------------------" << getTerminalColorString("EVALUATING POSTERIOR ALIGNMENT", 45)
+         << "-----------------\n";
+    runPosterior();
   }
   *out << "-----------------------------------------------------------------\n\n";
 }
@@ -130,6 +134,8 @@ double threeStateDPAClass_t::bytesNeeded(size_t nS, size_t nT, const std::string
   double perCell = 1;  // optimal: one byte of trace codes
   if (criterion == "marginal") perCell = 3 * sizeof(double);
   if (criterion == "marginal-interactive") perCell = 2 * (3 * sizeof(double) + 1) + sizeof(double);
+  // posterior: the pair posterior of every cell and one byte of the decoding's choices
+  if (criterion == "posterior") perCell = sizeof(float) + 1;
   return perCell * cells + rows;
 }
 

@@ -64,10 +64,20 @@ double findMinIvalue(double a, double b, double c, int& pos);
 double findMinInArray(const std::vector<double>& array);
 double findMinAndArgMinInArray(const std::vector<double>& array, int& argmin);
 
+// How the posterior criterion decodes: the gap weight of the maximum expected
+// accuracy alignment, and what it does where the marginal distance reaches
+// the top of its range.
+struct PosteriorOptions {
+  double gapWeight = 0;
+  bool fallbackAtTop = true;  // decode at the optimal criterion's distance there
+  int topDistance = 999;
+  int distanceCap = 0;  // decode at no more than this distance (0: no cap)
+};
+
 class threeStateDPAClass_t {
  public:
-  // Runs the whole computation for the criterion ("optimal", "marginal" or
-  // "marginal-interactive"; any other value runs nothing).
+  // Runs the whole computation for the criterion ("optimal", "marginal",
+  // "marginal-interactive" or "posterior"; any other value runs nothing).
   threeStateDPAClass_t(std::string& S, std::string& T, nullModelClass_t& nullMdl, SubmatClass_t& pam,
                        std::string criterion, std::string outPrefix, std::ostream& out = std::cout,
                        std::istream& in = std::cin);
@@ -132,6 +142,20 @@ class threeStateDPAClass_t {
   // parameters and marginalProbMsgLen left at it; the landscape files are
   // written only when asked. Returns the distance.
   int searchMarginalDistance(bool writeLandscape);
+
+  // posterior decoding
+  // The marginal search, then the maximum expected accuracy alignment and its
+  // column posteriors at the distance the options settle on; the parameters
+  // are left at that distance and marginalProbMsgLen at the marginal one's.
+  void decodePosterior(const PosteriorOptions& options);
+  const std::string& getPosteriorFSAstr() const { return posteriorFSAstr; }
+  const std::vector<double>& getPosteriorConfidence() const { return posteriorConfidence; }
+  int getSearchedDistance() const { return searchedDistance; }
+  // The posterior of each column of an alignment at the current parameters
+  // (pair posterior of a matched column, unpaired posterior of a gap's residue).
+  std::vector<double> columnConfidence(const std::string& fsastr) const;
+  // The distance the optimal criterion settles on for this pair.
+  int optimalDistance() const;
   void fillDPMatrices_cell2sink();
   std::string printAlignmentThroughCell(int i, int j);
   void printTotalFwdPlusBwd();
@@ -142,6 +166,7 @@ class threeStateDPAClass_t {
   // The block that reports the marginal message length at the current parameters.
   void printMarginalReport();
   void interactiveMode();
+  void runPosterior();
   void saveAlignment(const std::vector<std::string>& rows);
   double pnullOf(char c) const { return pnull[static_cast<unsigned char>(c)]; }
   // A trace that met a cell without predecessor: the "Wierd!" report, then a failure.
@@ -185,4 +210,8 @@ class threeStateDPAClass_t {
   // row by row as the rows are computed).
   std::vector<double, LargeAllocator<double>> landscape;
   std::vector<std::string> savedFiles;  // alignments saved in the interactive mode
+  // The posterior criterion's alignment, its column posteriors and distances.
+  std::string posteriorFSAstr;
+  std::vector<double> posteriorConfidence;
+  int posteriorK = 0, searchedDistance = 0;
 };

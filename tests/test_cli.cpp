@@ -94,6 +94,7 @@ TEST(CommandLine, RejectedFormsPrintTheirErrorsAndTheUsage) {
                                                                "File 'x.fa' does not exist\n" + E +
                                                                "Invalid option for --criterion: fast\n");
   expectRejected({"a.fa", "b.fa", "--data"}, E + "Option '--data' takes one model directory as an argument\n");
+  expectRejected({"a.fa", "b.fa", "--confidence", "x"}, E + "Option '--confidence' takes no argument\n");
 }
 
 TEST(CommandLine, AcceptedSettings) {
@@ -102,40 +103,44 @@ TEST(CommandLine, AcceptedSettings) {
   testutil::writeFile(a, ">a\nA\n");
   testutil::writeFile(b, ">b\nC\n");
   auto parse = [](std::vector<std::string> args, std::vector<std::string>& seqfn, bool& ivalue, std::string& algnfn,
-                  std::string& prefix, std::string& criterion, std::string& data) {
+                  std::string& prefix, std::string& criterion, CmdLineExtras& extras) {
     args.insert(args.begin(), "seqcorvane");
     std::vector<char*> argv;
     for (auto& s : args) argv.push_back(&s[0]);
     argv.push_back(nullptr);
-    parseCmdLine(static_cast<int32_t>(args.size()), argv.data(), seqfn, ivalue, algnfn, prefix, criterion, &data);
+    extras = CmdLineExtras{};
+    parseCmdLine(static_cast<int32_t>(args.size()), argv.data(), seqfn, ivalue, algnfn, prefix, criterion, &extras);
   };
   std::vector<std::string> seqfn;
   bool ivalue = false;
-  std::string algnfn, prefix, criterion = "optimal", data;
-  parse({a, b, "-o", "run1", "--criterion", "marginal-interactive", "--data", "models"}, seqfn, ivalue, algnfn, prefix,
-        criterion, data);
+  std::string algnfn, prefix, criterion = "optimal";
+  CmdLineExtras extras;
+  parse({a, b, "-o", "run1", "--criterion", "posterior", "--confidence", "--data", "models"}, seqfn, ivalue, algnfn,
+        prefix, criterion, extras);
   EXPECT_EQ(seqfn, (std::vector<std::string>{a, b}));
   EXPECT_EQ(prefix, "run1");
-  EXPECT_EQ(criterion, "marginal-interactive");
-  EXPECT_EQ(data, "models");
+  EXPECT_EQ(criterion, "posterior");
+  EXPECT_EQ(extras.dataDir, "models");
+  EXPECT_TRUE(extras.confidence);
   // options without a value keep the defaults; positional names in scoring mode are ignored
   seqfn.clear();
   criterion = "optimal";
-  parse({"nope1.fa", "nope2.fa", "--ivalue", a, "--criterion", "-o"}, seqfn, ivalue, algnfn, prefix, criterion, data);
+  parse({"nope1.fa", "nope2.fa", "--ivalue", a, "--criterion", "-o"}, seqfn, ivalue, algnfn, prefix, criterion, extras);
   EXPECT_TRUE(ivalue);
   EXPECT_TRUE(seqfn.empty());
   EXPECT_EQ(algnfn, a);
   EXPECT_EQ(prefix, "output");
   EXPECT_EQ(criterion, "optimal");
-  EXPECT_EQ(data, "");
+  EXPECT_EQ(extras.dataDir, "");
+  EXPECT_FALSE(extras.confidence);
 }
 
 TEST(CommandLine, HelpVersionAndColour) {
   auto help = runBinary({"--help"});
   EXPECT_EQ(help.status, 0);
   EXPECT_EQ(help.err, "");
-  for (const char* item : {"--criterion", "optimal", "marginal-interactive", "-o <prefix>", "--ivalue", "--data",
-                           "--version", "SEQCORVANE_THREADS", "NO_COLOR"})
+  for (const char* item : {"--criterion", "optimal", "marginal-interactive", "posterior", "--confidence",
+                           "-o <prefix>", "--ivalue", "--data", "--version", "SEQCORVANE_THREADS", "NO_COLOR"})
     EXPECT_NE(help.out.find(item), std::string::npos) << item;
   auto version = runBinary({"a.fa", "--version"});
   EXPECT_EQ(version.status, 0);
@@ -226,6 +231,73 @@ TEST(Report, RelatedPairAlignsAndItsAfastaScoresBack) {
   auto scored = runBinary({"--ivalue", "output.afasta"}, "", dir.path());
   EXPECT_EQ(scored.status, 0) << scored.err;
   EXPECT_NE(scored.out.find("\nCOMPRESSION wrt null =   "), std::string::npos);
+}
+
+// The posterior criterion's alignment, its column confidences (file and
+// report line) and its score; --confidence adds the file to an optimal run
+// and changes nothing else.
+TEST(Report, PosteriorAlignmentAndColumnConfidences) {
+  testutil::TempDir dir;
+  testutil::RunOptions plain;
+  plain.env = {{"NO_COLOR", "1"}};
+  const std::string s = testutil::examplePath("hbb_human.fa"), t = testutil::examplePath("hba_macfa.fa");
+  auto r = runBinary({s, t, "--criterion", "posterior", "-o", "p"}, "", dir.path(), plain);
+  ASSERT_EQ(r.status, 0) << r.err;
+  const std::string afasta = testutil::readFile(dir.file("p.afasta"));
+  std::smatch m;
+  ASSERT_TRUE(std::regex_match(afasta, m, std::regex(">aligned seq 1\n([A-Y-\n]*)\n>aligned seq 2\n([A-Y-\n]*)")));
+  std::string rowS = m[1], rowT = m[2];
+  rowS.erase(std::remove(rowS.begin(), rowS.end(), '\n'), rowS.end());
+  rowT.erase(std::remove(rowT.begin(), rowT.end(), '\n'), rowT.end());
+  ASSERT_EQ(rowS.size(), rowT.size());
+  // one row a column: positions in S and T (or -), the state, the posterior
+  std::istringstream tsv(testutil::readFile(dir.file("p.confidence.tsv")));
+  std::string line, digits;
+  std::getline(tsv, line);
+  EXPECT_EQ(line, "column\tposition_s\tposition_t\tstate\tposterior");
+  long i = 0, j = 0, column = 0;
+  while (std::getline(tsv, line)) {
+    std::istringstream f(line);
+    std::string c, ps, pt, state;
+    double p = -1;
+    f >> c >> ps >> pt >> state >> p;
+    ASSERT_LT(column, static_cast<long>(rowS.size()));
+    const bool inS = rowS[column] != '-', inT = rowT[column] != '-';
+    ++column;
+    EXPECT_EQ(c, std::to_string(column));
+    EXPECT_EQ(ps, inS ? std::to_string(++i) : "-");
+    EXPECT_EQ(pt, inT ? std::to_string(++j) : "-");
+    EXPECT_EQ(state, inS && inT ? "m" : inS ? "d" : "i");
+    EXPECT_TRUE(p >= 0 && p <= 1) << line;
+    digits += p >= 0.95 ? '*' : static_cast<char>('0' + std::min(9, static_cast<int>(p * 10)));
+  }
+  EXPECT_EQ(column, static_cast<long>(rowS.size()));
+  // the report's confidence line under each block of sixty columns
+  std::string reported;
+  const std::regex confidenceLine("\n([0-9*]{1,60})\n");
+  for (std::sregex_iterator b(r.out.begin(), r.out.end(), confidenceLine), e; b != e; ++b)
+    reported += (*b)[1];
+  EXPECT_EQ(reported, digits);
+  // the closing block is what --ivalue says of the written alignment
+  auto scored = runBinary({"--ivalue", "p.afasta"}, "", dir.path(), plain);
+  ASSERT_EQ(scored.status, 0) << scored.err;
+  const std::string label = "I(A,<S,T>)   = ";
+  ASSERT_NE(r.out.rfind(label), std::string::npos);
+  EXPECT_EQ(r.out.substr(r.out.rfind(label), 30), scored.out.substr(scored.out.rfind(label), 30));
+  EXPECT_NE(r.out.find("COMPRESSION wrt null ="), std::string::npos);
+
+  auto plainRun = runBinary({s, t, "-o", "a"}, "", dir.path(), plain);
+  auto withConf = runBinary({s, t, "-o", "b", "--confidence"}, "", dir.path(), plain);
+  ASSERT_EQ(withConf.status, 0) << withConf.err;
+  std::string expected = plainRun.out;
+  const std::string written = "Alignment fasta (afasta) file written to:   a.afasta \n";
+  ASSERT_NE(expected.find(written), std::string::npos);
+  expected.replace(expected.find(written), written.size(),
+                   "Alignment fasta (afasta) file written to:   b.afasta \n"
+                   "Column confidences written to:              b.confidence.tsv \n");
+  EXPECT_EQ(withConf.out, expected);
+  EXPECT_TRUE(testutil::fileExists(dir.file("b.confidence.tsv")));
+  EXPECT_FALSE(testutil::fileExists(dir.file("a.confidence.tsv")));
 }
 
 TEST(ScoringMode, UnusableColumnsAndBrokenFiles) {

@@ -1,6 +1,6 @@
 // Golden output: the binary's whole standard output, and every file it writes,
 // compared byte for byte with the expected output stored under tests/golden/,
-// for each criterion (optimal, marginal, marginal-interactive with a fixed
+// for each criterion (optimal, marginal, posterior, marginal-interactive with a fixed
 // script of answers) and for the scoring mode (--ivalue) on the optimal run's
 // alignment file.
 //
@@ -162,4 +162,11 @@ TEST(Golden, MarginalInteractive) {
   ASSERT_NO_FATAL_FAILURE(prepare(dir));
   runCase(dir, "marginal-interactive", {S_FILE, T_FILE, "--criterion", "marginal-interactive"}, INTERACTIVE_ANSWERS,
           {CSV, SCRIPT});
+}
+
+TEST(Golden, Posterior) {
+  testutil::TempDir dir;
+  ASSERT_NO_FATAL_FAILURE(prepare(dir));
+  runCase(dir, "posterior", {S_FILE, T_FILE, "--criterion", "posterior"}, "",
+          {"output.afasta", "output.confidence.tsv"});
 }

@@ -1,0 +1,86 @@
+// The posterior criterion: the distance of least marginal message length,
+// the posterior probability of every pair of residues at it, and the
+// alignment of maximum expected accuracy, with a confidence for every
+// column.
+#include <iomanip>
+#include <ostream>
+
+#include "check.h"
+#include "dpPosteriors.h"
+#include "misc.h"
+#include "threeStateDPAClass.h"
+
+namespace {
+
+class NullBuffer : public std::streambuf {
+ protected:
+  int overflow(int c) override { return traits_type::not_eof(c); }
+  std::streamsize xsputn(const char*, std::streamsize n) override { return n; }
+};
+
+}  // namespace
+
+std::vector<double> threeStateDPAClass_t::columnConfidence(const std::string& fsastr) const {
+  std::vector<double> pathPairs;
+  const Posteriors p = computePosteriors(costs(), false, &fsastr, &pathPairs);
+  return columnPosteriors(p, fsastr, &pathPairs);
+}
+
+int threeStateDPAClass_t::optimalDistance() const {
+  NullBuffer buffer;
+  std::ostream quiet(&buffer);
+  std::string s = S, t = T;
+  nullModelClass_t n = nullMdl;
+  SubmatClass_t p = pam;
+  const threeStateDPAClass_t opt(s, t, n, p, "optimal", "unused", quiet);
+  return opt.getSubmatK();
+}
+
+void threeStateDPAClass_t::decodePosterior(const PosteriorOptions& options) {
+  const int marginalK = searchMarginalDistance(false);
+  searchedDistance = marginalK;
+  posteriorK = marginalK;
+  // Where the marginal distance reaches the top of its range the pair looks
+  // unrelated at every distance and the posteriors are flat: decoding them
+  // would scatter pairs. The optimal criterion's distance is used there.
+  if (options.fallbackAtTop && marginalK >= options.topDistance) posteriorK = optimalDistance();
+  if (options.distanceCap > 0 && posteriorK > options.distanceCap) posteriorK = options.distanceCap;
+  const int searchedK = pam.getK();
+  if (posteriorK != searchedK) {
+    pam.exp(posteriorK);
+    estimate3StateMachineParams_dirichlet();
+  }
+  const Posteriors p = computePosteriors(costs(), true);
+  posteriorFSAstr = meaAlignment(p, options.gapWeight);
+  posteriorConfidence = columnPosteriors(p, posteriorFSAstr);
+}
+
+void threeStateDPAClass_t::runPosterior() {
+  *out << "Searching for -log(marginal prob.) of sequences\n" << std::flush;
+  decodePosterior(PosteriorOptions{});
+  // The report of the marginal search, at its distance.
+  const int decodedK = pam.getK();
+  if (decodedK != searchedDistance) {
+    pam.exp(searchedDistance);
+    estimate3StateMachineParams_dirichlet();
+  }
+  printMarginalReport();
+  *out << "......................................    [OK]" << std::endl;
+  if (decodedK != searchedDistance) {
+    pam.exp(decodedK);
+    estimate3StateMachineParams_dirichlet();
+  }
+  *out << "Posterior decoding (maximum expected accuracy) at SeqDist n = " << decodedK
+       << (decodedK != searchedDistance ? " (the optimal criterion's distance: the marginal one is the top of the range)"
+                                        : "")
+       << ":\n";
+  printFSAstr2Algn(posteriorFSAstr, S, T, *out, &posteriorConfidence);
+  *out << "Confidence: the posterior probability of each column in tenths (0 to 9), * for 0.95 and above.\n\n";
+  *out << "The message length of this alignment, as --ivalue scores it:\n";
+  std::string s = S, t = T, f = posteriorFSAstr;
+  nullModelClass_t n = nullMdl;
+  SubmatClass_t p = pam;
+  const threeStateDPAClass_t scored(s, t, f, n, p, *out);
+  optAlignMsgLen = scored.getOptAlignMsgLen();
+  optAlignFSAstr = posteriorFSAstr;
+}

@@ -68,6 +68,24 @@ CostTable makeCostTable(const std::string& S, const std::string& T, const NullPr
   return c;
 }
 
+void averageMatchOverRates(CostTable& c, const SubmatClass_t& pam, const NullProbs& pnull,
+                           const std::vector<double>& rates) {
+  SC_CHECK(!rates.empty());
+  std::array<std::array<double, 20>, 20> pr{};  // [a][b]: Pr(a | b) averaged
+  for (const double r : rates) {
+    SubmatClass_t atRate = pam;
+    atRate.exp(static_cast<int>(std::clamp(std::lround(r * pam.getK()), 1L, 1000L)));
+    for (unsigned a = 0; a < 20; ++a)
+      for (unsigned b = 0; b < 20; ++b) pr[a][b] += atRate.pr(a, b) / static_cast<double>(rates.size());
+  }
+  const std::string alphabet = pam.getAlphabet();
+  for (int x = 0; x < 20; ++x)
+    for (int y = 0; y < 20; ++y) {
+      const double px = pnull[static_cast<unsigned char>(alphabet[x])], py = pnull[static_cast<unsigned char>(alphabet[y])];
+      c.match[x][y] = -std::log(0.5 * (px * pr[y][x] + py * pr[x][y]));
+    }
+}
+
 CostTable reversedForSink(const CostTable& forward) {
   CostTable r = forward;
   std::reverse(r.gapS.begin(), r.gapS.end());

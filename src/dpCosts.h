@@ -61,6 +61,12 @@ struct CostTable {
 CostTable makeCostTable(const std::string& S, const std::string& T, const NullProbs& pnull, const SubmatClass_t& pam,
                         const std::map<std::string, double>& fsaPr);
 
+// The match costs of the table with the substitution model averaged over
+// site-rate categories: Pr(a | b) is the mean over the rates r of M^(rK)(a | b)
+// at the model's distance K, each rK rounded and kept within 1..1000.
+void averageMatchOverRates(CostTable& c, const SubmatClass_t& pam, const NullProbs& pnull,
+                           const std::vector<double>& rates);
+
 // The same costs for the passes towards the sink: both sequences reversed and
 // the transitions transposed. A start-to-cell pass over this table computes,
 // at (|S| - i, |T| - j), what a cell-to-sink pass computes at (i, j).

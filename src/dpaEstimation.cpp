@@ -31,7 +31,7 @@ double threeStateDPAClass_t::evalNegLogMatches_fullAlignment(std::string fsastr,
   // set to n (the same data; the power M^n is formed once per process).
   SubmatClass_t model = pam;
   model.exp(n);
-  const TransitionTable p = transitionsAt(model);
+  const TransitionTable p = modelTransitions(model);
   // The cost of K, of the length, then per column its emission and its
   // transition (ln 3 for the first).
   double total = wtCodeLen_nits(static_cast<int>(fsastr.length())) + LN1000;
@@ -94,8 +94,18 @@ void threeStateDPAClass_t::estimateSubmatParam(std::string fsastr) {
   if (r.bestK != 0) pam.exp(r.bestK);
 }
 
+TransitionTable threeStateDPAClass_t::modelTransitions(const SubmatClass_t& model) const {
+  TransitionTable p = transitionsAt(model);
+  if (gapOpenScale != 1) {
+    const double open = (1 - p[STATE_M][STATE_M]) * gapOpenScale;
+    p[STATE_M][STATE_M] = 1 - open;
+    p[STATE_M][STATE_I] = p[STATE_M][STATE_D] = open * 0.5;
+  }
+  return p;
+}
+
 void threeStateDPAClass_t::estimate3StateMachineParams_dirichlet() {
-  const TransitionTable p = transitionsAt(pam);
+  const TransitionTable p = modelTransitions(pam);
   for (int x : {STATE_M, STATE_I, STATE_D})
     for (int y : {STATE_M, STATE_I, STATE_D}) fsaPr[transitionKey(x, y)] = p[x][y];
   SC_CHECK(fsaPr["MM"] + fsaPr["MI"] + fsaPr["MD"] > 0.999999999999999);

@@ -62,10 +62,12 @@ CostTable threeStateDPAClass_t::costsAt(int K) const {
   SubmatClass_t model = pam;
   model.exp(K);
   std::map<std::string, double> probs;
-  const TransitionTable p = transitionsAt(model);
+  const TransitionTable p = modelTransitions(model);
   for (int x = 0; x < 3; ++x)
     for (int y = 0; y < 3; ++y) probs[transitionKey(x, y)] = p[x][y];
-  return makeCostTable(S, T, pnull, model, probs);
+  CostTable c = makeCostTable(S, T, pnull, model, probs);
+  if (!siteRates.empty()) averageMatchOverRates(c, model, pnull, siteRates);
+  return c;
 }
 
 double threeStateDPAClass_t::marginalMsgLenAt(int K, bool exact) const {

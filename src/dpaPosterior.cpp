@@ -4,10 +4,12 @@
 // column.
 #include <iomanip>
 #include <ostream>
+#include <sstream>
 
 #include "check.h"
 #include "dpPosteriors.h"
 #include "misc.h"
+#include "siteRates.h"
 #include "threeStateDPAClass.h"
 
 namespace {
@@ -37,6 +39,13 @@ int threeStateDPAClass_t::optimalDistance() const {
 }
 
 void threeStateDPAClass_t::decodePosterior(const PosteriorOptions& options) {
+  // The model of this criterion lets sites change at different rates: each
+  // match averages the substitution model over the rate categories. Its
+  // marginal message length is that model's.
+  siteRates = options.rateShape > 0 ? gammaRateCategories(options.rateShape, options.rateCategories)
+                                    : std::vector<double>{};
+  SC_CHECK(options.gapOpenScale > 0 && options.gapOpenScale <= 1);
+  gapOpenScale = options.gapOpenScale;
   const int marginalK = searchMarginalDistance(false);
   searchedDistance = marginalK;
   posteriorK = marginalK;
@@ -58,6 +67,18 @@ void threeStateDPAClass_t::decodePosterior(const PosteriorOptions& options) {
 void threeStateDPAClass_t::runPosterior() {
   *out << "Searching for -log(marginal prob.) of sequences\n" << std::flush;
   decodePosterior(PosteriorOptions{});
+  auto plain = [](double x) {  // as few digits as the value needs
+    std::ostringstream t;
+    t << x;
+    return t.str();
+  };
+  if (!siteRates.empty()) {
+    *out << "Site rates: " << siteRates.size() << " equally likely categories of a gamma distribution of shape "
+         << plain(PosteriorOptions{}.rateShape) << ", mean rates";
+    for (const double r : siteRates) *out << " " << formatFixed(r, 3);
+    *out << "\n";
+  }
+  if (gapOpenScale != 1) *out << "Gap opening: the priors' probability times " << plain(gapOpenScale) << "\n";
   // The report of the marginal search, at its distance.
   const int decodedK = pam.getK();
   if (decodedK != searchedDistance) {

@@ -176,7 +176,11 @@ void threeStateDPAClass_t::printParams() {
   *out << "\n";
 }
 
-CostTable threeStateDPAClass_t::costs() const { return makeCostTable(S, T, pnull, pam, fsaPr); }
+CostTable threeStateDPAClass_t::costs() const {
+  CostTable c = makeCostTable(S, T, pnull, pam, fsaPr);
+  if (!siteRates.empty()) averageMatchOverRates(c, pam, pnull, siteRates);
+  return c;
+}
 
 void threeStateDPAClass_t::corruptPath(const TraceWalk& w) {
   *out << "Wierd!\n" << w.letters << "\n" << w.i << " " << w.j << " in State " << w.state << "\n";

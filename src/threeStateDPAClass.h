@@ -64,10 +64,13 @@ double findMinIvalue(double a, double b, double c, int& pos);
 double findMinInArray(const std::vector<double>& array);
 double findMinAndArgMinInArray(const std::vector<double>& array, int& argmin);
 
-// How the posterior criterion decodes: the gap weight of the maximum expected
-// accuracy alignment, and what it does where the marginal distance reaches
-// the top of its range.
+// How the posterior criterion decodes: the rate variation among sites of its
+// model, the gap weight of the maximum expected accuracy alignment, and what
+// it does where the marginal distance reaches the top of its range.
 struct PosteriorOptions {
+  double rateShape = 1;  // gamma shape of the site rates (0: every site at one rate)
+  int rateCategories = 4;
+  double gapOpenScale = 0.35;  // the priors' gap-opening probability times this
   double gapWeight = 0;
   bool fallbackAtTop = true;  // decode at the optimal criterion's distance there
   int topDistance = 999;
@@ -109,7 +112,8 @@ class threeStateDPAClass_t {
   // The landscape value of a cell (nits); kept for the interactive mode only.
   double landscapeAt(size_t i, size_t j) const { return landscape.at(i * (T.size() + 1) + j); }
   // The costs every pass reads, at the current parameters, and at distance K
-  // with the transitions for K (the machine's parameters unchanged).
+  // with the transitions for K (the machine's parameters unchanged); with
+  // site rates set, the match costs average the model over them.
   CostTable costs() const;
   CostTable costsAt(int K) const;
   // The marginal message length at distance K from the exact log-space pass,
@@ -193,6 +197,15 @@ class threeStateDPAClass_t {
   std::ostream* out;
   std::istream* in;
   NullProbs pnull{};
+  // The mean rates of the site-rate categories of the posterior criterion's
+  // model; empty: every site at one rate, as the other criteria model it.
+  std::vector<double> siteRates;
+  // The posterior criterion's model opens gaps with the priors' probability
+  // times this; 1 for the other criteria.
+  double gapOpenScale = 1;
+  // The transitions at the model's distance: the priors' modes, with the
+  // gap opening scaled.
+  TransitionTable modelTransitions(const SubmatClass_t& model) const;
 
   // Best-path trace codes from the start (dpmat) and from the sink
   // (dpmat_cell2sink, in the reversed frame of reversedForSink).

@@ -14,6 +14,8 @@
 #include <functional>
 
 #include "SubmatClass.h"
+#include "dpCosts.h"
+#include "siteRates.h"
 #include "check.h"
 #include "dataFiles.h"
 #include "nullModelClass.h"
@@ -305,4 +307,53 @@ TEST(Models, ShippedDataIsOneConsistentModel) {
     for (int j = 0; j < 20; ++j) mpi += pam.pr(ALPHABET[i], ALPHABET[j]) * nullMdl.pr(std::string(1, ALPHABET[j]));
     EXPECT_NEAR(mpi, nullMdl.pr(std::string(1, ALPHABET[i])), 1e-10) << ALPHABET[i];
   }
+}
+
+// Site rates: the incomplete gamma function against closed forms, the
+// category means of the exponential (shape 1) against their formula, and the
+// match costs averaged over rates against the mean of the two powers.
+TEST(Models, GammaRateCategoriesAndMatchCostsOverRates) {
+  for (double x : {0.01, 0.5, 1.0, 2.5, 10.0, 40.0}) {
+    EXPECT_NEAR(regularizedGammaP(1, x), 1 - std::exp(-x), 1e-14);
+    EXPECT_NEAR(regularizedGammaP(0.5, x), std::erf(std::sqrt(x)), 1e-13);
+  }
+  // Exponential: the category between quantiles a and b has mean
+  // n (a e^-a - b e^-b + e^-a - e^-b), the bounds at -ln(1 - k/n).
+  const std::vector<double> r1 = gammaRateCategories(1, 4);
+  ASSERT_EQ(r1.size(), 4u);
+  double a = 0;
+  for (int k = 0; k < 4; ++k) {
+    const double b = k == 3 ? INFINITY : -std::log(1 - (k + 1) / 4.0);
+    const double tail = std::isinf(b) ? 0 : b * std::exp(-b) + std::exp(-b);
+    EXPECT_NEAR(r1[k], 4 * (a * std::exp(-a) + std::exp(-a) - tail), 1e-12) << k;
+    a = b;
+  }
+  for (double shape : {0.3, 2.0, 50.0}) {
+    const std::vector<double> r = gammaRateCategories(shape, 4);
+    EXPECT_NEAR(r[0] + r[1] + r[2] + r[3], 4, 1e-10);
+    EXPECT_TRUE(r[0] < r[1] && r[1] < r[2] && r[2] < r[3]);
+    if (shape == 50.0) {
+      EXPECT_NEAR(r[0], 1, 0.2);
+    }
+  }
+
+  SubmatClass_t pam(200);
+  const nullModelClass_t nullMdl("0");
+  const NullProbs pnull = nullProbsOf(nullMdl, pam.getAlphabet());
+  const std::map<std::string, double> fsaPr{{"MM", 0.9}, {"MI", 0.05}, {"MD", 0.05}, {"IM", 0.3}, {"II", 0.69},
+                                            {"ID", 0.01}, {"DM", 0.3}, {"DD", 0.69}, {"DI", 0.01}};
+  CostTable one = makeCostTable("ACDW", "CDY", pnull, pam, fsaPr), averaged = one;
+  averageMatchOverRates(one, pam, pnull, {1.0});
+  averageMatchOverRates(averaged, pam, pnull, {0.5, 1.5});
+  SubmatClass_t low = pam, high = pam;
+  low.exp(100);
+  high.exp(300);
+  const std::string alphabet = pam.getAlphabet();
+  for (int x = 0; x < 20; ++x)
+    for (int y = 0; y < 20; ++y) {
+      EXPECT_NEAR(one.match[x][y], matchMsgLen(pam, pnull, alphabet[x], alphabet[y]), 1e-12);
+      const double expected = 0.5 * (std::exp(-matchMsgLen(low, pnull, alphabet[x], alphabet[y])) +
+                                     std::exp(-matchMsgLen(high, pnull, alphabet[x], alphabet[y])));
+      EXPECT_NEAR(averaged.match[x][y], -std::log(expected), 1e-12);
+    }
 }

@@ -96,8 +96,7 @@ Agreement compareAlignments(const std::string& referenceFsastr, const std::strin
     return std::make_pair(pairs, std::make_pair(i, j));
   };
   Agreement a;
-  long refGaps = 0;
-  const auto ref = matched(referenceFsastr, refGaps), test = matched(testFsastr, a.gapOpenings);
+  const auto ref = matched(referenceFsastr, a.referenceGapOpenings), test = matched(testFsastr, a.gapOpenings);
   SC_CHECK(ref.second == test.second);
   a.referencePairs = static_cast<long>(ref.first.size());
   a.testPairs = static_cast<long>(test.first.size());

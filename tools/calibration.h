@@ -42,6 +42,7 @@ struct Agreement {
   long reproduced = 0;      // of those, matched by the test alignment too
   long testPairs = 0;       // match columns of the test alignment
   long gapOpenings = 0;     // of the test alignment: runs of deletes or inserts
+  long referenceGapOpenings = 0;
 };
 // Both state strings must align the same two sequences.
 Agreement compareAlignments(const std::string& referenceFsastr, const std::string& testFsastr);

@@ -1,45 +1,90 @@
 #!/usr/bin/env bash
-# The full calibration run: builds the data of four substitution models (LG,
-# WAG, JTT, Dayhoff) from Debian's paml package, the parametric priors table,
-# then cross-validates fitted priors against it for every model (5 folds of
-# families) and writes the tables to bench/RESULTS-calibration.md.
+# The calibration run: candidate gap-prior tables and posterior models measured
+# on the reference pairs, choices made by family cross-validation, tables of
+# the results beside the peer aligners.
 #
-#   tools/run_calibration.sh [PAIRS] [--ship]
+#   tools/run_calibration.sh [PAIRS]
 #
 # PAIRS defaults to ../shared/bench/calibration_pairs.tsv beside the checkout.
-# With --ship, the most accurate model's files and the priors table that
-# passed (fitted, or the parametric one) are copied into data/.
-# Needs: python3 with numpy, the paml package (/usr/lib/paml/data/dat), a
-# build of seqcorvane-calibrate in build-calib/ (made here if missing).
+# Steps:
+#  1. a build of seqcorvane-calibrate in build-calib/ (made here if missing);
+#  2. the candidate priors tables (tools/make_priors_parametric.py), each in a
+#     model directory of its own beside copies of data/'s other files;
+#  3. seqcorvane-calibrate accuracy of the optimal criterion for every table,
+#     and of the posterior criterion with the shipped table for every gamma
+#     shape of site rates and scale of the gap opening, and without its
+#     fallback at the top of the distance range for the program's own
+#     choice; each run a separate process;
+#  4. the peers' alignments (bench/accuracy/peers.py; kept between runs);
+#  5. tools/calibration_report.py: the choices by 5-fold family
+#     cross-validation and the tables, written to bench/ACCURACY.md.
+# Scratch: $SEQCORVANE_CALIBRATION_SCRATCH (default /tmp/seqcorvane-calibration).
 set -euo pipefail
 cd "$(dirname "${BASH_SOURCE[0]}")/.."
 
-pairs="../shared/bench/calibration_pairs.tsv"
-ship=()
-for a in "$@"; do
-  case "$a" in
-    --ship) ship=(--ship "$PWD/data") ;;
-    *) pairs="$a" ;;
-  esac
-done
-scratch="${SEQCORVANE_CALIBRATION_SCRATCH:-/tmp/seqcorvane-cv}"
-models="$scratch-models"
+pairs="${1:-../shared/bench/calibration_pairs.tsv}"
+scratch="${SEQCORVANE_CALIBRATION_SCRATCH:-/tmp/seqcorvane-calibration}"
 py=/usr/bin/python3
 [ -x "$py" ] || py=python3
+tool=build-calib/tools/seqcorvane-calibrate
 
-if [ ! -x build-calib/tools/seqcorvane-calibrate ]; then
+if [ ! -x "$tool" ]; then
   cmake -S . -B build-calib -DCMAKE_BUILD_TYPE=Release -DSEQCORVANE_TESTS=OFF
   cmake --build build-calib -j2 --target seqcorvane-calibrate
 fi
+mkdir -p "$scratch/runs"
 
-rm -rf "$scratch" "$models"
-mkdir -p "$models"
-for m in lg:lg wag:wag jtt:jones dayhoff:dayhoff; do
-  "$py" tools/make_substitution_data.py "/usr/lib/paml/data/dat/${m#*:}.dat" "$models/${m%%:*}" >/dev/null
+# name: options of make_priors_parametric.py ("current" is the shipped table's)
+tables=(
+  "current:"
+  "open08:--open-max 0.08"
+  "open10:--open-max 0.10"
+  "open10slow:--open-max 0.10 --open-scale 400"
+  "open08slow:--open-max 0.08 --open-scale 400"
+  "open14:--open-max 0.14"
+  "open18:--open-max 0.18"
+  "stay65:--stay-base 0.65 --stay-gain 0.2"
+  "open10stay65:--open-max 0.10 --stay-base 0.65 --stay-gain 0.2"
+)
+shapes=(0 0.5 1 2 4)
+openScales=(1 0.6667 0.5 0.35)
+
+for t in "${tables[@]}"; do
+  name=${t%%:*}
+  dir="$scratch/tables/$name"
+  if [ ! -s "$dir/DirichletPriorsGivenN.txt" ]; then
+    mkdir -p "$dir"
+    cp data/S_double_precision.txt data/D_double_precision.txt data/S_inv_double_precision.txt \
+      data/protSeqNullMMLEstimatesOrder0.txt "$dir/"
+    # shellcheck disable=SC2086
+    "$py" tools/make_priors_parametric.py "$dir/DirichletPriorsGivenN.txt" ${t#*:} >/dev/null
+  fi
 done
-"$py" tools/make_priors_parametric.py "$models/parametric_priors.txt" >/dev/null
 
-build-calib/tools/seqcorvane-calibrate crossval --pairs "$pairs" \
-  --model LG="$models/lg" --model WAG="$models/wag" --model JTT="$models/jtt" --model Dayhoff="$models/dayhoff" \
-  --baseline "$models/parametric_priors.txt" --folds 5 --degree 1 --workers 2 \
-  --scratch "$scratch" --report bench/RESULTS-calibration.md "${ship[@]}"
+run() {  # run OUT ARGS...: one accuracy run unless its table exists
+  local out="$scratch/runs/$1.tsv"
+  shift
+  [ -s "$out" ] && return 0
+  "$tool" accuracy --pairs "$pairs" --out "$out.tmp" --threads 2 "$@" >/dev/null
+  mv "$out.tmp" "$out"
+  echo "  $(basename "$out")"
+}
+echo "accuracy runs:"
+for t in "${tables[@]}"; do
+  name=${t%%:*}
+  run "optimal__$name" --data "$scratch/tables/$name" --criterion optimal
+done
+for a in "${shapes[@]}"; do
+  for f in "${openScales[@]}"; do
+    run "posterior__shape${a}__open$f" --data data --criterion posterior --rate-shape "$a" --open-scale "$f"
+  done
+done
+run "marginal-posterior__default" --data data --criterion marginal-posterior
+
+"$py" bench/accuracy/peers.py "$pairs" "$scratch/peers" --jobs 2
+for p in probcons parasail needle; do
+  run "peer__$p" --alignments "$scratch/peers/$p"
+done
+
+"$py" tools/calibration_report.py "$scratch/runs" --pairs "$pairs" --out bench/ACCURACY.md
+echo "wrote bench/ACCURACY.md"

@@ -37,7 +37,8 @@ const char* USAGE =
     "usage:\n"
     "  seqcorvane-calibrate fit --pairs FILE --out FILE [--data DIR] [--fold F/N [--train]] [--degree D]\n"
     "  seqcorvane-calibrate accuracy --pairs FILE --out FILE [--data DIR] [--fold F/N [--train]]\n"
-    "      [--criterion optimal|posterior|marginal-posterior] [--gap-weight W] [--threads N]\n"
+    "      [--criterion optimal|posterior|marginal-posterior] [--gap-weight W] [--rate-shape A] [--open-scale F] [--threads N]\n"
+    "  seqcorvane-calibrate accuracy --pairs FILE --out FILE --alignments DIR [--fold F/N [--train]]\n"
     "\n"
     "  --pairs      reference alignments: pair_id dataset family percent_identity row_s row_t (TSV)\n"
     "  --data       the model directory (the program's default otherwise)\n"
@@ -46,6 +47,9 @@ const char* USAGE =
     "  --criterion  optimal (default); posterior; marginal-posterior (the posterior decoded at the\n"
     "               marginal distance even at the top of its range)\n"
     "  --gap-weight the posterior decoding's weight of unpaired residues (default 0)\n"
+    "  --rate-shape the posterior model's gamma shape of site rates (0: one rate; default the program's)\n"
+    "  --open-scale the posterior model's gap opening, times the priors' (0 < F <= 1; default the program's)\n"
+    "  --alignments measure the alignments DIR/<pair_id>.afasta instead (another aligner's)\n"
     "  --out        fit: the priors table; accuracy: one line per pair (TSV)\n";
 
 [[noreturn]] void usage(const std::string& message) {
@@ -60,10 +64,12 @@ class NullBuffer : public std::streambuf {
 };
 
 struct Options {
-  std::string command, pairs, out, data, criterion = "optimal";
+  std::string command, pairs, out, data, criterion = "optimal", alignments;
   int fold = -1, folds = 0, degree = 1, threads = 2;
   bool train = false;
   double gapWeight = 0;
+  double rateShape = PosteriorOptions{}.rateShape;
+  double openScale = PosteriorOptions{}.gapOpenScale;
 };
 
 std::vector<ReferencePair> selectedPairs(const Options& o) {
@@ -128,13 +134,22 @@ int accuracy(const Options& o) {
       SubmatClass_t m = pam;
       std::string fsastr;
       int K = 0;
-      if (o.criterion == "optimal") {
+      if (!o.alignments.empty()) {
+        const std::string path = o.alignments + "/" + p.id + ".afasta";
+        const std::vector<std::string> rows = readAlignmentFile(path);
+        if (removeNonStandardAA(rows[0]) != S || removeNonStandardAA(rows[1]) != T)
+          fatalError("alignment file '" + path + "' does not hold the pair's two sequences");
+        fsastr = algn2Fsastr(rows);
+        compression[k] = std::nan("");
+      } else if (o.criterion == "optimal") {
         const PairSummary r = summarizePair(S, T, n, m, "optimal");
         fsastr = r.fsastr, K = r.K, compression[k] = r.compressionBits;
       } else {
         threeStateDPAClass_t machine(S, T, n, m, "none", "unused", quiet);
         PosteriorOptions po;
         po.gapWeight = o.gapWeight;
+        po.rateShape = o.rateShape;
+        po.gapOpenScale = o.openScale;
         po.fallbackAtTop = o.criterion == "posterior";
         machine.decodePosterior(po);
         fsastr = machine.getPosteriorFSAstr();
@@ -145,7 +160,8 @@ int accuracy(const Options& o) {
       agreements[k] = a;
       rows[k] = p.id + "\t" + p.family + "\t" + fixed(p.percentIdentity, 2) + "\t" + std::to_string(a.referencePairs) +
                 "\t" + std::to_string(a.reproduced) + "\t" + std::to_string(a.testPairs) + "\t" +
-                std::to_string(a.gapOpenings) + "\t" + std::to_string(K) + "\t" + fixed(compression[k], 3);
+                std::to_string(a.gapOpenings) + "\t" + std::to_string(a.referenceGapOpenings) + "\t" +
+                (o.alignments.empty() ? std::to_string(K) + "\t" + fixed(compression[k], 3) : "NA\tNA");
     }
   };
   std::vector<std::thread> pool;
@@ -153,26 +169,30 @@ int accuracy(const Options& o) {
   work();
   for (auto& t : pool) t.join();
 
-  std::string table = "pair_id\tfamily\tpercent_identity\treference_pairs\treproduced\ttest_pairs\tgap_openings\tK\t"
-                      "compression_bits\n";
+  std::string table =
+      "pair_id\tfamily\tpercent_identity\treference_pairs\treproduced\ttest_pairs\tgap_openings\t"
+      "reference_gap_openings\tK\tcompression_bits\n";
   for (const std::string& r : rows) table += r + "\n";
   writeWholeFile(o.out, table);
   // The summary: per bin, the reference residue pairs reproduced (pooled),
   // gap openings per 100 matched pairs, and pairs compressed.
   long ref[N_BINS + 1] = {}, rep[N_BINS + 1] = {}, matched[N_BINS + 1] = {}, gaps[N_BINS + 1] = {},
-       n[N_BINS + 1] = {}, positive[N_BINS + 1] = {};
+       refGaps[N_BINS + 1] = {}, n[N_BINS + 1] = {}, positive[N_BINS + 1] = {};
   for (size_t k = 0; k < pairs.size(); ++k)
     for (int b : {identityBin(pairs[k].percentIdentity), N_BINS}) {
       ref[b] += agreements[k].referencePairs, rep[b] += agreements[k].reproduced;
       matched[b] += agreements[k].testPairs, gaps[b] += agreements[k].gapOpenings;
+      refGaps[b] += agreements[k].referenceGapOpenings;
       n[b] += 1, positive[b] += compression[k] > 0;
     }
-  std::cout << "| bin | pairs | accuracy | gap openings per 100 matched pairs | compression > 0 |\n"
+  auto per100 = [](long x, long y) { return fixed(y ? 100.0 * static_cast<double>(x) / static_cast<double>(y) : 0, 2); };
+  std::cout << "| bin | pairs | accuracy | gap openings per 100 matched pairs (references) | compression > 0 |\n"
                "|---|---:|---:|---:|---:|\n";
   for (int b = 0; b <= N_BINS; ++b)
     std::cout << "| " << binLabel(b) << " | " << n[b] << " | " << fixed(ref[b] ? double(rep[b]) / ref[b] : 0, 4)
-              << " | " << fixed(matched[b] ? 100.0 * gaps[b] / matched[b] : 0, 2) << " | "
-              << fixed(n[b] ? double(positive[b]) / n[b] : 0, 3) << " |\n";
+              << " | " << per100(gaps[b], matched[b]) << " (" << per100(refGaps[b], ref[b]) << ") | "
+              << (o.alignments.empty() ? fixed(n[b] ? double(positive[b]) / n[b] : 0, 3) : std::string("NA"))
+              << " |\n";
   return 0;
 }
 
@@ -196,12 +216,20 @@ int main(int argc, char* argv[]) {
       o.out = value();
     } else if (arg == "--data") {
       o.data = value();
+    } else if (arg == "--alignments") {
+      o.alignments = value();
     } else if (arg == "--criterion") {
       o.criterion = value();
     } else if (arg == "--train") {
       o.train = true;
     } else if (arg == "--gap-weight") {
       if (!parseNumber(value(), o.gapWeight) || !(o.gapWeight >= 0)) usage("--gap-weight takes a number >= 0");
+    } else if (arg == "--rate-shape") {
+      if (!parseNumber(value(), o.rateShape) || !(o.rateShape >= 0) || o.rateShape > 1000)
+        usage("--rate-shape takes a number from 0 to 1000");
+    } else if (arg == "--open-scale") {
+      if (!parseNumber(value(), o.openScale) || !(o.openScale > 0) || o.openScale > 1)
+        usage("--open-scale takes a number above 0 and at most 1");
     } else if (arg == "--degree") {
       if (!parseInteger(value(), v) || v < 0 || v > 4) usage("--degree takes 0 to 4");
       o.degree = static_cast<int>(v);

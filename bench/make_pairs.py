@@ -8,6 +8,12 @@ Each pair is two different but related proteins of about the same length:
   500   HBB_HUMAN HBA_MACFA MYG_HORSE 7LESS[1-60]    HBB_COLLI HBB_HUMAN HBA_MACFA 7LESS'[1-60]
   1100  HBB_HUMAN HBA_MACFA MYG_HORSE 7LESS[1-660]   HBB_COLLI HBB_HUMAN HBA_MACFA 7LESS'[1-660]
   3000  HBB_HUMAN HBA_MACFA MYG_HORSE 7LESS (all)    HBB_COLLI HBB_HUMAN HBA_MACFA 7LESS' (all)
+  10000, 30000  S3000, then evolved copies of it     S evolved as a whole
+                up to the size
+
+and globins100.fa: 100 globins of about 150 residues, each an evolved copy
+of one of the four globins of the examples (for the batch program and the
+workflow).
 
 Block by block, T holds a homologue of the block of S at the same place: the
 globins are all homologous (beta/beta of human and pigeon, alpha/beta,
@@ -105,6 +111,16 @@ def main():
                  "HBB_HUMAN+HBA_MACFA+MYG_HORSE+7LESS_DROME",
                  "HBB_COLLI+HBB_HUMAN+HBA_MACFA+evolved 7LESS_DROME"),
     }
+    # Longer pairs: S3000 then copies of it evolved with their own seeds; T is
+    # S evolved as a whole.
+    for size in (10000, 30000):
+        s, block = pairs["3000"][0], 0
+        while len(s) < size:
+            block += 1
+            s += evolve(pairs["3000"][0], Lcg(SEED + block), composition)[0]
+        s = s[:size]
+        t = evolve(s, Lcg(SEED + size), composition)[0]
+        pairs[str(size)] = (s, t, "S3000 and evolved copies of it", "S%d evolved" % size)
     for size, (s, t, sname, tname) in pairs.items():
         with open(os.path.join(outdir, "s%s.fa" % size), "w") as f:
             f.write(">S%s %s (%d aa)\n" % (size, sname, len(s)) + wrap(s))
@@ -114,6 +130,12 @@ def main():
         with open(os.path.join(outdir, "st%s.fa" % size), "w") as f:
             f.write(">S%s\n" % size + wrap(s) + ">T%s\n" % size + wrap(t))
         print("pair %-5s |S| = %4d  |T| = %4d" % (size, len(s), len(t)))
+    globins = [hbb_human, hbb_colli, hba_macfa, myg_horse]
+    with open(os.path.join(outdir, "globins100.fa"), "w") as f:
+        for k in range(100):
+            f.write(">G%03d evolved copy of globin %d\n" % (k + 1, k % 4 + 1)
+                    + wrap(evolve(globins[k % 4], Lcg(SEED + 100 + k), composition)[0]))
+    print("globins100.fa: 100 sequences")
 
 
 if __name__ == "__main__":

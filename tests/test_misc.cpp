@@ -1,4 +1,5 @@
-// Code lengths, state strings, terminal blocks, dense matrices and afasta files.
+// Code lengths, state strings, the printed alignment at block edges, colour,
+// dense matrices, numbers in text and unwritable afasta paths.
 #include <gtest/gtest.h>
 
 #include <cmath>
@@ -86,13 +87,6 @@ TEST(StateStringsDeathTest, InvalidStringsStopBeforeReadingPastTheEnd) {
   EXPECT_EXIT(algn2Fsastr({"AC", "A"}), internal, "internal check failed: algn\\[0\\].length\\(\\) == algn\\[1\\]");
 }
 
-TEST(PrintedAlignment, TwelveColumnExample) {
-  EXPECT_EQ(printed("mmimdmmmmmmm", "ACDEFGHIKLM", "ACWDFGHIKLL"),
-            "\n         .  \nAC-DEFGHIKLM\nACWD-FGHIKLL\n** * ****** \n"
-            "nEquivalences = 9\n" + IDENT + "A|)  = 75.000\n" + IDENT + "S|)  = 81.818\n" +
-                IDENT + "T|)  = 81.818\n\n");
-}
-
 TEST(PrintedAlignment, BlocksOfSixtyColumns) {
   const std::string S = repeat(TEN, 6), T = "W" + S.substr(1);
   // Exactly 60 columns: one full block, then an empty block of four newlines.
@@ -127,25 +121,10 @@ TEST(Terminal, HighlightsWithAndWithoutColour) {
   setColour(true);
 }
 
-TEST(Terminal, SequenceBlocksOfSixty) {
-  auto seq = [](const std::string& s, const std::string& title) {
-    return testutil::captureStdout([&] { printSeq2Term(s, title); });
-  };
-  const std::string s60 = repeat(TEN, 6);
-  EXPECT_EQ(seq(repeat(TEN, 13), "Seq S"), "Seq S\n" + s60 + "\n" + s60 + "\n" + TEN + "\n");
-  EXPECT_EQ(seq(s60 + s60, "Seq T"), "Seq T\n" + s60 + "\n" + s60 + "\n");
-  EXPECT_EQ(seq(s60, ""), s60 + "\n");
-  EXPECT_EQ(seq("", "Seq S"), "Seq S\n");
-}
-
 TEST(Matrices, ShapesIdentityAndSummationOrder) {
   const Matrix A = {{1, 2, 3}, {4, 5, 6}}, B = {{7, 8}, {9, 10}, {11, 12}};
   EXPECT_EQ(matrixMultiply(A, B), (Matrix{{58, 64}, {139, 154}}));
   EXPECT_EQ(matrixMultiply(Matrix{{1}, {2}, {3}}, Matrix{{4, 5, 6}}), (Matrix{{4, 5, 6}, {8, 10, 12}, {12, 15, 18}}));
-  const Matrix I2 = {{1, 0}, {0, 1}}, I3 = {{1, 0, 0}, {0, 1, 0}, {0, 0, 1}};
-  const Matrix X = {{0.1, -1e-300, 3.7}, {1e300, 2.2, -0.3}};
-  EXPECT_EQ(matrixMultiply(I2, X), X);
-  EXPECT_EQ(matrixMultiply(X, I3), X);
   // Summed from 0 in increasing k: 1 + 1e16 rounds to 1e16, minus 1e16 is 0.
   EXPECT_EQ(matrixMultiply(Matrix{{1, 1e16, -1e16}}, Matrix{{1}, {1}, {1}}), (Matrix{{0}}));
   EXPECT_EQ(matrixAdd(A, A), (Matrix{{2, 4, 6}, {8, 10, 12}}));
@@ -197,19 +176,6 @@ TEST(NumbersInText, FixedTwoDecimalsAndParsing) {
   EXPECT_TRUE(parseInteger("-42", n));
   EXPECT_EQ(n, -42);
   EXPECT_FALSE(parseInteger("60.0", n));
-}
-
-TEST(AfastaFile, RowsInLinesOfSixty) {
-  testutil::TempDir dir;
-  const std::string path = dir.file("a.afasta"), r60 = repeat(TEN, 6), g60 = repeat("ACD-EFGHIK", 6);
-  testutil::writeFile(path, std::string(1000, 'x'));  // an existing file is truncated
-  writeAfastaFile(path, {r60, g60});
-  EXPECT_EQ(testutil::readFile(path), ">aligned seq 1\n" + r60 + "\n\n>aligned seq 2\n" + g60 + "\n");
-  writeAfastaFile(path, {r60 + "-", g60 + "Y"});
-  EXPECT_EQ(testutil::readFile(path), ">aligned seq 1\n" + r60 + "\n-\n\n>aligned seq 2\n" + g60 + "\nY\n");
-  writeAfastaFile(path, {r60 + g60, g60 + r60});
-  EXPECT_EQ(testutil::readFile(path),
-            ">aligned seq 1\n" + r60 + "\n" + g60 + "\n\n>aligned seq 2\n" + g60 + "\n" + r60 + "\n");
 }
 
 TEST(AfastaFileDeathTest, UnwritablePathNamesTheFile) {

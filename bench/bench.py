@@ -159,7 +159,8 @@ def main():
                 rep = subprocess.run(["perf", "report", "-i", data, "--stdio", "--no-children", "--percent-limit", "2",
                                       "--sort", "symbol"], capture_output=True, text=True)
                 if rec.returncode == 0 and rep.returncode == 0:
-                    profile[c] = [l for l in rep.stdout.splitlines() if re.match(r"^\s+\d+\.\d+%", l)]
+                    profile[c] = [re.sub(r"\s+-\s+-\s*$", "", l).rstrip() for l in rep.stdout.splitlines()
+                                  if re.match(r"^\s+\d+\.\d+%", l)]
                 for f in os.listdir(scratch):
                     os.remove(os.path.join(scratch, f))
     finally:

@@ -48,12 +48,6 @@
 
 namespace {
 
-class NullBuf : public std::streambuf {
- protected:
-  int overflow(int c) override { return traits_type::not_eof(c); }
-  std::streamsize xsputn(const char*, std::streamsize n) override { return n; }
-};
-
 double cpuSeconds() {
   timespec t{};
   clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &t);
@@ -104,8 +98,7 @@ int main(int argc, char* argv[]) {
   const double cells = static_cast<double>(S.size()) * static_cast<double>(T.size());
   std::cout << "nS " << S.size() << "\nnT " << T.size() << "\ncells " << static_cast<long long>(cells) << "\n";
 
-  NullBuf discard;
-  std::ostream quiet(&discard);
+  NullStream quiet;
   nullModelClass_t nullMdl("0");
   SubmatClass_t pam(250);
   {

@@ -9,12 +9,12 @@
 #include <cstdio>
 #include <cstdlib>
 #include <iostream>
-#include <streambuf>
 #include <string>
 
 #include "check.h"
 #include "config.h"
 #include "dataFiles.h"
+#include "misc.h"
 
 namespace fuzz {
 
@@ -29,12 +29,6 @@ struct Rejected {};
   throw Rejected{};
 }
 
-class NullBuffer : public std::streambuf {
- protected:
-  int overflow(int c) override { return traits_type::not_eof(c); }
-  std::streamsize xsputn(const char*, std::streamsize n) override { return n; }
-};
-
 // A scratch directory holding a copy of the shipped model files, named as
 // the model directory; the input goes to path(name) in it.
 class Scratch {
@@ -45,7 +39,7 @@ class Scratch {
     for (const std::string& f : modelFileNames()) copy(std::string(SEQCORVANE_SOURCE_DATA_DIR) + "/" + f, path(f));
     setModelDirectory(dir);
     setFailureHandler(reject);
-    static NullBuffer quiet;
+    static DiscardBuffer quiet;
     std::cout.rdbuf(&quiet);
   }
   std::string path(const std::string& name) const { return dir + "/" + name; }

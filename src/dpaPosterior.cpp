@@ -12,16 +12,6 @@
 #include "siteRates.h"
 #include "threeStateDPAClass.h"
 
-namespace {
-
-class NullBuffer : public std::streambuf {
- protected:
-  int overflow(int c) override { return traits_type::not_eof(c); }
-  std::streamsize xsputn(const char*, std::streamsize n) override { return n; }
-};
-
-}  // namespace
-
 std::vector<double> threeStateDPAClass_t::columnConfidence(const std::string& fsastr) const {
   std::vector<double> pathPairs;
   const Posteriors p = computePosteriors(costs(), false, &fsastr, &pathPairs);
@@ -29,8 +19,7 @@ std::vector<double> threeStateDPAClass_t::columnConfidence(const std::string& fs
 }
 
 int threeStateDPAClass_t::optimalDistance() const {
-  NullBuffer buffer;
-  std::ostream quiet(&buffer);
+  NullStream quiet;
   std::string s = S, t = T;
   nullModelClass_t n = nullMdl;
   SubmatClass_t p = pam;

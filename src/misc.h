@@ -7,6 +7,18 @@
 #include <string>
 #include <vector>
 
+// A stream that drops everything written to it: where only the machine's
+// results are wanted, not its report.
+class DiscardBuffer : public std::streambuf {
+ protected:
+  int overflow(int c) override { return traits_type::not_eof(c); }
+  std::streamsize xsputn(const char*, std::streamsize n) override { return n; }
+};
+class NullStream : private DiscardBuffer, public std::ostream {
+ public:
+  NullStream() : std::ostream(static_cast<DiscardBuffer*>(this)) {}
+};
+
 // A dense matrix: a vector of rows, row-major.
 using Matrix = std::vector<std::vector<double>>;
 

@@ -8,25 +8,13 @@
 #include "misc.h"
 #include "threeStateDPAClass.h"
 
-namespace {
-
-// A stream that drops everything: the machine's report is not wanted here.
-class NullBuffer : public std::streambuf {
- protected:
-  int overflow(int c) override { return traits_type::not_eof(c); }
-  std::streamsize xsputn(const char*, std::streamsize n) override { return n; }
-};
-
-}  // namespace
-
 double sequenceNullMsgLen(const std::string& seq, nullModelClass_t& nullMdl) {
   return wtCodeLen_nits(static_cast<int>(seq.size())) + getNullEncodingLength(seq, nullMdl);
 }
 
 PairSummary summarizePair(std::string S, std::string T, nullModelClass_t& nullMdl, SubmatClass_t& pam,
                           const std::string& criterion) {
-  NullBuffer buffer;
-  std::ostream quiet(&buffer);
+  NullStream quiet;
   PairSummary r;
   const double IS = sequenceNullMsgLen(S, nullMdl), IT = sequenceNullMsgLen(T, nullMdl);
   r.nullBits = nits2bits(IS) + nits2bits(IT);

@@ -57,12 +57,6 @@ const char* USAGE =
   std::exit(1);
 }
 
-class NullBuffer : public std::streambuf {
- protected:
-  int overflow(int c) override { return traits_type::not_eof(c); }
-  std::streamsize xsputn(const char*, std::streamsize n) override { return n; }
-};
-
 struct Options {
   std::string command, pairs, out, data, criterion = "optimal", alignments;
   int fold = -1, folds = 0, degree = 1, threads = 2;
@@ -125,8 +119,7 @@ int accuracy(const Options& o) {
   std::vector<double> compression(pairs.size());
   std::atomic<size_t> next{0};
   auto work = [&] {
-    NullBuffer buffer;
-    std::ostream quiet(&buffer);
+    NullStream quiet;
     for (size_t k; (k = next++) < pairs.size();) {
       const ReferencePair& p = pairs[k];
       std::string S = removeNonStandardAA(p.rowS), T = removeNonStandardAA(p.rowT);

@@ -154,12 +154,6 @@ std::vector<Record> readRecords(const std::string& path) {
   return records;
 }
 
-std::string fixed(double x, int decimals) {
-  char buf[64];
-  std::snprintf(buf, sizeof buf, "%.*f", decimals, x);
-  return buf;
-}
-
 // A file name made of the identifiers, with anything but letters, digits,
 // '.', '-' and '_' replaced by '_'.
 std::string safeName(const std::string& id) {
@@ -372,17 +366,17 @@ int run(int argc, char* argv[]) {
         SubmatClass_t pamCopy = pam;
         const PairSummary r = summarizePair(pair.s->sequence, pair.t->sequence, nullCopy, pamCopy, criterion);
         const bool optimal = criterion != "marginal";  // a criterion with an alignment
-        row += std::to_string(r.K) + '\t' + fixed(r.nullBits, 3) + '\t' + fixed(r.alignmentBits, 3) + '\t' +
-               fixed(r.compressionBits, 3) + '\t' + (optimal ? fixed(r.identity, 3) : "NA") + '\t' +
+        row += std::to_string(r.K) + '\t' + formatFixed(r.nullBits, 3) + '\t' + formatFixed(r.alignmentBits, 3) + '\t' +
+               formatFixed(r.compressionBits, 3) + '\t' + (optimal ? formatFixed(r.identity, 3) : "NA") + '\t' +
                (optimal ? std::to_string(r.gapOpenings) : "NA") + '\t';
         if (!alignments.empty())
           writeAfastaFile(alignments + "/" + safeName(pair.s->id) + "__" + safeName(pair.t->id) + ".afasta",
                           fsastr2Algn(r.fsastr, pair.s->sequence, pair.t->sequence));
-        row += fixed(std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count(), 3) + "\tok";
+        row += formatFixed(std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count(), 3) + "\tok";
       } catch (const PairFailure& f) {
         ++failed;
         row += "NA\tNA\tNA\tNA\tNA\tNA\t" +
-               fixed(std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count(), 3) + "\terror";
+               formatFixed(std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count(), 3) + "\terror";
         std::lock_guard<std::mutex> lock(writeMutex);
         std::cerr << "seqcorvane-batch: pair " << pair.s->id << " / " << pair.t->id << ": " << f.message << "\n";
       } catch (const std::bad_alloc&) {

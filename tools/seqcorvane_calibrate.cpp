@@ -74,12 +74,6 @@ std::vector<ReferencePair> selectedPairs(const Options& o) {
   return kept;
 }
 
-std::string fixed(double x, int decimals) {
-  char buf[64];
-  std::snprintf(buf, sizeof buf, "%.*f", decimals, x);
-  return buf;
-}
-
 int fit(const Options& o) {
   const std::vector<ReferencePair> pairs = selectedPairs(o);
   const SubmatClass_t pam(1);
@@ -151,10 +145,10 @@ int accuracy(const Options& o) {
       }
       const Agreement a = compareAlignments(algn2Fsastr({p.rowS, p.rowT}), fsastr);
       agreements[k] = a;
-      rows[k] = p.id + "\t" + p.family + "\t" + fixed(p.percentIdentity, 2) + "\t" + std::to_string(a.referencePairs) +
+      rows[k] = p.id + "\t" + p.family + "\t" + formatFixed(p.percentIdentity, 2) + "\t" + std::to_string(a.referencePairs) +
                 "\t" + std::to_string(a.reproduced) + "\t" + std::to_string(a.testPairs) + "\t" +
                 std::to_string(a.gapOpenings) + "\t" + std::to_string(a.referenceGapOpenings) + "\t" +
-                (o.alignments.empty() ? std::to_string(K) + "\t" + fixed(compression[k], 3) : "NA\tNA");
+                (o.alignments.empty() ? std::to_string(K) + "\t" + formatFixed(compression[k], 3) : "NA\tNA");
     }
   };
   std::vector<std::thread> pool;
@@ -178,13 +172,13 @@ int accuracy(const Options& o) {
       refGaps[b] += agreements[k].referenceGapOpenings;
       n[b] += 1, positive[b] += compression[k] > 0;
     }
-  auto per100 = [](long x, long y) { return fixed(y ? 100.0 * static_cast<double>(x) / static_cast<double>(y) : 0, 2); };
+  auto per100 = [](long x, long y) { return formatFixed(y ? 100.0 * static_cast<double>(x) / static_cast<double>(y) : 0, 2); };
   std::cout << "| bin | pairs | accuracy | gap openings per 100 matched pairs (references) | compression > 0 |\n"
                "|---|---:|---:|---:|---:|\n";
   for (int b = 0; b <= N_BINS; ++b)
-    std::cout << "| " << binLabel(b) << " | " << n[b] << " | " << fixed(ref[b] ? double(rep[b]) / ref[b] : 0, 4)
+    std::cout << "| " << binLabel(b) << " | " << n[b] << " | " << formatFixed(ref[b] ? double(rep[b]) / ref[b] : 0, 4)
               << " | " << per100(gaps[b], matched[b]) << " (" << per100(refGaps[b], ref[b]) << ") | "
-              << (o.alignments.empty() ? fixed(n[b] ? double(positive[b]) / n[b] : 0, 3) : std::string("NA"))
+              << (o.alignments.empty() ? formatFixed(n[b] ? double(positive[b]) / n[b] : 0, 3) : std::string("NA"))
               << " |\n";
   return 0;
 }

@@ -29,6 +29,7 @@
 #include <algorithm>
 #include <cstdio>
 #include <cstdlib>
+#include <filesystem>
 #include <iostream>
 #include <sstream>
 #include <streambuf>
@@ -133,7 +134,8 @@ int main(int argc, char* argv[]) {
               << criterion << "_powers " << SubmatClass_t::powersFormed() - powers << "\n";
   }
   std::cout << "data_files_read " << dataFilesRead() << "\n";
-  const std::string cleanup = std::string("rm -rf ") + dir;
-  if (std::system(cleanup.c_str()) != 0) std::cerr << "seqcorvane-dpcells: could not remove " << dir << "\n";
+  std::error_code ec;
+  std::filesystem::remove_all(dir, ec);
+  if (ec) std::cerr << "seqcorvane-dpcells: could not remove " << dir << ": " << ec.message() << "\n";
   return 0;
 }

@@ -55,7 +55,8 @@ void threeStateDPAClass_t::decodePosterior(const PosteriorOptions& options) {
 
 void threeStateDPAClass_t::runPosterior() {
   *out << "Searching for -log(marginal prob.) of sequences\n" << std::flush;
-  decodePosterior(PosteriorOptions{});
+  const PosteriorOptions options;
+  decodePosterior(options);
   auto plain = [](double x) {  // as few digits as the value needs
     std::ostringstream t;
     t << x;
@@ -63,7 +64,7 @@ void threeStateDPAClass_t::runPosterior() {
   };
   if (!siteRates.empty()) {
     *out << "Site rates: " << siteRates.size() << " equally likely categories of a gamma distribution of shape "
-         << plain(PosteriorOptions{}.rateShape) << ", mean rates";
+         << plain(options.rateShape) << ", mean rates";
     for (const double r : siteRates) *out << " " << formatFixed(r, 3);
     *out << "\n";
   }

@@ -92,14 +92,12 @@ void writeConfidence(const std::string& outPrefix, const std::string& fsastr, co
   SC_CHECK(posterior.size() == fsastr.size());
   std::string text = "column\tposition_s\tposition_t\tstate\tposterior\n";
   size_t i = 0, j = 0;
-  char value[32];
   for (size_t l = 0; l < fsastr.size(); ++l) {
     const char st = fsastr[l];
     i += st != 'i';
     j += st != 'd';
-    std::snprintf(value, sizeof value, "%.4f", posterior[l]);
     text += std::to_string(l + 1) + "\t" + (st == 'i' ? "-" : std::to_string(i)) + "\t" +
-            (st == 'd' ? "-" : std::to_string(j)) + "\t" + st + "\t" + value + "\n";
+            (st == 'd' ? "-" : std::to_string(j)) + "\t" + st + "\t" + formatFixed(posterior[l], 4) + "\n";
   }
   const std::string name = outPrefix + ".confidence.tsv";
   writeWholeFile(name, text);

@@ -31,19 +31,11 @@
 #include <sstream>
 #include <thread>
 
-#include "SubmatClass.h"
-#include "check.h"
-#include "config.h"
-#include "dataFiles.h"
-#include "inputFiles.h"
-#include "main.h"
-#include "memoryBudget.h"
-#include "misc.h"
-#include "nullModelClass.h"
-#include "outputFiles.h"
-#include "pairSummary.h"
-#include "parallel.h"
-#include "threeStateDPAClass.h"
+#include "cmdLineParser.h"
+#include "seqcorvane/io.h"
+#include "seqcorvane/seqcorvane.h"
+
+using seqcorvane::formatFixed;
 
 namespace {
 
@@ -100,54 +92,33 @@ struct Pair {
   std::string key() const { return s->id + '\t' + t->id; }
 };
 
-// A failure of one pair, thrown by the check module's handler while that
-// pair is computed, so that the other pairs go on.
+// A failure of one pair, so that the other pairs go on: thrown by the
+// check handler for a broken invariant met while the pair is computed too.
 struct PairFailure {
   std::string message;
 };
-[[noreturn]] void throwPairFailure(FailureKind kind, const std::string& message) {
-  throw PairFailure{kind == FailureKind::internalCheck ? "internal check failed: " + message : message};
-}
+[[noreturn]] void throwPairFailure(const std::string& message) { throw PairFailure{"internal check failed: " + message}; }
+
+[[noreturn]] void fail(const std::string& message) { throw seqcorvane::Error(seqcorvane::Error::Kind::input, message); }
 
 [[noreturn]] void usageError(const std::string& message) {
   std::cerr << "seqcorvane-batch: " << message << "\n" << USAGE;
   std::exit(1);
 }
 
-// The records of a FASTA file, filtered to the standard residues.
+// The records of a FASTA file, filtered to the standard residues; a record
+// without a name is named by its position.
 std::vector<Record> readRecords(const std::string& path) {
   std::vector<Record> records;
-  std::string raw;
-  bool inRecord = false;
   size_t dropped = 0;
-  auto finish = [&] {
-    if (!inRecord) return;
-    const std::string kept = removeNonStandardAA(raw);
-    size_t counted = 0;  // blanks, line ends and digits go without a word
-    for (char c : raw)
-      if (!(c == ' ' || c == '\t' || c == '\r' || (c >= '0' && c <= '9'))) ++counted;
-    dropped += counted - kept.size();
-    records.back().sequence = kept;
-    raw.clear();
-  };
-  for (const std::string& line : readTextLines(path)) {
-    if (!line.empty() && line[0] == '>') {
-      finish();
-      std::istringstream words(line.substr(1));
-      std::string id;
-      words >> id;
-      if (id.empty()) id = "record" + std::to_string(records.size() + 1);
-      records.push_back(Record{id, ""});
-      inRecord = true;
-    } else if (inRecord) {
-      raw += line;
-    }
+  for (const seqcorvane::Record& r : seqcorvane::readFasta(path)) {
+    const std::string id = r.name.empty() ? "record" + std::to_string(records.size() + 1) : r.name;
+    records.push_back(Record{id, seqcorvane::standardResidues(r.text)});
+    dropped += seqcorvane::droppedCharacters(r.text);
   }
-  finish();
-  if (records.empty()) fatalError("'" + path + "' holds no FASTA records");
   std::set<std::string> seen;
   for (const Record& r : records)
-    if (!seen.insert(r.id).second) fatalError("'" + path + "' holds the identifier '" + r.id + "' twice");
+    if (!seen.insert(r.id).second) fail("'" + path + "' holds the identifier '" + r.id + "' twice");
   if (dropped != 0)
     std::cerr << "seqcorvane-batch: notice: '" << path << "': dropped " << dropped
               << " characters that are not upper-case residue letters (ACDEFGHIKLMNPQRSTVWY)\n";
@@ -218,50 +189,51 @@ int run(int argc, char* argv[]) {
   int threads = static_cast<int>(std::max(1u, std::thread::hardware_concurrency()));
   long shardK = 1, shardN = 1;
   for (int a = 1; a < argc; ++a) {
-    const std::string arg = argv[a];
-    auto value = [&]() -> std::string {
-      if (a + 1 >= argc) usageError("option " + arg + " needs a value");
-      return argv[++a];
-    };
-    if (arg == "--help") {
+    if (std::string(argv[a]) == "--help") {
       std::cout << USAGE << HELP;
       return 0;
-    } else if (arg == "--version") {
-      std::cout << "seqcorvane-batch " << SEQCORVANE_VERSION << "\n";
-      return 0;
-    } else if (arg == "-o") {
-      out = value();
-    } else if (arg == "--criterion") {
-      criterion = value();
-      if (criterion != "optimal" && criterion != "marginal" && criterion != "posterior")
-        usageError("--criterion takes optimal, marginal or posterior, not '" + criterion + "'");
-    } else if (arg == "--alignments") {
-      alignments = value();
-    } else if (arg == "--pairs") {
-      pairsList = value();
-    } else if (arg == "--data") {
-      dataDir = value();
-    } else if (arg == "--threads") {
-      const std::string v = value();
-      long n = 0;
-      if (!parseInteger(v, n) || n < 1 || n > 4096) usageError("--threads takes a number of threads, not '" + v + "'");
-      threads = static_cast<int>(n);
-    } else if (arg == "--shard") {
-      const std::string v = value();
-      const size_t slash = v.find('/');
-      if (slash == std::string::npos || !parseInteger(v.substr(0, slash), shardK) ||
-          !parseInteger(v.substr(slash + 1), shardN) || shardN < 1 || shardK < 1 || shardK > shardN)
-        usageError("--shard takes K/N with 1 <= K <= N, not '" + v + "'");
-    } else if (!arg.empty() && arg[0] == '-' && arg != "-") {
-      usageError("unknown option " + arg);
-    } else {
-      files.push_back(arg);
     }
+    if (std::string(argv[a]) == "--version") {
+      std::cout << "seqcorvane-batch " << seqcorvane::version() << "\n";
+      return 0;
+    }
+  }
+  const ArgumentScan args =
+      scanArguments(argc, argv,
+                    {{"-o", 1}, {"--criterion", 1}, {"--alignments", 1}, {"--pairs", 1}, {"--data", 1},
+                     {"--threads", 1}, {"--shard", 1}},
+                    false, true);
+  if (!args.unknown.empty()) usageError("unknown option " + args.unknown[0]);
+  if (!args.missingValue.empty()) usageError("option " + args.missingValue[0] + " needs a value");
+  auto last = [&](const std::string& option, std::string& into) {
+    const std::vector<std::string> v = args.of(option);
+    if (!v.empty()) into = v.back();
+  };
+  last("-o", out);
+  last("--criterion", criterion);
+  last("--alignments", alignments);
+  last("--pairs", pairsList);
+  last("--data", dataDir);
+  files = args.of("-seq");
+  seqcorvane::Criterion parsedCriterion = seqcorvane::Criterion::optimal;
+  if (!seqcorvane::parseCriterion(criterion, parsedCriterion) ||
+      parsedCriterion == seqcorvane::Criterion::marginalInteractive)
+    usageError("--criterion takes optimal, marginal or posterior, not '" + criterion + "'");
+  for (const std::string& v : args.of("--threads")) {
+    long n = 0;
+    if (!seqcorvane::parseInteger(v, n) || n < 1 || n > 4096)
+      usageError("--threads takes a number of threads, not '" + v + "'");
+    threads = static_cast<int>(n);
+  }
+  for (const std::string& v : args.of("--shard")) {
+    const size_t slash = v.find('/');
+    if (slash == std::string::npos || !seqcorvane::parseInteger(v.substr(0, slash), shardK) ||
+        !seqcorvane::parseInteger(v.substr(slash + 1), shardN) || shardN < 1 || shardK < 1 || shardK > shardN)
+      usageError("--shard takes K/N with 1 <= K <= N, not '" + v + "'");
   }
   if (pairsList.empty() ? (files.empty() || files.size() > 2) : !files.empty())
     usageError("give one or two FASTA files, or --pairs with a list");
   if (!alignments.empty() && criterion == "marginal") usageError("--alignments needs an alignment: not the marginal criterion");
-  if (!dataDir.empty()) setModelDirectory(dataDir);
 
   // The records and the pairs.
   std::vector<std::vector<Record>> sets;
@@ -269,12 +241,12 @@ int run(int argc, char* argv[]) {
   if (!pairsList.empty()) {
     std::vector<std::pair<std::string, std::string>> names;
     long lineNo = 0;
-    for (const std::string& line : readTextLines(pairsList)) {
+    for (const std::string& line : seqcorvane::readTextLines(pairsList)) {
       ++lineNo;
       if (line.empty() || line[0] == '#') continue;
       const size_t tab = line.find('\t');
       if (tab == std::string::npos || line.find('\t', tab + 1) != std::string::npos)
-        fatalError(pairsList + ":" + std::to_string(lineNo) + ": expected two file names separated by a tab");
+        fail(pairsList + ":" + std::to_string(lineNo) + ": expected two file names separated by a tab");
       names.emplace_back(line.substr(0, tab), line.substr(tab + 1));
     }
     sets.reserve(2 * names.size());
@@ -282,7 +254,7 @@ int run(int argc, char* argv[]) {
       for (const std::string& f : {n.first, n.second}) {
         sets.push_back(readRecords(f));
         if (sets.back().size() != 1)
-          fatalError("'" + f + "' holds " + std::to_string(sets.back().size()) + " records; expected exactly one");
+          fail("'" + f + "' holds " + std::to_string(sets.back().size()) + " records; expected exactly one");
       }
       pairs.push_back(Pair{&sets[sets.size() - 2][0], &sets.back()[0]});
     }
@@ -305,28 +277,25 @@ int run(int argc, char* argv[]) {
   {
     std::set<std::string> keys;
     for (const Pair& p : pairs)
-      if (!keys.insert(p.key()).second) fatalError("the pair " + p.s->id + " / " + p.t->id + " comes twice");
+      if (!keys.insert(p.key()).second) fail("the pair " + p.s->id + " / " + p.t->id + " comes twice");
   }
 
   // What an earlier run left.
   const std::string partial = out.empty() ? "" : out + ".partial";
   std::map<std::string, std::string> done;
   if (!out.empty()) {
-    checkOutputDirectory(out);
+    seqcorvane::checkOutputDirectory(out);
     for (const std::string& f : {out, partial})
       for (auto& kv : readRows(f, criterion)) done.insert(kv);
   }
-  if (!alignments.empty()) checkOutputDirectory(alignments + "/x");
+  if (!alignments.empty()) seqcorvane::checkOutputDirectory(alignments + "/x");
 
   // The models, once; the rows gathered so far, then the new ones as they come.
-  const SubmatClass_t pam(250);
-  const nullModelClass_t nullMdl("0");
-  if (!nullMdl.isCompatible(pam.getAlphabet()) || nullMdl.getOrder() != 0)
-    fatalError("the null model does not fit the substitution model (order 0 over its 20 letters)");
+  const seqcorvane::Models models(dataDir);
   std::FILE* partialFile = nullptr;
   if (!out.empty()) {
     partialFile = std::fopen(partial.c_str(), "w");
-    if (partialFile == nullptr) fatalError("cannot write '" + partial + "': " + std::strerror(errno));
+    if (partialFile == nullptr) fail("cannot write '" + partial + "': " + std::strerror(errno));
     std::fprintf(partialFile, "%s\n", HEADER);
     for (const Pair& p : pairs) {
       auto it = done.find(p.key());
@@ -343,9 +312,10 @@ int run(int argc, char* argv[]) {
   std::atomic<size_t> failed{0};
   std::mutex writeMutex;
   Progress progress(todo.size(), ::isatty(2) == 1 && !todo.empty());
-  setThreadsPerPair(1);
-  setColour(false);
-  setFailureHandler(throwPairFailure);
+  seqcorvane::setCheckHandler(throwPairFailure);
+  seqcorvane::AlignConfig config;
+  config.criterion = parsedCriterion;
+  config.threads = 1;  // one thread a pair: the pairs run side by side
   auto worker = [&] {
     while (true) {
       const size_t n = next++;
@@ -354,36 +324,44 @@ int run(int argc, char* argv[]) {
       const auto t0 = std::chrono::steady_clock::now();
       std::string row = pair.s->id + '\t' + pair.t->id + '\t' + std::to_string(pair.s->sequence.size()) + '\t' +
                         std::to_string(pair.t->sequence.size()) + '\t' + criterion + '\t';
+      std::string failure;
       try {
         if (pair.s->sequence.empty() || pair.t->sequence.empty())
           throw PairFailure{"no standard residues (upper-case ACDEFGHIKLMNPQRSTVWY) in " +
                             (pair.s->sequence.empty() ? pair.s->id : pair.t->id)};
-        const double needed = threeStateDPAClass_t::bytesNeeded(pair.s->sequence.size(), pair.t->sequence.size(),
-                                                                criterion);
-        if (needed > memoryAvailable())
-          throw PairFailure{"needs " + gibText(needed) + " of memory; " + gibText(memoryAvailable()) + " available"};
-        nullModelClass_t nullCopy = nullMdl;
-        SubmatClass_t pamCopy = pam;
-        const PairSummary r = summarizePair(pair.s->sequence, pair.t->sequence, nullCopy, pamCopy, criterion);
-        const bool optimal = criterion != "marginal";  // a criterion with an alignment
-        row += std::to_string(r.K) + '\t' + formatFixed(r.nullBits, 3) + '\t' + formatFixed(r.alignmentBits, 3) + '\t' +
-               formatFixed(r.compressionBits, 3) + '\t' + (optimal ? formatFixed(r.identity, 3) : "NA") + '\t' +
-               (optimal ? std::to_string(r.gapOpenings) : "NA") + '\t';
+        const double needed = seqcorvane::memoryNeeded(pair.s->sequence.size(), pair.t->sequence.size(),
+                                                       parsedCriterion);
+        const double available = seqcorvane::memoryAvailable();
+        if (needed > available)
+          throw PairFailure{"needs " + seqcorvane::gibText(needed) + " of memory; " + seqcorvane::gibText(available) +
+                            " available"};
+        const seqcorvane::AlignResult r =
+            seqcorvane::align({pair.s->id, pair.s->sequence}, {pair.t->id, pair.t->sequence}, models, config);
+        const bool aligned = !r.path.empty();  // a criterion with an alignment
+        const int K = parsedCriterion == seqcorvane::Criterion::optimal ? r.parameters.K : r.marginalK;
+        const double alignmentMsgLen = aligned ? r.alignmentMsgLen : r.marginalMsgLen;
+        row += std::to_string(K) + '\t' +
+               formatFixed(seqcorvane::nits2bits(r.nullMsgLenS) + seqcorvane::nits2bits(r.nullMsgLenT), 3) + '\t' +
+               formatFixed(seqcorvane::nits2bits(alignmentMsgLen), 3) + '\t' + formatFixed(r.compressionBits, 3) +
+               '\t' + (aligned ? formatFixed(seqcorvane::percentIdentity({r.rowS, r.rowT}), 3) : "NA") + '\t' +
+               (aligned ? std::to_string(seqcorvane::gapOpenings(r.path)) : "NA") + '\t';
         if (!alignments.empty())
-          writeAfastaFile(alignments + "/" + safeName(pair.s->id) + "__" + safeName(pair.t->id) + ".afasta",
-                          fsastr2Algn(r.fsastr, pair.s->sequence, pair.t->sequence));
+          seqcorvane::writeAfastaFile(alignments + "/" + safeName(pair.s->id) + "__" + safeName(pair.t->id) + ".afasta",
+                                      {r.rowS, r.rowT});
         row += formatFixed(std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count(), 3) + "\tok";
+      } catch (const seqcorvane::Error& e) {
+        failure = e.what();
       } catch (const PairFailure& f) {
+        failure = f.message;
+      } catch (const std::bad_alloc&) {
+        failure = "out of memory";
+      }
+      if (!failure.empty()) {
         ++failed;
         row += "NA\tNA\tNA\tNA\tNA\tNA\t" +
                formatFixed(std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count(), 3) + "\terror";
         std::lock_guard<std::mutex> lock(writeMutex);
-        std::cerr << "seqcorvane-batch: pair " << pair.s->id << " / " << pair.t->id << ": " << f.message << "\n";
-      } catch (const std::bad_alloc&) {
-        ++failed;
-        row += "NA\tNA\tNA\tNA\tNA\tNA\tNA\terror";
-        std::lock_guard<std::mutex> lock(writeMutex);
-        std::cerr << "seqcorvane-batch: pair " << pair.s->id << " / " << pair.t->id << ": out of memory\n";
+        std::cerr << "seqcorvane-batch: pair " << pair.s->id << " / " << pair.t->id << ": " << failure << "\n";
       }
       rows[todo[n]] = row;
       if (partialFile != nullptr) {
@@ -398,7 +376,7 @@ int run(int argc, char* argv[]) {
   for (int t = 1; t < std::min<int>(threads, static_cast<int>(todo.size())); ++t) pool.emplace_back(worker);
   worker();
   for (auto& t : pool) t.join();
-  setFailureHandler(nullptr);
+  seqcorvane::setCheckHandler(nullptr);
 
   // The whole table, in the order of the pairs.
   std::string table = std::string(HEADER) + "\n";
@@ -410,8 +388,8 @@ int run(int argc, char* argv[]) {
     std::cout << table << std::flush;
   } else {
     if (std::ferror(partialFile) != 0 || std::fclose(partialFile) != 0)
-      fatalError("cannot write '" + partial + "': " + std::strerror(errno));
-    writeWholeFile(out, table);
+      fail("cannot write '" + partial + "': " + std::strerror(errno));
+    seqcorvane::writeWholeFile(out, table);
     ::unlink(partial.c_str());
   }
   if (failed > 0) {
@@ -424,13 +402,23 @@ int run(int argc, char* argv[]) {
 }  // namespace
 
 int main(int argc, char* argv[]) {
-  setProgramName("seqcorvane-batch");
   ::signal(SIGXFSZ, SIG_IGN);
+  auto failLine = [](const std::string& message) {
+    std::cout.flush();
+    std::cerr << "seqcorvane-batch: error: " << message << std::endl;
+    return 1;
+  };
   try {
     return run(argc, argv);
+  } catch (const seqcorvane::Error& e) {
+    if (e.verbatim()) {
+      std::cerr << e.what() << std::flush;
+      return 1;
+    }
+    return failLine(e.what());
   } catch (const std::bad_alloc&) {
-    fatalError("out of memory: a memory allocation failed");
+    return failLine("out of memory: a memory allocation failed");
   } catch (const std::exception& e) {
-    fatalError(std::string("unexpected failure: ") + e.what());
+    return failLine(std::string("unexpected failure: ") + e.what());
   }
 }

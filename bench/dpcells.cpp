@@ -16,8 +16,8 @@
 //     posteriors             forward, checkpointed sink passes and the pair
 //                            posteriors of every cell
 //   <criterion>_seconds      CPU seconds of a full run of the criterion
-//                            (report to a discarding stream, files to a
-//                            scratch directory), with the threads it uses
+//                            through the library (the landscape files to
+//                            a scratch directory), with the threads it uses
 //   <criterion>_models       substitution models constructed in it
 //   <criterion>_powers       matrix powers M^K formed in it (the process keeps
 //                            each power once formed, so later runs form fewer)
@@ -42,10 +42,9 @@
 #include "dpCosts.h"
 #include "dpKernels.h"
 #include "dpPosteriors.h"
-#include "main.h"
-#include "misc.h"
-#include "nullModelClass.h"
-#include "threeStateDPAClass.h"
+#include "models.h"
+#include "seqcorvane/io.h"
+#include "seqcorvane/seqcorvane.h"
 
 namespace {
 
@@ -75,7 +74,6 @@ double nsPerCell(int reps, double cells, Fn fn) {
 }  // namespace
 
 int main(int argc, char* argv[]) {
-  setProgramName("seqcorvane-dpcells");
   int reps = 3;
   std::string criteria = "optimal,marginal";
   std::vector<std::string> files;
@@ -83,7 +81,7 @@ int main(int argc, char* argv[]) {
     const std::string arg = argv[a];
     long v = 0;
     if (arg == "--reps" && a + 1 < argc) {
-      if (!parseInteger(argv[++a], v) || v < 1 || v > 1000) usage();
+      if (!seqcorvane::parseInteger(argv[++a], v) || v < 1 || v > 1000) usage();
       reps = static_cast<int>(v);
     } else if (arg == "--criteria" && a + 1 < argc) {
       criteria = argv[++a];
@@ -94,18 +92,22 @@ int main(int argc, char* argv[]) {
     }
   }
   if (files.size() != 2) usage();
-  const std::vector<std::string> seqs = getAASeqs(files);
-  std::string S = removeNonStandardAA(seqs[0]), T = removeNonStandardAA(seqs[1]);
+  try {
+  const seqcorvane::Models models;
+  seqcorvane::Sequence seq[2];
+  for (int f = 0; f < 2; ++f) {
+    const std::vector<seqcorvane::Record> r = seqcorvane::readFasta(files[f]);
+    if (r.size() != 1) usage();
+    seq[f] = {r[0].name, seqcorvane::standardResidues(r[0].text)};
+  }
+  const std::string &S = seq[0].residues, &T = seq[1].residues;
   const double cells = static_cast<double>(S.size()) * static_cast<double>(T.size());
   std::cout << "nS " << S.size() << "\nnT " << T.size() << "\ncells " << static_cast<long long>(cells) << "\n";
 
-  NullStream quiet;
-  nullModelClass_t nullMdl("0");
-  SubmatClass_t pam(250);
   {
-    threeStateDPAClass_t machine(S, T, nullMdl, pam, "none", "unused", quiet);
-    machine.estimate3StateMachineParams_dirichlet();
-    const CostTable c = machine.costs();
+    // The costs of the optimal criterion's first pass: K = 250, the priors' transitions there.
+    const seqcorvane::Models::Data& d = models.data();
+    const CostTable c = makeCostTable(S, T, d.pnull, d.pam, transitionsAt(d.pam));
     TraceCodes codes;
     volatile double sink = 0;
     std::cout << "optimal_fill_ns_per_cell " << nsPerCell(reps, cells, [&] { sink = fillBestPath(c, codes)[0].total; })
@@ -122,20 +124,29 @@ int main(int argc, char* argv[]) {
   char dir[] = "/tmp/seqcorvane_dpcells_XXXXXX";
   SC_CHECK(mkdtemp(dir) != nullptr);
   std::stringstream list(criteria);
-  for (std::string criterion; std::getline(list, criterion, ',');) {
-    const long models = SubmatClass_t::modelsBuilt(), powers = SubmatClass_t::powersFormed();
+  for (std::string name; std::getline(list, name, ',');) {
+    seqcorvane::AlignConfig config;
+    if (!seqcorvane::parseCriterion(name, config.criterion)) usage();
+    const long built = SubmatClass_t::modelsBuilt(), powers = SubmatClass_t::powersFormed();
     const double t0 = cpuSeconds();
-    std::string s = S, t = T;
-    nullModelClass_t n = nullMdl;
-    SubmatClass_t p = pam;
-    threeStateDPAClass_t run(s, t, n, p, criterion, std::string(dir) + "/run", quiet);
-    std::cout << criterion << "_seconds " << cpuSeconds() - t0 << "\n"
-              << criterion << "_models " << SubmatClass_t::modelsBuilt() - models << "\n"
-              << criterion << "_powers " << SubmatClass_t::powersFormed() - powers << "\n";
+    if (config.criterion == seqcorvane::Criterion::optimal || config.criterion == seqcorvane::Criterion::posterior) {
+      seqcorvane::align(seq[0], seq[1], models, config);
+    } else {
+      seqcorvane::LandscapeFiles landscape(std::string(dir) + "/run", S.size(), T.size());
+      seqcorvane::align(seq[0], seq[1], models, config, [&](const seqcorvane::LandscapeRow& r) { landscape.row(r); });
+      landscape.commit();
+    }
+    std::cout << name << "_seconds " << cpuSeconds() - t0 << "\n"
+              << name << "_models " << SubmatClass_t::modelsBuilt() - built << "\n"
+              << name << "_powers " << SubmatClass_t::powersFormed() - powers << "\n";
   }
   std::cout << "data_files_read " << dataFilesRead() << "\n";
   std::error_code ec;
   std::filesystem::remove_all(dir, ec);
   if (ec) std::cerr << "seqcorvane-dpcells: could not remove " << dir << ": " << ec.message() << "\n";
+  } catch (const seqcorvane::Error& e) {
+    std::cerr << "seqcorvane-dpcells: " << e.what() << "\n";
+    return 1;
+  }
   return 0;
 }

@@ -1,6 +1,7 @@
-// What every fuzz target shares: the input written to a file (the readers
-// read files), failures turned into exceptions that end the one input, and
-// the report on standard output dropped.
+// What every fuzz target shares: the input written to a file in a scratch
+// directory that holds a copy of the shipped model files (the readers read
+// files); a rejected input is a seqcorvane::Error, a broken invariant a
+// finding that libFuzzer sees.
 #pragma once
 
 #include <unistd.h>
@@ -8,40 +9,29 @@
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
-#include <iostream>
 #include <string>
 
-#include "check.h"
 #include "config.h"
-#include "dataFiles.h"
-#include "misc.h"
+#include "seqcorvane/io.h"
+#include "seqcorvane/seqcorvane.h"
 
 namespace fuzz {
 
-struct Rejected {};
-
-[[noreturn]] inline void reject(FailureKind kind, const std::string& message) {
-  // A broken invariant is a finding: let libFuzzer see it.
-  if (kind == FailureKind::internalCheck) {
-    std::fprintf(stderr, "internal check failed: %s\n", message.c_str());
-    std::abort();
-  }
-  throw Rejected{};
+[[noreturn]] inline void finding(const std::string& message) {
+  std::fprintf(stderr, "internal check failed: %s\n", message.c_str());
+  std::abort();
 }
 
-// A scratch directory holding a copy of the shipped model files, named as
-// the model directory; the input goes to path(name) in it.
 class Scratch {
  public:
   Scratch() {
     char tmpl[] = "/tmp/seqcorvane_fuzz_XXXXXX";
     dir = ::mkdtemp(tmpl);
-    for (const std::string& f : modelFileNames()) copy(std::string(SEQCORVANE_SOURCE_DATA_DIR) + "/" + f, path(f));
-    setModelDirectory(dir);
-    setFailureHandler(reject);
-    static DiscardBuffer quiet;
-    std::cout.rdbuf(&quiet);
+    for (const std::string& f : seqcorvane::Models::fileNames())
+      copy(std::string(SEQCORVANE_SOURCE_DATA_DIR) + "/" + f, path(f));
+    seqcorvane::setCheckHandler(finding);
   }
+  const std::string& directory() const { return dir; }
   std::string path(const std::string& name) const { return dir + "/" + name; }
   void write(const std::string& name, const uint8_t* data, size_t size) const {
     std::FILE* f = std::fopen(path(name).c_str(), "wb");

@@ -1,14 +1,13 @@
 // The FASTA reader (plain or gzip-compressed) and the residue filter.
 #include "fuzzTarget.h"
-#include "main.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   fuzz::scratch().write("seq.fa", data, size);
   try {
-    for (const std::string& r : readFastaFile(fuzz::scratch().path("seq.fa").c_str()))
-      for (char c : removeNonStandardAA(r))
+    for (const seqcorvane::Record& r : seqcorvane::readFasta(fuzz::scratch().path("seq.fa")))
+      for (char c : seqcorvane::standardResidues(r.text))
         if (c < 'A' || c > 'Y') std::abort();
-  } catch (const fuzz::Rejected&) {
+  } catch (const seqcorvane::Error&) {
   }
   return 0;
 }

@@ -17,11 +17,19 @@
 #include <string>
 #include <vector>
 
+#include "seqcorvane/seqcorvane.h"
+
 namespace testutil {
 
 inline std::string sourceDir() { return SEQCORVANE_SOURCE_DIR; }
 inline std::string binaryPath() { return SEQCORVANE_BINARY; }
 inline std::string examplePath(const std::string& name) { return sourceDir() + "/examples/" + name; }
+inline std::string dataDir() { return sourceDir() + "/data"; }
+// The shipped models, loaded once for all tests.
+inline const seqcorvane::Models& models() {
+  static const seqcorvane::Models m(dataDir());
+  return m;
+}
 
 inline std::string readFile(const std::string& path) {
   std::ifstream in(path, std::ios::binary);

@@ -16,7 +16,9 @@
 
 #include "cmdLineParser.h"
 #include "dataFiles.h"
-#include "main.h"
+#include "fasta.h"
+#include "nullModelClass.h"
+#include "report.h"
 #include "testUtil.h"
 
 using testutil::runBinary;
@@ -38,7 +40,9 @@ const std::string TWO_SEQS =
     E + "Expecting two sequences (in fasta format) as arguments to align, or one alignment (in fasta format) to "
         "score. See usage below\n";
 
-std::string banner() { return testutil::captureStdout(coutHeader); }
+std::string banner() {
+  return testutil::captureStdout([] { coutHeader(std::cout); });
+}
 
 size_t count(const std::string& text, const std::string& piece) {
   size_t n = 0;
@@ -164,14 +168,13 @@ TEST(CommandLine, HelpVersionAndColour) {
 TEST(Report, BannerNullBlockAndVerdicts) {
   testutil::TempDir dir;
   testutil::makeModelDir(dir.path(), {{"protSeqNullMMLEstimatesOrderX.txt", "A 0.5\nC 0.25\nD 0.25\n"}});
-  setModelDirectory(dir.file("data"));
-  nullModelClass_t small("X");
-  setModelDirectory("");
+  const nullModelClass_t small("X", dir.file("data"));
   std::string S = "AC", T = "DAA";
-  double nits = 0;
+  const double IS = sequenceNullMsgLen(S, small), IT = sequenceNullMsgLen(T, small);
+  const double nits = IS + IT;
   const std::string block = testutil::captureStdout([&] {
     std::cout << std::left;
-    nits = computeINullST(S, T, small);
+    printNullReport(std::cout, S.size(), T.size(), IS, IT);
   });
   EXPECT_EQ(block,
             "------------------- \033[45;4mNULL MODEL STATS (SEQUENCE)\033[0m --------------------\n"
@@ -184,7 +187,7 @@ TEST(Report, BannerNullBlockAndVerdicts) {
   std::streamsize width = 0;
   bool left = false;
   std::string out = testutil::captureStdout([&] {
-    coutHeader();
+    coutHeader(std::cout);
     width = std::cout.width();
     left = (std::cout.flags() & std::ios::left) != 0;
   });

@@ -12,7 +12,8 @@
 
 #include "check.h"
 #include "dpPosteriors.h"
-#include "misc.h"
+#include "logSpace.h"
+#include "paths.h"
 #include "testUtil.h"
 #include "threeStateDPAClass.h"
 
@@ -23,14 +24,7 @@ constexpr double LN1000_ = 6.907755278982137;
 const double INF = std::numeric_limits<double>::infinity();
 const std::string RESIDUES = "ACDEFGHIKLMNPQRSTVWY";
 
-struct Models {
-  nullModelClass_t nullMdl{"0"};
-  SubmatClass_t pam{250};
-};
-Models& models() {
-  static Models m;
-  return m;
-}
+const seqcorvane::Models::Data& models() { return testutil::models().data(); }
 
 std::string randomSeq(std::mt19937& rng, int len) {
   std::string s;
@@ -52,16 +46,20 @@ std::pair<std::string, std::string> relatedPair(std::mt19937& rng, int len) {
   return {S, T};
 }
 
-// Failures of the machine become exceptions, so that a test can see them.
-struct Failure {
-  FailureKind kind;
-  std::string message;
-};
-[[noreturn]] void throwFailure(FailureKind kind, const std::string& message) { throw Failure{kind, message}; }
+threeStateDPAClass_t machine(const std::string& S, const std::string& T) {
+  return threeStateDPAClass_t(S, T, models());
+}
 
-// A machine that runs nothing in its constructor (unknown criterion).
-threeStateDPAClass_t idleMachine(std::string& S, std::string& T, std::ostream& out) {
-  return threeStateDPAClass_t(S, T, models().nullMdl, models().pam, "none", "unused", out);
+// The landscape of a marginal run, row-major, and its result.
+std::vector<double> landscapeOf(const std::string& S, const std::string& T, seqcorvane::AlignResult& r) {
+  std::vector<double> values;
+  seqcorvane::AlignConfig config;
+  config.criterion = seqcorvane::Criterion::marginal;
+  r = seqcorvane::align({"s", S}, {"t", T}, testutil::models(), config, [&](const seqcorvane::LandscapeRow& row) {
+    EXPECT_EQ(row.i * (T.size() + 1), values.size());
+    values.insert(values.end(), row.values, row.values + row.size);
+  });
+  return values;
 }
 
 // Costs straight from the models at distance K, written from the model's
@@ -69,7 +67,7 @@ threeStateDPAClass_t idleMachine(std::string& S, std::string& T, std::ostream& o
 struct Reference {
   SubmatClass_t pam;
   std::map<char, double> trans[3];  // [from state][to letter M/D/I]
-  explicit Reference(int K) : pam(K) {
+  explicit Reference(int K) : pam(K, testutil::dataDir()) {
     const std::vector<double> m = pam.getDirichlet("match").getMode(), g = pam.getDirichlet("insert").getMode();
     const double p[3][3] = {{m[0], (1 - m[0]) / 2, (1 - m[0]) / 2},   // from M to M, D, I
                             {g[1], g[0], 1 - g[0] - g[1]},           // from D
@@ -167,9 +165,8 @@ TinyCase tinyCase(std::mt19937& rng) {
   c.S = randomSeq(rng, 1 + static_cast<int>(rng() % 4));
   c.T = randomSeq(rng, 1 + static_cast<int>(rng() % 4));
   c.K = 1 + static_cast<int>(rng() % 1000);
-  std::ostringstream quiet;
-  threeStateDPAClass_t m = idleMachine(c.S, c.T, quiet);
-  m.computeTotalProbOfST(c.K, false);  // sets the parameters for K
+  threeStateDPAClass_t m = machine(c.S, c.T);
+  m.computeTotalProbOfST(c.K);  // sets the parameters for K
   c.costs = m.costs();
   return c;
 }
@@ -198,11 +195,6 @@ TEST(LogSpace, SumsAndMinimumFinders) {
   EXPECT_EQ(pos, 0);
   EXPECT_EQ(findMinAndArgMinInArray({3, 1, 1, 2}, pos), 1);
   EXPECT_EQ(pos, 1);
-  std::vector<dpcell_t> cells(3);
-  for (int k = 0; k < 3; ++k) cells[k].totalMsgLen = 5, cells[k].nColumns = k;
-  EXPECT_EQ(findMin(cells).nColumns, 0);
-  cells[1].totalMsgLen = cells[2].totalMsgLen = 4;
-  EXPECT_EQ(findMin(cells).nColumns, 1);
 }
 
 // Both passes in both directions, every cell and state of tiny pairs, against
@@ -271,9 +263,7 @@ TEST(Kernels, EveryCellMatchesTheEnumerationOfAllPaths) {
 
 // Equal totals keep the earlier predecessor: M before D before I.
 TEST(Kernels, TiesGoToTheEarlierState) {
-  std::string S = "W", T = "W";
-  std::ostringstream quiet;
-  threeStateDPAClass_t m = idleMachine(S, T, quiet);
+  threeStateDPAClass_t m = machine("W", "W");
   TraceCodes codes;
   fillBestPath(m.costs(), codes);
   EXPECT_EQ(codes.prev(1, 1, STATE_M), STATE_M);  // three equal candidates from (0, 0)
@@ -285,22 +275,21 @@ TEST(Kernels, TiesGoToTheEarlierState) {
 // The landscape of every cell of tiny pairs against all complete paths
 // through the cell.
 TEST(Machine, LandscapeOfEveryCellMatchesTheEnumeration) {
-  testutil::TempDir dir;
   std::mt19937 rng(4242);
   for (int trial = 0; trial < 12; ++trial) {
     std::string S = randomSeq(rng, 1 + static_cast<int>(rng() % 4)), T = randomSeq(rng, 1 + static_cast<int>(rng() % 4));
     SCOPED_TRACE(S + " / " + T);
-    std::ostringstream out;
-    std::istringstream noAnswers("");
-    threeStateDPAClass_t m(S, T, models().nullMdl, models().pam, "marginal-interactive", dir.file("l"), out, noAnswers);
-    const Reference ref(m.getSubmatK());
+    seqcorvane::AlignResult r;
+    const std::vector<double> landscape = landscapeOf(S, T, r);
+    ASSERT_EQ(landscape.size(), (S.size() + 1) * (T.size() + 1));
+    const Reference ref(r.parameters.K);
     const double lengthCost = LN1000_ + wtCodeLen_nits(static_cast<int>(std::max(S.size(), T.size())));
     std::vector<double> all;
     for (const std::string& p : allPaths(S.size(), T.size())) {
       const auto pt = ref.parts(p, S, T, 0, 0);
       all.push_back(pt.first + pt.second);
     }
-    expectClose(neglogSumOf(all) + lengthCost, m.getMarginalProbMsgLen(), "marginal");
+    expectClose(neglogSumOf(all) + lengthCost, r.marginalMsgLen, "marginal");
     for (size_t i = 0; i <= S.size(); ++i)
       for (size_t j = 0; j <= T.size(); ++j) {
         std::vector<double> through;
@@ -316,7 +305,8 @@ TEST(Machine, LandscapeOfEveryCellMatchesTheEnumeration) {
           const auto pt = ref.parts(p, S, T, 0, 0);
           through.push_back(pt.first + pt.second);
         }
-        expectClose(neglogSumOf(through) + lengthCost, m.landscapeAt(i, j), std::to_string(i) + "," + std::to_string(j));
+        expectClose(neglogSumOf(through) + lengthCost, landscape[i * (T.size() + 1) + j],
+                    std::to_string(i) + "," + std::to_string(j));
       }
   }
 }
@@ -350,33 +340,33 @@ int bracketOverTable(const std::vector<double>& cost, bool scanWhenFlat, int non
 }  // namespace
 
 TEST(Machine, DistanceSearchesAgreeWithTheirRulesOverEveryDistance) {
-  testutil::TempDir dir;
   std::mt19937 rng(99);
   for (int trial = 0; trial < 3; ++trial) {
     auto st = relatedPair(rng, 6 + static_cast<int>(rng() % 10));
     std::string S = st.first, T = st.second;
     SCOPED_TRACE(S + " / " + T);
-    std::ostringstream out;
     // The distance of an alignment (with the scan once the curve is flat).
-    threeStateDPAClass_t m = idleMachine(S, T, out);
+    threeStateDPAClass_t m = machine(S, T);
     m.fillDPMatrices();
     std::string fsa;
     m.traceback(fsa, -1, -1, -1);
-    const std::vector<std::string> rows = fsastr2Algn(fsa, S, T);
-    std::vector<std::string> cols;
-    for (size_t l = 0; l < fsa.size(); ++l) cols.push_back(std::string{rows[0][l], rows[1][l]});
     std::vector<double> alignmentCost(1001), marginalCost(1001);
     for (int k = 1; k <= 1000; ++k) {
-      alignmentCost[k] = m.evalNegLogMatches_fullAlignment(fsa, cols, k);
-      marginalCost[k] = m.computeTotalProbOfST(k, false);
+      alignmentCost[k] = m.evalNegLogMatches_fullAlignment(fsa, k);
+      marginalCost[k] = m.computeTotalProbOfST(k);
     }
     m.estimateSubmatParam(fsa);
     EXPECT_EQ(m.getSubmatK(), bracketOverTable(alignmentCost, true, -1));
-    // The marginal search (no scan).
-    threeStateDPAClass_t marginal(S, T, models().nullMdl, models().pam, "marginal", dir.file("m"), out);
-    EXPECT_EQ(marginal.getSubmatK(), bracketOverTable(marginalCost, false, 1));
-    EXPECT_EQ(marginal.getMarginalProbMsgLen(), marginalCost[marginal.getSubmatK()]);
-    EXPECT_NEAR(marginal.getMarginalProbMsgLen_2sink(), marginal.getMarginalProbMsgLen(), 1e-9);
+    // The marginal search (no scan), with the landscape and without.
+    seqcorvane::AlignResult r;
+    landscapeOf(S, T, r);
+    EXPECT_EQ(r.marginalK, bracketOverTable(marginalCost, false, 1));
+    EXPECT_EQ(r.marginalMsgLen, marginalCost[r.marginalK]);
+    threeStateDPAClass_t plain = machine(S, T);
+    EXPECT_EQ(plain.searchMarginalDistance(nullptr), r.marginalK);
+    EXPECT_EQ(plain.getMarginalProbMsgLen(), r.marginalMsgLen);
+    plain.computeTotalProbOfST_2sink();
+    EXPECT_NEAR(plain.getMarginalProbMsgLen_2sink(), r.marginalMsgLen, 1e-9);
   }
 }
 
@@ -385,8 +375,8 @@ TEST(Machine, EMEndsOnAFixedPointItsLengthRescores) {
   for (int trial = 0; trial < 4; ++trial) {
     auto st = relatedPair(rng, 20 + 30 * trial);
     std::string S = st.first, T = st.second;
-    std::ostringstream out;
-    threeStateDPAClass_t m(S, T, models().nullMdl, models().pam, "optimal", "unused", out);
+    threeStateDPAClass_t m = machine(S, T);
+    m.EM();
     const std::string fsa = m.getOptAlignFSAstr();
     EXPECT_EQ(std::count(fsa.begin(), fsa.end(), 'm') + std::count(fsa.begin(), fsa.end(), 'd'),
               static_cast<long>(S.size()));
@@ -407,82 +397,83 @@ TEST(Machine, GivenAlignmentSplitsIntoPathAndSequences) {
   std::string S = "HEAGAWGHEE", T = "PAWHEAE";
   std::vector<std::string> rows = {"HEAGAWGHE-E", "--P-AW-HEAE"};
   std::string fsa = algn2Fsastr(rows);
-  std::ostringstream out;
-  threeStateDPAClass_t m(S, T, fsa, models().nullMdl, models().pam, out);
-  std::vector<std::string> cols;
-  for (size_t l = 0; l < fsa.size(); ++l) cols.push_back(std::string{rows[0][l], rows[1][l]});
-  EXPECT_NEAR(m.getOptAlignMsgLen(), m.evalNegLogMatches_fullAlignment(fsa, cols, m.getSubmatK()), 1e-9);
+  threeStateDPAClass_t m = machine(S, T);
+  const seqcorvane::ScoreResult score = m.scoreGiven(fsa);
+  EXPECT_EQ(score.parameters.K, m.getSubmatK());
+  EXPECT_NEAR(score.msgLen, m.evalNegLogMatches_fullAlignment(fsa, m.getSubmatK()), 1e-9);
   const Reference ref(m.getSubmatK());
   const auto pt = ref.parts(fsa, S, T, 0, 0);
-  EXPECT_NEAR(m.getOptAlignMsgLen(), LN1000_ + wtCodeLen_nits(static_cast<int>(fsa.size())) + pt.first + pt.second, 1e-9);
+  EXPECT_NEAR(score.pathMsgLen, LN1000_ + wtCodeLen_nits(static_cast<int>(fsa.size())) + pt.first, 1e-9);
+  EXPECT_NEAR(score.residuesMsgLen, pt.second, 1e-9);
+  // The library's call on the rows gives the same, and refuses rows that are no alignment.
+  const seqcorvane::ScoreResult viaRows = seqcorvane::scoreAlignment(rows[0], rows[1], testutil::models());
+  EXPECT_EQ(viaRows.msgLen, score.msgLen);
+  EXPECT_THROW(seqcorvane::scoreAlignment("AC-", "A--", testutil::models()), seqcorvane::Error);
+  EXPECT_THROW(seqcorvane::scoreAlignment("ACD", "AC", testutil::models()), seqcorvane::Error);
+  EXPECT_THROW(seqcorvane::scoreAlignment("AXD", "ACD", testutil::models()), seqcorvane::Error);
 }
 
 TEST(Machine, TraceFromACellNoPathReachesIsReportedAsAFailure) {
-  std::string S = "ACD", T = "ACD";
-  std::ostringstream out;
-  std::istringstream noAnswers("");
-  testutil::TempDir dir;
-  threeStateDPAClass_t m(S, T, models().nullMdl, models().pam, "marginal-interactive", dir.file("x"), out, noAnswers);
-  const FailureHandler old = setFailureHandler(throwFailure);
+  threeStateDPAClass_t m = machine("ACD", "ACD");
+  m.keepCellTotals(true);
+  m.fillDPMatrices();
   std::string f;
   try {
     m.traceback(f, 0, 2, STATE_M);
     ADD_FAILURE() << "no failure";
-  } catch (const Failure& e) {
-    EXPECT_EQ(e.kind, FailureKind::userError);
-    EXPECT_NE(e.message.find("without predecessor"), std::string::npos) << e.message;
+  } catch (const seqcorvane::CorruptPathError& e) {
+    EXPECT_NE(std::string(e.what()).find("without predecessor"), std::string::npos) << e.what();
+    EXPECT_EQ(e.letters, "m");
   }
-  setFailureHandler(old);
-  EXPECT_NE(out.str().find("Wierd!\n"), std::string::npos);
 }
 
 // The best alignment through a cell is a complete path through it, costed
 // as reported, never below the landscape; the corners have one way through
 // and the end cell gives the optimal alignment of the same fill.
 TEST(Machine, AlignmentsThroughCells) {
-  testutil::TempDir dir;
   std::mt19937 rng(77);
   auto st = relatedPair(rng, 25);
-  std::string S = st.first, T = st.second;
+  const std::string S = st.first, T = st.second;
   const int n = static_cast<int>(S.size()), t = static_cast<int>(T.size());
-  std::ostringstream out;
-  std::istringstream noAnswers("");
-  threeStateDPAClass_t m(S, T, models().nullMdl, models().pam, "marginal-interactive", dir.file("l"), out, noAnswers);
-  EXPECT_NEAR(m.getOptAlignMsgLen_cell2sink(), m.getOptAlignMsgLen(), 1e-9);
-  const Reference ref(m.getSubmatK());
+  seqcorvane::AlignResult r;
+  const std::vector<double> landscape = landscapeOf(S, T, r);
+  const seqcorvane::CellPaths paths({"s", S}, {"t", T}, testutil::models(), r.parameters.K);
+  // The same fills by hand, for the paths to the corners.
+  threeStateDPAClass_t m = machine(S, T);
+  m.setDistance(r.parameters.K);
+  m.estimateParams("");
+  m.fillDPMatrices();
+  m.fillDPMatrices_cell2sink();
+  const Reference ref(r.parameters.K);
   auto lengthOf = [&](const std::string& fsa) {
     const auto pt = ref.parts(fsa, S, T, 0, 0);
     return LN1000_ + wtCodeLen_nits(static_cast<int>(fsa.size())) + pt.first + pt.second;
   };
-  auto bitsAfter = [](const std::string& text, const std::string& label) {
-    const size_t p = text.find(label);
-    EXPECT_NE(p, std::string::npos) << label;
-    return std::stod(text.substr(p + label.size()));
-  };
   for (int trial = 0; trial < 25; ++trial) {
-    const int i = static_cast<int>(rng() % (n + 1)), j = static_cast<int>(rng() % (t + 1));
-    out.str("");
-    const std::string fsa = m.printAlignmentThroughCell(i, j);
-    SCOPED_TRACE(std::to_string(i) + "," + std::to_string(j) + " " + fsa);
-    const double cost = bitsAfter(out.str(), "I(A,<S,T>) = ");
-    EXPECT_NEAR(cost, nits2bits(lengthOf(fsa)), 2e-3);
-    int a = 0, b = 0;
+    const size_t i = rng() % (n + 1), j = rng() % (t + 1);
+    const seqcorvane::CellPaths::Through best = paths.best(i, j);
+    SCOPED_TRACE(std::to_string(i) + "," + std::to_string(j) + " " + best.path);
+    EXPECT_NEAR(best.msgLen, lengthOf(best.path), 1e-9);
+    size_t a = 0, b = 0;
     bool through = (i == 0 && j == 0);
-    for (char x : fsa) {
+    for (char x : best.path) {
       a += x != 'i';
       b += x != 'd';
       through |= (a == i && b == j);
     }
     EXPECT_TRUE(through);
-    EXPECT_LE(bitsAfter(out.str(), "-log(marginal) = "), cost + 1e-3);
+    EXPECT_LE(landscape[i * (T.size() + 1) + j], best.msgLen + 1e-9);
   }
-  EXPECT_EQ(m.printAlignmentThroughCell(0, t), std::string(t, 'i') + std::string(n, 'd'));
-  EXPECT_EQ(m.printAlignmentThroughCell(n, 0), std::string(n, 'd') + std::string(t, 'i'));
-  const std::string end = m.printAlignmentThroughCell(n, t);
-  EXPECT_EQ(end, m.getOptAlignFSAstr());
-  EXPECT_NEAR(lengthOf(end), m.getOptAlignMsgLen(), 1e-9);
-  const std::string origin = m.printAlignmentThroughCell(0, 0);
-  EXPECT_EQ(origin, m.getCell2sinkFSAstr());
+  EXPECT_EQ(paths.best(0, t).path, std::string(t, 'i') + std::string(n, 'd'));
+  EXPECT_EQ(paths.best(n, 0).path, std::string(n, 'd') + std::string(t, 'i'));
+  std::string end, origin;
+  const double endLen = m.traceback(end, -1, -1, -1), originLen = m.traceforward(origin, -1, -1, -1);
+  EXPECT_EQ(paths.best(n, t).path, end);
+  EXPECT_EQ(paths.best(n, t).msgLen, endLen);
+  EXPECT_NEAR(lengthOf(end), endLen, 1e-9);
+  EXPECT_EQ(paths.best(0, 0).path, origin);
+  EXPECT_NEAR(originLen, endLen, 1e-9);
+  EXPECT_THROW(paths.best(n + 1, 0), seqcorvane::Error);
 }
 
 // Pair and unpaired posteriors of tiny pairs against every complete path;

@@ -27,22 +27,25 @@ constexpr unsigned N = 20;
 const std::string ALPHABET = "ARNDCQEGHILKMFPSTWYV";
 const std::string LETTERS = "ACDEFGHIKLMNPQRSTVWY";
 
-struct Failure {
-  FailureKind kind;
+// A broken invariant, thrown so that a test can see it.
+struct CheckFailure {
   std::string message;
 };
-[[noreturn]] void throwFailure(FailureKind kind, const std::string& message) { throw Failure{kind, message}; }
+[[noreturn]] void throwCheck(const std::string& message) { throw CheckFailure{message}; }
 
-// Runs fn and returns the message it failed with ("" when it did not fail).
+// Runs fn and returns the message it failed with, an error or a broken
+// invariant ("" when it did not fail).
 std::string failureOf(const std::function<void()>& fn) {
-  const FailureHandler old = setFailureHandler(throwFailure);
+  const seqcorvane::CheckHandler old = seqcorvane::setCheckHandler(throwCheck);
   std::string message;
   try {
     fn();
-  } catch (const Failure& f) {
+  } catch (const seqcorvane::Error& e) {
+    message = e.what();
+  } catch (const CheckFailure& f) {
     message = f.message;
   }
-  setFailureHandler(old);
+  seqcorvane::setCheckHandler(old);
   return message;
 }
 
@@ -87,8 +90,7 @@ std::string join(const std::vector<std::string>& lines) {
   return text;
 }
 
-// A model directory of its own holding the files, named as the model
-// directory for the life of the object.
+// A model directory of its own holding the files.
 class ModelDir {
  public:
   explicit ModelDir(const Files& f) {
@@ -97,9 +99,7 @@ class ModelDir {
                                         {"S_inv_double_precision.txt", join(f.Sinv)},
                                         {"DirichletPriorsGivenN.txt", join(f.priors)},
                                         {"protSeqNullMMLEstimatesOrder0.txt", join(f.null)}});
-    setModelDirectory(path());
   }
-  ~ModelDir() { setModelDirectory(""); }
   std::string path() const { return dir.path() + "/data"; }
 
  private:
@@ -110,7 +110,7 @@ class ModelDir {
 
 TEST(Models, SubstitutionPowersLookupsAndPriors) {
   ModelDir dir(testFiles());
-  SubmatClass_t m(1);
+  SubmatClass_t m(1, dir.path());
   for (int K : {1, 2, 250, 1000}) {
     m.exp(K);
     for (unsigned j = 0; j < N; ++j) {
@@ -131,7 +131,7 @@ TEST(Models, SubstitutionPowersLookupsAndPriors) {
   // Each file is read once per process; powers are formed once per distance.
   const int reads = dataFilesRead();
   const long powers = SubmatClass_t::powersFormed();
-  SubmatClass_t again(250);
+  SubmatClass_t again(250, dir.path());
   again.exp(2);
   EXPECT_EQ(dataFilesRead(), reads);
   EXPECT_EQ(SubmatClass_t::powersFormed(), powers);
@@ -170,13 +170,13 @@ TEST(Models, DefectiveSubstitutionFilesAreNamed) {
     Files f = testFiles();
     c.first(f);
     ModelDir dir(f);
-    EXPECT_EQ(failureOf([] { SubmatClass_t m(250); }), dir.path() + "/" + c.second);
+    EXPECT_EQ(failureOf([&] { SubmatClass_t m(250, dir.path()); }), dir.path() + "/" + c.second);
   }
   // Text after the 400th number of a matrix file is ignored.
   Files f = testFiles();
   f.S.push_back("these words are not read");
   ModelDir ok(f);
-  EXPECT_EQ(failureOf([] { SubmatClass_t m(250); }), "");
+  EXPECT_EQ(failureOf([&] { SubmatClass_t m(250, ok.path()); }), "");
 }
 
 TEST(Models, PowersThatAreNotProbabilitiesAreNamed) {
@@ -184,7 +184,7 @@ TEST(Models, PowersThatAreNotProbabilitiesAreNamed) {
   f.D[3].clear();  // a diagonal entry so large that its 250th power overflows
   for (unsigned j = 0; j < N; ++j) f.D[3] += (j == 3 ? std::string("1e300") : num(dEntry(3, j))) + " ";
   ModelDir dir(f);
-  const std::string m = failureOf([] { SubmatClass_t model(250); });
+  const std::string m = failureOf([&] { SubmatClass_t model(250, dir.path()); });
   EXPECT_NE(m.find("the substitution matrix files " + dir.path() + "/S_double_precision.txt, " + dir.path() +
                    "/D_double_precision.txt and " + dir.path() + "/S_inv_double_precision.txt give M^250"),
             std::string::npos)
@@ -197,7 +197,7 @@ TEST(Models, NullModelTablesAndTheirDefects) {
   f.null[1] = "C 0.25";
   for (size_t k = 2; k < 20; ++k) f.null[k] = std::string(1, LETTERS[k]) + " " + num(0.25 / 18);
   ModelDir dir(f);
-  const nullModelClass_t m("0");
+  const nullModelClass_t m("0", dir.path());
   EXPECT_EQ(m.getOrder(), 0u);
   EXPECT_EQ(m.getAlphabet(), LETTERS);
   EXPECT_EQ(m.pr("A"), 0.5);
@@ -210,7 +210,7 @@ TEST(Models, NullModelTablesAndTheirDefects) {
   for (char a : LETTERS)
     for (char b : LETTERS) order1 += std::string{a, b} + " 0.05\n";
   testutil::writeFile(dir.path() + "/protSeqNullMMLEstimatesOrder1.txt", order1);
-  const nullModelClass_t m1("1");
+  const nullModelClass_t m1("1", dir.path());
   EXPECT_EQ(m1.getOrder(), 1u);
   EXPECT_EQ(m1.pr("AR"), 0.05);
 
@@ -223,7 +223,7 @@ TEST(Models, NullModelTablesAndTheirDefects) {
   };
   for (const auto& c : cases) {
     testutil::writeFile(dir.path() + "/protSeqNullMMLEstimatesOrderT.txt", c.first);
-    EXPECT_EQ(failureOf([] { nullModelClass_t t("T"); }), dir.path() + "/protSeqNullMMLEstimatesOrderT.txt" + c.second);
+    EXPECT_EQ(failureOf([&] { nullModelClass_t t("T", dir.path()); }), dir.path() + "/protSeqNullMMLEstimatesOrderT.txt" + c.second);
   }
   auto table = [](double p) {
     std::string t;
@@ -232,19 +232,19 @@ TEST(Models, NullModelTablesAndTheirDefects) {
   };
   for (double p : {1.0, 1e-300}) {
     testutil::writeFile(dir.path() + "/protSeqNullMMLEstimatesOrderT.txt", table(p));
-    EXPECT_NE(failureOf([] { nullModelClass_t t("T"); }).find("protSeqNullMMLEstimatesOrderT.txt: the probabilities sum to"),
+    EXPECT_NE(failureOf([&] { nullModelClass_t t("T", dir.path()); }).find("protSeqNullMMLEstimatesOrderT.txt: the probabilities sum to"),
               std::string::npos);
   }
   testutil::writeFile(dir.path() + "/protSeqNullMMLEstimatesOrderT.txt", "A 0.5\nC 0.5\nAC 0.5\n");
-  const FailureHandler old = setFailureHandler(throwFailure);
   try {
-    nullModelClass_t t("T");
+    nullModelClass_t t("T", dir.path());
     ADD_FAILURE();
-  } catch (const Failure& e) {
-    EXPECT_EQ(e.kind, FailureKind::userVerbatim);
-    EXPECT_EQ(e.message, "Found a context AC of deviating length.\nAll contexts should be of the same length. Terminating!\n");
+  } catch (const seqcorvane::Error& e) {
+    EXPECT_TRUE(e.verbatim());
+    EXPECT_EQ(e.kind(), seqcorvane::Error::Kind::model);
+    EXPECT_EQ(std::string(e.what()),
+              "Found a context AC of deviating length.\nAll contexts should be of the same length. Terminating!\n");
   }
-  setFailureHandler(old);
 }
 
 TEST(Models, OneModelSetFromOneDirectory) {
@@ -292,10 +292,8 @@ TEST(Models, DirichletMeanModeAndDensity) {
 // stochastic with a dominant diagonal, and the null model's residue
 // frequencies are M's stationary distribution.
 TEST(Models, ShippedDataIsOneConsistentModel) {
-  setModelDirectory(testutil::sourceDir() + "/data");
-  const SubmatClass_t pam(1);
-  const nullModelClass_t nullMdl("0");
-  setModelDirectory("");
+  const SubmatClass_t pam(1, testutil::dataDir());
+  const nullModelClass_t nullMdl("0", testutil::dataDir());
   for (int i = 0; i < 20; ++i) {
     for (int j = 0; j < 20; ++j) {
       double id = 0;
@@ -337,11 +335,11 @@ TEST(Models, GammaRateCategoriesAndMatchCostsOverRates) {
     }
   }
 
-  SubmatClass_t pam(200);
-  const nullModelClass_t nullMdl("0");
+  SubmatClass_t pam(200, testutil::dataDir());
+  const nullModelClass_t nullMdl("0", testutil::dataDir());
   const NullProbs pnull = nullProbsOf(nullMdl, pam.getAlphabet());
-  const std::map<std::string, double> fsaPr{{"MM", 0.9}, {"MI", 0.05}, {"MD", 0.05}, {"IM", 0.3}, {"II", 0.69},
-                                            {"ID", 0.01}, {"DM", 0.3}, {"DD", 0.69}, {"DI", 0.01}};
+  // [from][to] in the order M, D, I
+  const TransitionTable fsaPr{{{0.9, 0.05, 0.05}, {0.3, 0.69, 0.01}, {0.3, 0.01, 0.69}}};
   CostTable one = makeCostTable("ACDW", "CDY", pnull, pam, fsaPr), averaged = one;
   averageMatchOverRates(one, pam, pnull, {1.0});
   averageMatchOverRates(averaged, pam, pnull, {0.5, 1.5});

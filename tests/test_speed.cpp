@@ -9,21 +9,13 @@
 #include <sstream>
 
 #include "distanceSearch.h"
-#include "main.h"
+#include "seqcorvane/io.h"
 #include "simdRows.h"
 #include "testUtil.h"
 #include "threeStateDPAClass.h"
 
 namespace {
 
-struct Models {
-  nullModelClass_t nullMdl{"0"};
-  SubmatClass_t pam{250};
-};
-Models& models() {
-  static Models m;
-  return m;
-}
 
 std::string randomSeq(std::mt19937& rng, size_t len) {
   std::string s;
@@ -62,8 +54,7 @@ TEST(Speed, EveryInstructionSetGivesTheSameCells) {
     if (simdLevelSupported(l)) levels.push_back(l);
   for (int trial = 0; trial < 30; ++trial) {
     auto st = seededPair(rng, 130);
-    std::ostringstream quiet;
-    threeStateDPAClass_t m(st.first, st.second, models().nullMdl, models().pam, "none", "unused", quiet);
+    const threeStateDPAClass_t m(st.first, st.second, testutil::models().data());
     const CostTable c = m.costsAt(1 + static_cast<int>(rng() % 1000));
     TraceCodes reference;
     std::array<PathCost, 3> referenceEnd{};
@@ -100,21 +91,15 @@ TEST(Speed, FastSearchPicksTheExactDistance) {
   std::vector<std::pair<std::string, std::string>> pairs;
   for (int k = 0; k < 200; ++k) pairs.push_back(seededPair(rng, 90));
   auto golden = [](const std::string& f) {
-    const auto records = readFastaFile((testutil::sourceDir() + "/tests/golden/" + f).c_str());
-    std::string s;
-    for (char c : records[0])
-      if (c >= 'A' && c <= 'Z') s.push_back(c);
-    return s;
+    return seqcorvane::standardResidues(seqcorvane::readFasta(testutil::sourceDir() + "/tests/golden/" + f)[0].text);
   };
   pairs.emplace_back(golden("hbb_human_1-70.fa"), golden("hba_macfa_1-70.fa"));
-  testutil::TempDir dir;
   double worst = 0;
   int nearTies = 0;
   for (size_t p = 0; p < pairs.size(); ++p) {
     std::string S = pairs[p].first, T = pairs[p].second;
     SCOPED_TRACE("pair " + std::to_string(p) + ": " + S + " / " + T);
-    std::ostringstream quiet;
-    threeStateDPAClass_t probe(S, T, models().nullMdl, models().pam, "none", "unused", quiet);
+    const threeStateDPAClass_t probe(S, T, testutil::models().data());
     std::map<int, double> exact;
     const DistanceSearchResult e = searchDistance(
         [&](const std::vector<int>& ks) {
@@ -129,9 +114,15 @@ TEST(Speed, FastSearchPicksTheExactDistance) {
         false);
     for (auto a = exact.begin(); a != exact.end(); ++a)
       for (auto b = std::next(a); b != exact.end(); ++b) nearTies += std::fabs(a->second - b->second) < 1e-9;
-    threeStateDPAClass_t machine(S, T, models().nullMdl, models().pam, "marginal", dir.file("m"), quiet);
-    EXPECT_EQ(machine.getSubmatK(), e.bestK != 0 ? e.bestK : 1);
-    EXPECT_EQ(machine.getMarginalProbMsgLen(), exact[machine.getSubmatK()]);
+    // The criterion as the program runs it, its landscape handed over.
+    seqcorvane::AlignConfig config;
+    config.criterion = seqcorvane::Criterion::marginal;
+    size_t rows = 0;
+    const seqcorvane::AlignResult r = seqcorvane::align({"s", S}, {"t", T}, testutil::models(), config,
+                                                        [&](const seqcorvane::LandscapeRow&) { ++rows; });
+    EXPECT_EQ(rows, S.size() + 1);
+    EXPECT_EQ(r.marginalK, e.bestK != 0 ? e.bestK : 1);
+    EXPECT_EQ(r.marginalMsgLen, exact[r.marginalK]);
   }
   EXPECT_LT(worst, 1e-12);
   std::cout << "largest relative difference fast/exact: " << worst << "; pairs of probes within 1e-9 nits: "

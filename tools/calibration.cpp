@@ -9,16 +9,21 @@
 #include <sstream>
 
 #include "check.h"
-#include "dpCosts.h"
-#include "inputFiles.h"
-#include "main.h"
-#include "misc.h"
-#include "outputFiles.h"
+#include "seqcorvane/io.h"
 
 namespace calibration {
 
+using seqcorvane::formatFixed;
+using seqcorvane::parseNumber;
+
+namespace {
+[[noreturn]] void fatalError(const std::string& message) {
+  throw seqcorvane::Error(seqcorvane::Error::Kind::input, message);
+}
+}  // namespace
+
 std::vector<ReferencePair> readReferencePairs(const std::string& path) {
-  const std::vector<std::string> lines = readTextLines(path);
+  const std::vector<std::string> lines = seqcorvane::readTextLines(path);
   std::map<std::string, size_t> column;
   std::vector<ReferencePair> pairs;
   for (size_t n = 0; n < lines.size(); ++n) {
@@ -52,7 +57,7 @@ std::vector<ReferencePair> readReferencePairs(const std::string& path) {
         if (c != '-' && std::string("ACDEFGHIKLMNPQRSTVWY").find(c) == std::string::npos)
           fatalError(where + "'" + std::string(1, c) + "' is not a residue letter or a gap");
     }
-    if (removeNonStandardAA(p.rowS).empty() || removeNonStandardAA(p.rowT).empty())
+    if (seqcorvane::standardResidues(p.rowS).empty() || seqcorvane::standardResidues(p.rowT).empty())
       fatalError(where + "a row without residues");
     pairs.push_back(p);
   }
@@ -122,20 +127,17 @@ TransitionCounts countTransitions(const std::string& fsastr) {
   return t;
 }
 
-int matchDistance(const ReferencePair& pair, const SubmatClass_t& pam, const nullModelClass_t& nullMdl) {
-  const NullProbs pnull = nullProbsOf(nullMdl, pam.getAlphabet());
+int matchDistance(const ReferencePair& pair, const seqcorvane::Models& models) {
   // The match columns as counts of residue pairs, costed at every K with the
   // machine's own match cost.
   std::map<std::pair<char, char>, double> counts;
   for (size_t k = 0; k < pair.rowS.size(); ++k)
     if (pair.rowS[k] != '-' && pair.rowT[k] != '-') counts[{pair.rowS[k], pair.rowT[k]}] += 1;
-  SubmatClass_t model = pam;
   int bestK = 1;
   double best = std::numeric_limits<double>::infinity();
   for (int K = 1; K <= 1000; ++K) {
-    model.exp(K);
     double cost = 0;
-    for (const auto& c : counts) cost += c.second * matchMsgLen(model, pnull, c.first.first, c.first.second);
+    for (const auto& c : counts) cost += c.second * seqcorvane::pairMsgLen(models, K, c.first.first, c.first.second);
     if (cost < best) best = cost, bestK = K;
   }
   return bestK;
@@ -325,7 +327,7 @@ void writeFittedPriors(const std::string& path, const std::vector<Observation>& 
     text << K << ' ' << 1 + cm * (1 - pOpen) << ' ' << 1 + cm * pOpen << ' ' << 1 + cg * g[1] << ' ' << 1 + cg * g[0]
          << ' ' << 1 + cg * g[2] << '\n';
   }
-  writeWholeFile(path, text.str());
+  seqcorvane::writeWholeFile(path, text.str());
 }
 
 }  // namespace calibration

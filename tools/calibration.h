@@ -2,16 +2,15 @@
 // closely an alignment reproduces one, the distance and the transitions
 // along each reference path, and gap curves fitted to them by maximum
 // likelihood with the priors table they give. Built on the program's own
-// core: its models, its alignment machine, its state strings and its
-// failures (one line through fatalError).
+// library: its models, its alignments, its state strings and its failures
+// (seqcorvane::Error).
 #pragma once
 
 #include <array>
 #include <string>
 #include <vector>
 
-#include "SubmatClass.h"
-#include "nullModelClass.h"
+#include "seqcorvane/seqcorvane.h"
 
 namespace calibration {
 
@@ -60,7 +59,7 @@ TransitionCounts countTransitions(const std::string& fsastr);
 
 // The distance K in 1..1000 at which the match columns of the pair cost
 // least under the machine's match probability (the smallest K on ties).
-int matchDistance(const ReferencePair& pair, const SubmatClass_t& pam, const nullModelClass_t& nullMdl);
+int matchDistance(const ReferencePair& pair, const seqcorvane::Models& models);
 
 // ---- gap curves and the priors table ----
 

@@ -11,6 +11,7 @@
 // --train, those outside it); tools/run_calibration.sh runs the folds as
 // separate processes.
 #include <atomic>
+#include <functional>
 #include <cmath>
 #include <cstdio>
 #include <iostream>
@@ -20,16 +21,15 @@
 #include <thread>
 
 #include "calibration.h"
-#include "check.h"
-#include "dataFiles.h"
-#include "main.h"
-#include "misc.h"
-#include "outputFiles.h"
-#include "pairSummary.h"
-#include "parallel.h"
-#include "threeStateDPAClass.h"
+#include "cmdLineParser.h"
+#include "seqcorvane/io.h"
+#include "seqcorvane/seqcorvane.h"
 
 using namespace calibration;
+using seqcorvane::formatFixed;
+using seqcorvane::nits2bits;
+using seqcorvane::parseInteger;
+using seqcorvane::parseNumber;
 
 namespace {
 
@@ -62,28 +62,28 @@ struct Options {
   int fold = -1, folds = 0, degree = 1, threads = 2;
   bool train = false;
   double gapWeight = 0;
-  double rateShape = PosteriorOptions{}.rateShape;
-  double openScale = PosteriorOptions{}.gapOpenScale;
+  double rateShape = seqcorvane::PosteriorOptions{}.rateShape;
+  double openScale = seqcorvane::PosteriorOptions{}.gapOpenScale;
 };
 
 std::vector<ReferencePair> selectedPairs(const Options& o) {
   std::vector<ReferencePair> all = readReferencePairs(o.pairs), kept;
   for (const ReferencePair& p : all)
     if (o.fold < 0 || (foldOfFamily(p.family, o.folds) == o.fold) != o.train) kept.push_back(p);
-  if (kept.empty()) fatalError("no pairs selected from '" + o.pairs + "'");
+  if (kept.empty())
+    throw seqcorvane::Error(seqcorvane::Error::Kind::input, "no pairs selected from '" + o.pairs + "'");
   return kept;
 }
 
 int fit(const Options& o) {
   const std::vector<ReferencePair> pairs = selectedPairs(o);
-  const SubmatClass_t pam(1);
-  const nullModelClass_t nullMdl("0");
+  const seqcorvane::Models models(o.data);
   std::vector<Observation> obs(pairs.size());
   std::atomic<size_t> next{0};
   auto work = [&] {
     for (size_t k; (k = next++) < pairs.size();) {
-      obs[k].K = matchDistance(pairs[k], pam, nullMdl);
-      obs[k].counts = countTransitions(algn2Fsastr({pairs[k].rowS, pairs[k].rowT}));
+      obs[k].K = matchDistance(pairs[k], models);
+      obs[k].counts = countTransitions(seqcorvane::rowsPath(pairs[k].rowS, pairs[k].rowT));
     }
   };
   std::vector<std::thread> pool;
@@ -95,7 +95,7 @@ int fit(const Options& o) {
   writeFittedPriors(o.out, obs, o.degree,
                     {"Dirichlet priors on the transitions, fitted to reference pairwise alignments.",
                      "Data: " + o.pairs + ", " + fold + " (" + std::to_string(pairs.size()) + " pairs); models: " +
-                         modelDirectory() + ".",
+                         models.directory() + ".",
                      "Command: seqcorvane-calibrate fit --pairs " + o.pairs + " --degree " + std::to_string(o.degree) +
                          (o.fold >= 0 ? " --fold " + std::to_string(o.fold) + "/" + std::to_string(o.folds) : "") +
                          (o.train ? " --train" : "") + " --out " + o.out});
@@ -105,45 +105,39 @@ int fit(const Options& o) {
 
 int accuracy(const Options& o) {
   const std::vector<ReferencePair> pairs = selectedPairs(o);
-  const SubmatClass_t pam(250);
-  const nullModelClass_t nullMdl("0");
-  setThreadsPerPair(1);
+  const seqcorvane::Models models(o.data);
+  seqcorvane::AlignConfig config;
+  config.threads = 1;
+  if (o.criterion != "optimal") {
+    config.criterion = seqcorvane::Criterion::posterior;
+    config.posterior.gapWeight = o.gapWeight;
+    config.posterior.rateShape = o.rateShape;
+    config.posterior.gapOpenScale = o.openScale;
+    config.posterior.fallbackAtTop = o.criterion == "posterior";
+  }
   std::vector<std::string> rows(pairs.size());
   std::vector<Agreement> agreements(pairs.size());
   std::vector<double> compression(pairs.size());
   std::atomic<size_t> next{0};
   auto work = [&] {
-    NullStream quiet;
     for (size_t k; (k = next++) < pairs.size();) {
       const ReferencePair& p = pairs[k];
-      std::string S = removeNonStandardAA(p.rowS), T = removeNonStandardAA(p.rowT);
-      nullModelClass_t n = nullMdl;
-      SubmatClass_t m = pam;
+      const std::string S = seqcorvane::standardResidues(p.rowS), T = seqcorvane::standardResidues(p.rowT);
       std::string fsastr;
       int K = 0;
       if (!o.alignments.empty()) {
         const std::string path = o.alignments + "/" + p.id + ".afasta";
-        const std::vector<std::string> rows = readAlignmentFile(path);
-        if (removeNonStandardAA(rows[0]) != S || removeNonStandardAA(rows[1]) != T)
-          fatalError("alignment file '" + path + "' does not hold the pair's two sequences");
-        fsastr = algn2Fsastr(rows);
+        const std::vector<std::string> rows = seqcorvane::readAlignmentFile(path).rows;
+        if (seqcorvane::standardResidues(rows[0]) != S || seqcorvane::standardResidues(rows[1]) != T)
+          throw seqcorvane::Error(seqcorvane::Error::Kind::input,
+                                  "alignment file '" + path + "' does not hold the pair's two sequences");
+        fsastr = seqcorvane::rowsPath(rows[0], rows[1]);
         compression[k] = std::nan("");
-      } else if (o.criterion == "optimal") {
-        const PairSummary r = summarizePair(S, T, n, m, "optimal");
-        fsastr = r.fsastr, K = r.K, compression[k] = r.compressionBits;
       } else {
-        threeStateDPAClass_t machine(S, T, n, m, "none", "unused", quiet);
-        PosteriorOptions po;
-        po.gapWeight = o.gapWeight;
-        po.rateShape = o.rateShape;
-        po.gapOpenScale = o.openScale;
-        po.fallbackAtTop = o.criterion == "posterior";
-        machine.decodePosterior(po);
-        fsastr = machine.getPosteriorFSAstr();
-        K = machine.getSubmatK();
-        compression[k] = nits2bits(sequenceNullMsgLen(S, n) + sequenceNullMsgLen(T, n) - machine.getMarginalProbMsgLen());
+        const seqcorvane::AlignResult r = seqcorvane::align({p.id + "/s", S}, {p.id + "/t", T}, models, config);
+        fsastr = r.path, K = r.parameters.K, compression[k] = r.compressionBits;
       }
-      const Agreement a = compareAlignments(algn2Fsastr({p.rowS, p.rowT}), fsastr);
+      const Agreement a = compareAlignments(seqcorvane::rowsPath(p.rowS, p.rowT), fsastr);
       agreements[k] = a;
       rows[k] = p.id + "\t" + p.family + "\t" + formatFixed(p.percentIdentity, 2) + "\t" + std::to_string(a.referencePairs) +
                 "\t" + std::to_string(a.reproduced) + "\t" + std::to_string(a.testPairs) + "\t" +
@@ -160,7 +154,7 @@ int accuracy(const Options& o) {
       "pair_id\tfamily\tpercent_identity\treference_pairs\treproduced\ttest_pairs\tgap_openings\t"
       "reference_gap_openings\tK\tcompression_bits\n";
   for (const std::string& r : rows) table += r + "\n";
-  writeWholeFile(o.out, table);
+  seqcorvane::writeWholeFile(o.out, table);
   // The summary: per bin, the reference residue pairs reproduced (pooled),
   // gap openings per 100 matched pairs, and pairs compressed.
   long ref[N_BINS + 1] = {}, rep[N_BINS + 1] = {}, matched[N_BINS + 1] = {}, gaps[N_BINS + 1] = {},
@@ -185,62 +179,70 @@ int accuracy(const Options& o) {
 
 }  // namespace
 
-int main(int argc, char* argv[]) {
-  setProgramName("seqcorvane-calibrate");
+int run(int argc, char* argv[]) {
   Options o;
   if (argc < 2) usage("give a command");
   o.command = argv[1];
-  for (int a = 2; a < argc; ++a) {
-    const std::string arg = argv[a];
-    auto value = [&]() -> std::string {
-      if (a + 1 >= argc) usage(arg + " needs a value");
-      return argv[++a];
-    };
-    long v = 0;
-    if (arg == "--pairs") {
-      o.pairs = value();
-    } else if (arg == "--out") {
-      o.out = value();
-    } else if (arg == "--data") {
-      o.data = value();
-    } else if (arg == "--alignments") {
-      o.alignments = value();
-    } else if (arg == "--criterion") {
-      o.criterion = value();
-    } else if (arg == "--train") {
-      o.train = true;
-    } else if (arg == "--gap-weight") {
-      if (!parseNumber(value(), o.gapWeight) || !(o.gapWeight >= 0)) usage("--gap-weight takes a number >= 0");
-    } else if (arg == "--rate-shape") {
-      if (!parseNumber(value(), o.rateShape) || !(o.rateShape >= 0) || o.rateShape > 1000)
-        usage("--rate-shape takes a number from 0 to 1000");
-    } else if (arg == "--open-scale") {
-      if (!parseNumber(value(), o.openScale) || !(o.openScale > 0) || o.openScale > 1)
-        usage("--open-scale takes a number above 0 and at most 1");
-    } else if (arg == "--degree") {
-      if (!parseInteger(value(), v) || v < 0 || v > 4) usage("--degree takes 0 to 4");
-      o.degree = static_cast<int>(v);
-    } else if (arg == "--threads") {
-      if (!parseInteger(value(), v) || v < 1 || v > 256) usage("--threads takes 1 to 256");
-      o.threads = static_cast<int>(v);
-    } else if (arg == "--fold") {
-      const std::string f = value();
-      const size_t slash = f.find('/');
-      long folds = 0;
-      if (slash == std::string::npos || !parseInteger(f.substr(0, slash), v) ||
-          !parseInteger(f.substr(slash + 1), folds) || folds < 2 || v < 0 || v >= folds)
-        usage("--fold takes F/N with 0 <= F < N, N >= 2");
-      o.fold = static_cast<int>(v), o.folds = static_cast<int>(folds);
-    } else {
-      usage("unknown argument " + arg);
-    }
-  }
+  const ArgumentScan args = scanArguments(argc - 1, argv + 1,
+                                          {{"--pairs", 1}, {"--out", 1}, {"--data", 1}, {"--alignments", 1},
+                                           {"--criterion", 1}, {"--train", 0}, {"--gap-weight", 1}, {"--rate-shape", 1},
+                                           {"--open-scale", 1}, {"--degree", 1}, {"--threads", 1}, {"--fold", 1}},
+                                          false);
+  if (!args.unknown.empty()) usage("unknown argument " + args.unknown[0]);
+  if (!args.missingValue.empty()) usage(args.missingValue[0] + " needs a value");
+  if (!args.of("-seq").empty()) usage("unknown argument " + args.of("-seq")[0]);
+  auto each = [&](const std::string& option, const std::function<void(const std::string&)>& take) {
+    for (const std::string& v : args.of(option)) take(v);
+  };
+  long v = 0;
+  each("--pairs", [&](const std::string& x) { o.pairs = x; });
+  each("--out", [&](const std::string& x) { o.out = x; });
+  each("--data", [&](const std::string& x) { o.data = x; });
+  each("--alignments", [&](const std::string& x) { o.alignments = x; });
+  each("--criterion", [&](const std::string& x) { o.criterion = x; });
+  o.train = args.seen.count("--train") > 0;
+  each("--gap-weight", [&](const std::string& x) {
+    if (!parseNumber(x, o.gapWeight) || !(o.gapWeight >= 0)) usage("--gap-weight takes a number >= 0");
+  });
+  each("--rate-shape", [&](const std::string& x) {
+    if (!parseNumber(x, o.rateShape) || !(o.rateShape >= 0) || o.rateShape > 1000)
+      usage("--rate-shape takes a number from 0 to 1000");
+  });
+  each("--open-scale", [&](const std::string& x) {
+    if (!parseNumber(x, o.openScale) || !(o.openScale > 0) || o.openScale > 1)
+      usage("--open-scale takes a number above 0 and at most 1");
+  });
+  each("--degree", [&](const std::string& x) {
+    if (!parseInteger(x, v) || v < 0 || v > 4) usage("--degree takes 0 to 4");
+    o.degree = static_cast<int>(v);
+  });
+  each("--threads", [&](const std::string& x) {
+    if (!parseInteger(x, v) || v < 1 || v > 256) usage("--threads takes 1 to 256");
+    o.threads = static_cast<int>(v);
+  });
+  each("--fold", [&](const std::string& f) {
+    const size_t slash = f.find('/');
+    long folds = 0;
+    if (slash == std::string::npos || !parseInteger(f.substr(0, slash), v) ||
+        !parseInteger(f.substr(slash + 1), folds) || folds < 2 || v < 0 || v >= folds)
+      usage("--fold takes F/N with 0 <= F < N, N >= 2");
+    o.fold = static_cast<int>(v), o.folds = static_cast<int>(folds);
+  });
   if (o.pairs.empty() || o.out.empty()) usage("--pairs and --out are needed");
   if (o.train && o.fold < 0) usage("--train needs --fold");
   if (o.criterion != "optimal" && o.criterion != "posterior" && o.criterion != "marginal-posterior")
     usage("unknown criterion " + o.criterion);
-  if (!o.data.empty()) setModelDirectory(o.data);
   if (o.command == "fit") return fit(o);
   if (o.command == "accuracy") return accuracy(o);
   usage("unknown command " + o.command);
+}
+
+int main(int argc, char* argv[]) {
+  try {
+    return run(argc, argv);
+  } catch (const seqcorvane::Error& e) {
+    std::cout.flush();
+    std::cerr << "seqcorvane-calibrate: error: " << e.what() << (e.verbatim() ? "" : "\n");
+    return 1;
+  }
 }

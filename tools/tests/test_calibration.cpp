@@ -77,8 +77,8 @@ TEST(Calibration, FitAndAccuracyOnTheSample) {
   char tmpl[] = "/tmp/seqcorvane_calib_XXXXXX";
   const std::string dir = ::mkdtemp(tmpl);
   ASSERT_EQ(run("fit --pairs " + SAMPLE + " --out " + dir + "/priors.txt --threads 2"), 0);
-  const SubmatClass_t model(1);
-  const SubmatClass_t::PriorsTable t = SubmatClass_t(1).readDirichletPriors(dir + "/priors.txt");
+  const SubmatClass_t model(1, std::string(SEQCORVANE_TOOLS_DIR) + "/../data");
+  const SubmatClass_t::PriorsTable t = model.readDirichletPriors(dir + "/priors.txt");
   EXPECT_EQ(t[0].size(), 1000u);
   for (const char* criterion : {"optimal", "posterior"}) {
     ASSERT_EQ(run("accuracy --pairs " + SAMPLE + " --criterion " + criterion + " --out " + dir + "/acc.tsv"), 0);

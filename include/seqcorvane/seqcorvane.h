@@ -1,0 +1,266 @@
+// SeqCorvane: pairwise alignment of protein sequences in the Minimum Message
+// Length (MML) framework.
+//
+// Every hypothesis is the length of a message that sends the pair. The null
+// hypothesis sends the two sequences independently; the alignment hypothesis
+// sends the parameters (among them the evolutionary distance K, 1..1000), an
+// alignment as a path through a three-state machine (match M, delete D,
+// insert I) and the sequences given the path. Their difference, the
+// compression, says how many times (as a power of two) the pair is more
+// likely related than not.
+//
+// One call aligns a pair and returns its result; nothing here prints, reads
+// the terminal or ends the process. A problem with the caller's input or
+// models is thrown as seqcorvane::Error with a one-line message; a broken
+// internal invariant is a defect and goes to the check handler (which ends
+// the process unless replaced, see setCheckHandler).
+//
+//   seqcorvane::Models models;                       // the model files, loaded once
+//   seqcorvane::AlignConfig config;                  // the optimal criterion
+//   seqcorvane::AlignResult r = seqcorvane::align({"s", "MVLS..."}, {"t", "MVHL..."}, models, config);
+//   double bits = r.compressionBits;                 // > 0: related rather than not
+//
+// Message lengths are in nits (natural logarithms) unless a name ends in Bits.
+// Models is immutable once loaded and may be shared by any number of threads;
+// every call keeps its working state to itself.
+#pragma once
+
+#include <array>
+#include <cstddef>
+#include <functional>
+#include <memory>
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+namespace seqcorvane {
+
+// The library's version, "MAJOR.MINOR".
+const char* version();
+
+// A problem with what the caller gave: an input file or sequence, the model
+// files, an output file, or a run larger than the memory it may use.
+class Error : public std::runtime_error {
+ public:
+  enum class Kind {
+    input,      // a sequence, an alignment or an input file
+    model,      // the model files: missing, malformed, or failing their sense checks
+    output,     // an output file that cannot be written
+    resources,  // a run that does not fit in the memory this process may use
+  };
+  Error(Kind kind, const std::string& message, bool verbatim = false);
+  Kind kind() const noexcept { return kind_; }
+  // A text of its own (several lines, newlines included) to be shown as it
+  // stands rather than as one line after the program's name.
+  bool verbatim() const noexcept { return verbatim_; }
+
+ private:
+  Kind kind_;
+  bool verbatim_;
+};
+
+// A trace of an alignment met a cell that no path reaches (a defect of the
+// program): the letters traced so far, in walking order, and where it stopped.
+class CorruptPathError : public Error {
+ public:
+  CorruptPathError(std::string letters, long i, long j, int state);
+  std::string letters;
+  long i, j;
+  int state;
+};
+
+// A broken internal invariant: the handler gets the failed condition and its
+// source position. The default prints one line on standard error and ends
+// the process with status 2; a replacement must not return (it may throw).
+using CheckHandler = void (*)(const std::string& message);
+// Installs a handler and returns the one it replaces; nullptr restores the default.
+CheckHandler setCheckHandler(CheckHandler handler);
+
+// The five model files (null model, substitution matrix as S, D and S^-1,
+// Dirichlet priors per distance), loaded and sense-checked once.
+class Models {
+ public:
+  // From dataDir; when empty, from the first of ./data, the data installed
+  // with the program (<bin>/../share/seqcorvane/data) and the source tree's
+  // data/ that holds any of the five files. Throws Error (kind model).
+  explicit Models(const std::string& dataDir = "");
+  // The directory the files came from.
+  const std::string& directory() const;
+  // The names of the five files, the null model's first.
+  static const std::vector<std::string>& fileNames();
+
+  struct Data;  // the loaded models (internal)
+  const Data& data() const { return *data_; }
+
+ private:
+  std::shared_ptr<const Data> data_;
+};
+
+// How the alignment is chosen.
+enum class Criterion {
+  optimal,              // the single best alignment, its parameters estimated with it
+  marginal,             // no alignment: the message length summed over all alignments
+  marginalInteractive,  // as marginal; the programs then offer paths through chosen cells
+  posterior,            // the alignment of maximum expected accuracy from posterior probabilities
+};
+// "optimal", "marginal", "marginal-interactive", "posterior".
+const char* criterionName(Criterion c);
+// false when the name is none of them.
+bool parseCriterion(const std::string& name, Criterion& c);
+
+// The posterior criterion's model and decoding.
+struct PosteriorOptions {
+  double rateShape = 1;        // gamma shape of the site rates (0: every site at one rate)
+  int rateCategories = 4;      // equally likely rate categories
+  double gapOpenScale = 0.35;  // the priors' gap-opening probability times this, in (0, 1]
+  double gapWeight = 0;        // weight of unpaired residues in the expected accuracy
+  bool fallbackAtTop = true;   // decode at the optimal criterion's distance where the marginal one is >= topDistance
+  int topDistance = 999;
+  int distanceCap = 0;         // decode at no more than this distance (0: no cap)
+};
+
+struct AlignConfig {
+  Criterion criterion = Criterion::optimal;
+  PosteriorOptions posterior;
+  // With the optimal criterion, also the posterior probability of every
+  // column of the alignment (the posterior criterion always gives them).
+  bool columnConfidence = false;
+  // Threads for the distance search of one pair; 0: SEQCORVANE_THREADS or 2,
+  // at most the cores. Results do not depend on it.
+  int threads = 0;
+};
+
+// A sequence with its name; residues are the twenty upper-case letters
+// ACDEFGHIKLMNPQRSTVWY only (see standardResidues in io.h).
+struct Sequence {
+  std::string name;
+  std::string residues;
+};
+
+// Machine states, as indices of a transition table.
+enum State { stateMatch = 0, stateDelete = 1, stateInsert = 2 };
+// Transition probabilities [from][to], indexed by State.
+using Transitions = std::array<std::array<double, 3>, 3>;
+
+// The parameters of one hypothesis: the distance K and the transitions at it.
+struct Parameters {
+  int K = 0;
+  Transitions transitions{};
+};
+
+// The message length of a given alignment (what --ivalue computes): K
+// estimated for it, the transitions at K.
+struct ScoreResult {
+  Parameters parameters;
+  double pathMsgLen = 0;       // I(A): K, the length and the path's state choices
+  double residuesMsgLen = 0;   // I(<S,T>|A): the residues given the path
+  double msgLen = 0;           // I(A,<S,T>) = I(A) + I(<S,T>|A)
+  double nullMsgLen = 0;       // I(S) + I(T) under the null hypothesis
+  double compressionBits = 0;  // (nullMsgLen - msgLen) in bits
+};
+
+// The result of align().
+struct AlignResult {
+  Criterion criterion = Criterion::optimal;
+  Sequence s, t;
+  // The alignment, one letter per column ('m' pairs a residue of S with one
+  // of T, 'd' a residue of S with a gap, 'i' a gap with a residue of T), and
+  // its two gapped rows. Empty for the marginal criteria.
+  std::string path;
+  std::string rowS, rowT;
+  // The alignment's parameters: the optimal criterion's estimates; the
+  // distance the posterior alignment was decoded at; the marginal distance.
+  Parameters parameters;
+  // Null hypothesis: each sequence with its length, and their sum.
+  double nullMsgLenS = 0, nullMsgLenT = 0, nullMsgLen = 0;
+  // I(A,<S,T>) of the optimal alignment (NaN for the marginal criteria; for
+  // the posterior criterion see score).
+  double alignmentMsgLen = 0;
+  // -ln of the probability of the pair summed over all alignments, at the
+  // marginal distance (NaN for the optimal criterion).
+  double marginalMsgLen = 0;
+  // The verdict: null less the optimal alignment's message length (optimal),
+  // or less the marginal message length (the other criteria), in bits.
+  double compressionBits = 0;
+  bool related() const { return compressionBits > 0; }
+  // Per column of path: the posterior probability of its pair (match) or of
+  // its residue being unpaired (gap). Posterior criterion, or asked for.
+  std::vector<double> columnConfidence;
+
+  // The posterior criterion's search and model.
+  int marginalK = 0;               // the distance of least marginal message length
+  Parameters marginalParameters;   // its parameters
+  bool decodedAtOptimalK = false;  // the marginal distance was the top of the range
+  std::vector<double> siteRates;   // the rate categories' mean rates (empty: one rate)
+  double gapOpenScale = 1;
+  ScoreResult score;               // the posterior alignment scored as scoreAlignment scores it
+};
+
+// One row i (0..|S|) of the marginal landscape: for every column j (0..|T|)
+// -ln of the probability of all alignments through cell (i, j), in nits
+// (the marginal message length at the two corners).
+struct LandscapeRow {
+  std::size_t i;
+  const double* values;  // |T| + 1 values, valid during the call only
+  std::size_t size;
+};
+using LandscapeVisitor = std::function<void(const LandscapeRow&)>;
+
+// Aligns s and t (both non-empty, standard residues only) under the
+// criterion. For the marginal criteria with a visitor, the landscape's rows
+// are handed to it in order as they are computed (24 bytes a cell while the
+// call runs). Throws Error on bad input.
+AlignResult align(const Sequence& s, const Sequence& t, const Models& models, const AlignConfig& config = {},
+                  const LandscapeVisitor& landscape = {});
+
+// The message length of the alignment of two gapped rows of equal length
+// (residues and '-', no column of two gaps, a residue in each row). Throws
+// Error (kind input) when the rows are not such an alignment.
+ScoreResult scoreAlignment(const std::string& rowS, const std::string& rowT, const Models& models);
+
+// I(seq) under the null hypothesis: its length and its residues, in nits.
+double nullMsgLen(const std::string& residues, const Models& models);
+// The message length of residue a of S paired with residue b of T at
+// distance K (1..1000), in nits: -ln of the mean of Pnull(a) Pr(b|a) and
+// Pnull(b) Pr(a|b) under the substitution model.
+double pairMsgLen(const Models& models, int K, char a, char b);
+
+// The best alignments through chosen cells at distance K: the best paths from
+// the start to every cell and from every cell to the end, in both states
+// (about 50 bytes a cell).
+class CellPaths {
+ public:
+  CellPaths(const Sequence& s, const Sequence& t, const Models& models, int K);
+  ~CellPaths();
+  CellPaths(CellPaths&&) noexcept;
+  CellPaths& operator=(CellPaths&&) noexcept;
+
+  struct Through {
+    std::string path;  // 'm', 'd', 'i' per column
+    double msgLen;     // I(A,<S,T>) of that alignment at K, in nits
+  };
+  // The best alignment through cell (i, j), 0 <= i <= |S|, 0 <= j <= |T|.
+  Through best(std::size_t i, std::size_t j) const;
+
+  struct Impl;
+
+ private:
+  std::unique_ptr<Impl> impl_;
+};
+
+// Bytes of dynamic-programming storage that align() needs for sequences of
+// these lengths under the criterion (with a landscape visitor for the
+// marginal criteria; the interactive one with CellPaths as well).
+double memoryNeeded(std::size_t nS, std::size_t nT, Criterion criterion);
+
+// Conversions of a path: the gapped rows of s and t along it, and back.
+std::vector<std::string> pathRows(const std::string& path, const std::string& s, const std::string& t);
+std::string rowsPath(const std::string& rowS, const std::string& rowT);
+// Runs of deletes or inserts in a path.
+int gapOpenings(const std::string& path);
+// Percent of the path's columns that pair equal residues.
+double percentIdentity(const std::vector<std::string>& rows);
+
+double nits2bits(double nits);
+
+}  // namespace seqcorvane

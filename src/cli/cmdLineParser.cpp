@@ -1,0 +1,177 @@
+// Command-line parsing.
+//
+// The arguments are scanned once into a multimap from a key to the values
+// given under it: "-seq" for the positional sequence file names (the key in
+// force at the start), "--ivalue", "-o" and "--criterion" for the values after
+// those options, and "-X" for the values after an unsupported option. A value
+// belongs to the key of the last option before it. Every error is reported
+// and the checks go on; the usage text follows once at the end.
+#include "cmdLineParser.h"
+
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cstdlib>
+#include <iostream>
+#include <map>
+
+#include "check.h"
+#include "seqcorvane/seqcorvane.h"
+
+namespace {
+
+const std::string ERR = "::CmdLineError:: ";
+
+void printUsage() {
+  const std::string indent(11, ' ');
+  std::cerr << std::endl;
+  std::cerr << "To find/compute alignment(s) between protein sequences in the MML information framework"
+            << std::endl;
+  std::cerr << "    Usage: " << "seqcorvane <seq1 fasta> <seq2 fasta>" << std::endl;
+  std::cerr << indent << "           (--criterion <optimal/marginal/marginal-interactive>)" << std::endl;
+  std::cerr << indent << "           ( -o  <output_prefix_string>) " << std::endl;
+  std::cerr << "To score/evaluate any pre-computed alignments in the  MML information framework" << std::endl;
+  std::cerr << "    Usage: " << "seqcorvane --ivalue <alignment fasta>)" << std::endl;
+}
+
+}  // namespace
+
+// Asks the file system rather than opening the file: opening a named pipe to
+// look would take what a writer sends, or wait for one.
+bool doesFileExist(std::string fileName) {
+  struct stat st;
+  return ::stat(fileName.c_str(), &st) == 0 && !S_ISDIR(st.st_mode) && ::access(fileName.c_str(), R_OK) == 0;
+}
+
+std::vector<std::string> ArgumentScan::of(const std::string& key) const {
+  std::vector<std::string> out;
+  auto range = values.equal_range(key);
+  for (auto it = range.first; it != range.second; ++it) out.push_back(it->second);
+  return out;
+}
+
+ArgumentScan scanArguments(int argc, char* argv[], const std::vector<OptionSpec>& options, bool sticky,
+                           bool positionalDash) {
+  ArgumentScan scan;
+  std::string key = "-seq";
+  for (int a = 1; a < argc; ++a) {
+    const std::string arg = argv[a];
+    const bool isOption = !arg.empty() && arg[0] == '-' && !(positionalDash && arg == "-");
+    if (!isOption) {
+      scan.values.emplace(key, arg);
+      if (!sticky) key = "-seq";
+      continue;
+    }
+    const OptionSpec* spec = nullptr;
+    for (const OptionSpec& o : options)
+      if (o.name == arg) spec = &o;
+    if (spec == nullptr) {
+      scan.unknown.push_back(arg);
+      key = "-X";
+      continue;
+    }
+    ++scan.seen[arg];
+    if (sticky) {
+      key = arg;
+    } else if (spec->arity == 0) {
+      key = "-seq";
+    } else if (a + 1 < argc) {
+      scan.values.emplace(arg, argv[++a]);
+      key = "-seq";
+    } else {
+      scan.missingValue.push_back(arg);
+    }
+  }
+  return scan;
+}
+
+void parseCmdLine(int32_t argc, char* argv[], std::vector<std::string>& seqfn, bool& ivalueFlag,
+                  std::string& algnfn, std::string& outPrefix, std::string& criterion, CmdLineExtras* extras) {
+  std::vector<OptionSpec> known{{"--ivalue", 1}, {"-o", 1}, {"--criterion", 1}};
+  if (extras != nullptr) known.insert(known.end(), {{"--data", 1}, {"--confidence", 0}});
+  const ArgumentScan args = scanArguments(argc, argv, known, true);
+  bool success = true;
+  if (args.seen.count("--ivalue")) ivalueFlag = true;
+  if (args.seen.count("--confidence")) extras->confidence = true;
+  // Each unsupported option is reported as the scan meets it.
+  for (const std::string& arg : args.unknown) {
+    std::cerr << ERR << "Unsupported option: " << arg << std::endl;
+    success = false;
+  }
+
+  const std::vector<std::string> seqs = args.of("-seq");
+  const std::vector<std::string> ivalue = args.of("--ivalue");
+  const std::vector<std::string> outs = args.of("-o");
+  const std::vector<std::string> criteria = args.of("--criterion");
+  const std::vector<std::string> unknown = args.of("-X");
+  const std::vector<std::string> dirs = args.of("--data");
+  const std::vector<std::string> flagValues = args.of("--confidence");
+
+  if (ivalueFlag) {
+    if (ivalue.size() != 1) {
+      std::cerr << ERR << "Option '--ivalue' takes an alignment fasta file as an argument" << std::endl;
+      success = false;
+    }
+  } else if (seqs.size() != 2) {
+    std::cerr << ERR
+              << "Expecting two sequences (in fasta format) as arguments to align, or one alignment (in fasta "
+                 "format) to score. See usage below"
+              << std::endl;
+    success = false;
+  }
+  if (outs.size() > 1) {
+    std::cerr << ERR << "Option '-o' takes one output_afasta_string as an argument" << std::endl;
+    success = false;
+  }
+  if (criteria.size() > 1) {
+    std::cerr << ERR << "Option '--criterion' takes exactly one argument" << std::endl;
+    success = false;
+  }
+  if (args.seen.count("--data") && dirs.size() != 1) {
+    std::cerr << ERR << "Option '--data' takes one model directory as an argument" << std::endl;
+    success = false;
+  }
+  if (!flagValues.empty()) {
+    std::cerr << ERR << "Option '--confidence' takes no argument" << std::endl;
+    success = false;
+  }
+  if (!unknown.empty()) {
+    std::cerr << ERR << "The following arguments cannot be processed:" << std::endl;
+    for (const std::string& v : unknown) std::cerr << std::string(18, ' ') << v << std::endl;
+    success = false;
+  }
+  if (!ivalueFlag && seqs.size() == 2) {
+    for (const std::string& name : seqs) {
+      if (!doesFileExist(name)) {
+        std::cerr << ERR << "File '" << name << "' does not exist" << std::endl;
+        success = false;
+      }
+      seqfn.push_back(name);
+    }
+  }
+  if (ivalue.size() == 1) {
+    algnfn = ivalue[0];
+    if (!doesFileExist(algnfn)) {
+      std::cerr << ERR << "File '" << algnfn << "' does not exist" << std::endl;
+      success = false;
+    }
+  }
+  if (criteria.size() == 1) {
+    criterion = criteria[0];
+    seqcorvane::Criterion parsed;
+    if (!seqcorvane::parseCriterion(criterion, parsed)) {
+      std::cerr << ERR << "Invalid option for --criterion: " << criterion << std::endl;
+      success = false;
+    }
+  }
+
+  if (!success || argc < 2) {
+    printUsage();
+    std::exit(1);
+  }
+
+  if (!ivalueFlag) SC_CHECK(seqfn.size() == 2);
+  outPrefix = outs.size() == 1 ? outs[0] : "output";
+  if (extras != nullptr) extras->dataDir = dirs.size() == 1 ? dirs[0] : "";
+}

@@ -1,0 +1,247 @@
+// The driver of the single program: start-up banner, sequence input, the
+// null-model block, and the two modes (aligning two FASTA files, scoring one
+// given alignment), reported from the library's results.
+#include "main.h"
+
+#include <csignal>
+#include <iomanip>
+#include <iostream>
+#include <sstream>
+
+#include "cmdLineParser.h"
+#include "config.h"
+#include "dialogue.h"
+#include "report.h"
+#include "seqcorvane/io.h"
+#include "terminal.h"
+
+using seqcorvane::Criterion;
+
+namespace {
+
+// A notice on standard error when the filter dropped anything but residues,
+// blanks, line ends and digits from the text read from the file; the report
+// on standard output does not change.
+void noteDropped(const std::string& fileName, const std::string& raw) {
+  const size_t dropped = seqcorvane::droppedCharacters(raw);
+  if (dropped == 0) return;
+  std::cout.flush();
+  std::cerr << "seqcorvane: notice: '" << fileName << "': dropped " << dropped << " character"
+            << (dropped == 1 ? "" : "s") << " that are not upper-case residue letters (ACDEFGHIKLMNPQRSTVWY)"
+            << std::endl;
+}
+
+// One record from each of the two files (exactly one each).
+std::vector<seqcorvane::Record> getAASeqs(const std::vector<std::string>& fileNames) {
+  std::vector<seqcorvane::Record> seqs;
+  for (const std::string& name : fileNames) {
+    std::vector<seqcorvane::Record> records = seqcorvane::readFasta(name);
+    if (records.size() != 1)
+      throw seqcorvane::Error(seqcorvane::Error::Kind::input, "sequence file '" + name + "' holds " +
+                                                                  std::to_string(records.size()) +
+                                                                  " records; expected exactly one");
+    seqs.push_back(records[0]);
+  }
+  return seqs;
+}
+
+// Refuses, before any work, a run whose dynamic programming cannot fit in
+// the memory this process may use.
+void checkMemoryFor(size_t nS, size_t nT, Criterion criterion) {
+  const double slack = 32.0 * 1024 * 1024;
+  const double needed = seqcorvane::memoryNeeded(nS, nT, criterion) + slack;
+  const double available = seqcorvane::memoryAvailable();
+  if (needed > available)
+    throw seqcorvane::Error(seqcorvane::Error::Kind::resources,
+                            "aligning sequences of " + std::to_string(nS) + " and " + std::to_string(nT) +
+                                " residues with the " + seqcorvane::criterionName(criterion) + " criterion needs " +
+                                seqcorvane::gibText(needed) + " of memory; " + seqcorvane::gibText(available) +
+                                " available");
+}
+
+// The null-model block of the pair; returns I(S) and I(T).
+std::pair<double, double> computeINullST(const std::string& S, const std::string& T,
+                                         const seqcorvane::Models& models) {
+  const double IS = seqcorvane::nullMsgLen(S, models), IT = seqcorvane::nullMsgLen(T, models);
+  printNullReport(std::cout, S.size(), T.size(), IS, IT);
+  return {IS, IT};
+}
+
+// Scoring mode: the message length of the alignment held in algnfn.
+void scoreAlignmentFile(const std::string& algnfn, const seqcorvane::Models& models) {
+  // The first formatted item after the banner: it takes the pending width 82.
+  std::cout << "\n-------------IVALUE STATISTICS OF A GIVEN ALIGNMENT---------------\n";
+  const seqcorvane::AlignmentFile a = seqcorvane::readAlignmentFile(algnfn);
+  for (const std::string& pair : a.droppedPairs) std::cout << pair << std::endl;
+  if (a.droppedColumns != 0) {
+    std::cout.flush();
+    std::cerr << "seqcorvane: notice: '" << algnfn << "': dropped " << a.droppedColumns << " column"
+              << (a.droppedColumns == 1 ? "" : "s")
+              << " holding characters that are not upper-case residue letters (ACDEFGHIKLMNPQRSTVWY) or gaps"
+              << std::endl;
+  }
+  printSeq2Term(a.rows[0], "Alignment String of S", std::cout);
+  printSeq2Term(a.rows[1], "Alignment String of T", std::cout);
+  computeINullST(seqcorvane::standardResidues(a.rows[0]), seqcorvane::standardResidues(a.rows[1]), models);
+  const seqcorvane::ScoreResult s = seqcorvane::scoreAlignment(a.rows[0], a.rows[1], models);
+  printParams(std::cout, s.parameters, false);
+  printScore(std::cout, s);
+  printScoreVerdict(std::cout, s);
+}
+
+// Alignment mode: the criterion's run on the two sequence files.
+void alignFiles(const std::vector<std::string>& seqfn, const std::string& criterionText, const std::string& outPrefix,
+                const CmdLineExtras& extras, const seqcorvane::Models& models) {
+  Criterion criterion = Criterion::optimal;
+  seqcorvane::parseCriterion(criterionText, criterion);
+  const std::vector<seqcorvane::Record> records = getAASeqs(seqfn);
+  seqcorvane::Sequence s{records[0].name, seqcorvane::standardResidues(records[0].text)};
+  seqcorvane::Sequence t{records[1].name, seqcorvane::standardResidues(records[1].text)};
+  for (size_t k = 0; k < 2; ++k) {
+    const std::string& seq = k == 0 ? s.residues : t.residues;
+    if (seq.empty())
+      throw seqcorvane::Error(seqcorvane::Error::Kind::input,
+                              "sequence file '" + seqfn[k] +
+                                  "' holds no standard residues (upper-case ACDEFGHIKLMNPQRSTVWY) to align");
+  }
+  noteDropped(seqfn[0], records[0].text);
+  noteDropped(seqfn[1], records[1].text);
+  checkMemoryFor(s.residues.size(), t.residues.size(), criterion);
+  seqcorvane::checkOutputDirectory(outPrefix);
+
+  // Width 1 uses up the width left pending by the banner without padding.
+  std::cout << std::setw(1) << ".................................................Running in"
+            << getTerminalColorString(criterionText, 42) << "mode" << std::endl;
+  printSeq2Term(s.residues, "Seq S", std::cout);
+  printSeq2Term(t.residues, "Seq T", std::cout);
+  computeINullST(s.residues, t.residues, models);
+
+  seqcorvane::AlignConfig config;
+  config.criterion = criterion;
+  config.columnConfidence = extras.confidence;
+  printCriterionHeading(std::cout, criterion);
+  seqcorvane::AlignResult r;
+  if (criterion == Criterion::marginal || criterion == Criterion::marginalInteractive) {
+    // The landscape files are written row by row as the rows are computed;
+    // the dialogue keeps the landscape too.
+    seqcorvane::LandscapeFiles files(outPrefix, s.residues.size(), t.residues.size());
+    std::vector<double> landscape;
+    const bool keep = criterion == Criterion::marginalInteractive;
+    if (keep) landscape.reserve((s.residues.size() + 1) * (t.residues.size() + 1));
+    r = seqcorvane::align(s, t, models, config, [&](const seqcorvane::LandscapeRow& row) {
+      files.row(row);
+      if (keep) landscape.insert(landscape.end(), row.values, row.values + row.size);
+    });
+    files.commit();
+    printCriterionReport(std::cout, r, config, outPrefix);
+    if (keep) interactiveMode(std::cout, std::cin, r, models, landscape, outPrefix);
+  } else {
+    r = seqcorvane::align(s, t, models, config);
+    printCriterionReport(std::cout, r, config, outPrefix);
+  }
+  printBlockEnd(std::cout);
+  reportAlignment(std::cout, r, outPrefix, extras.confidence);
+}
+
+const char* HELP_TEXT =
+    "seqcorvane " SEQCORVANE_VERSION
+    ": aligns two protein sequences, or scores a given pairwise alignment, in the\n"
+    "Minimum Message Length (MML) framework, and says by how many bits the pair is more\n"
+    "likely related than not.\n"
+    "\n"
+    "Usage:\n"
+    "  seqcorvane <seq1 fasta> <seq2 fasta> [--criterion C] [-o <output_prefix>] [--data <dir>]\n"
+    "  seqcorvane --ivalue <alignment fasta> [--data <dir>]\n"
+    "  seqcorvane --help | --version\n"
+    "\n"
+    "The two sequence files come first, one FASTA record each (plain or gzip-compressed).\n"
+    "\n"
+    "Options:\n"
+    "  --criterion C  optimal (default): the optimal alignment, written to <prefix>.afasta\n"
+    "                 marginal: the message length over all alignments, and the landscape\n"
+    "                   of every cell in <prefix>_MarginalProbabilityLandscape.csv and .m\n"
+    "                 marginal-interactive: as marginal, then pick cells on standard input\n"
+    "                   and see or save the best alignment through each\n"
+    "                 posterior: the alignment of maximum expected accuracy from the\n"
+    "                   posterior probabilities of a model whose sites change at different\n"
+    "                   rates, at its marginal distance, with a confidence for every\n"
+    "                   column (<prefix>.afasta, <prefix>.confidence.tsv)\n"
+    "  --confidence   with optimal: the posterior of every column of the optimal alignment\n"
+    "                 too, in <prefix>.confidence.tsv\n"
+    "  -o <prefix>    prefix of the output files (default: output)\n"
+    "  --ivalue <afasta>  score the given alignment (two records of equal length)\n"
+    "  --data <dir>   the directory of the five model files (default: ./data, else the\n"
+    "                 data installed with the program)\n"
+    "  --help         this text;  --version  the version\n"
+    "\n"
+    "Environment:\n"
+    "  SEQCORVANE_THREADS  threads for one alignment (default 2, at most the cores)\n"
+    "  SEQCORVANE_SIMD     widest instruction set to use: scalar, sse2, avx2, avx512\n"
+    "  NO_COLOR            when set and not empty, no colour codes are written\n"
+    "\n"
+    "Exit status: 0 done, 1 a usage or input error (one line on standard error), 2 an\n"
+    "internal error.\n";
+
+int run(int argc, char* argv[]) {
+  // A file size limit makes a write fail (and say so) rather than end the process.
+  ::signal(SIGXFSZ, SIG_IGN);
+  // --help and --version stand alone: no banner.
+  for (int a = 1; a < argc; ++a)
+    if (std::string(argv[a]) == "--help") {
+      std::cout << HELP_TEXT;
+      return 0;
+    }
+  for (int a = 1; a < argc; ++a)
+    if (std::string(argv[a]) == "--version") {
+      std::cout << "seqcorvane " << SEQCORVANE_VERSION << "\n";
+      return 0;
+    }
+  coutHeader(std::cout);
+
+  std::vector<std::string> seqfn;
+  bool ivalueFlag = false;
+  std::string algnfn;
+  std::string outPrefix;
+  std::string criterion = "optimal";
+  CmdLineExtras extras;
+  parseCmdLine(argc, argv, seqfn, ivalueFlag, algnfn, outPrefix, criterion, &extras);
+
+  const seqcorvane::Models models(extras.dataDir);
+  if (ivalueFlag)
+    scoreAlignmentFile(algnfn, models);
+  else
+    alignFiles(seqfn, criterion, outPrefix, extras, models);
+  return 0;
+}
+
+// One line on standard error after the report printed so far.
+int fail(const std::string& message) {
+  std::cout.flush();
+  std::cerr << "seqcorvane: error: " << message << std::endl;
+  return 1;
+}
+
+}  // namespace
+
+int seqcorvaneMain(int argc, char* argv[]) {
+  // Nothing thrown reaches the user as a signal: one line and exit status 1.
+  try {
+    return run(argc, argv);
+  } catch (const seqcorvane::CorruptPathError& e) {
+    std::cout << "Wierd!\n" << e.letters << "\n" << e.i << " " << e.j << " in State " << e.state << "\n";
+    return fail(e.what());
+  } catch (const seqcorvane::Error& e) {
+    if (e.verbatim()) {
+      std::cout.flush();
+      std::cerr << e.what() << std::flush;
+      return 1;
+    }
+    return fail(e.what());
+  } catch (const std::bad_alloc&) {
+    return fail("out of memory: a memory allocation failed");
+  } catch (const std::exception& e) {
+    return fail(std::string("unexpected failure: ") + e.what());
+  } catch (...) {
+    return fail("unexpected failure");
+  }
+}

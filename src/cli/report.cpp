@@ -1,0 +1,235 @@
+#include "report.h"
+
+#include <cmath>
+#include <iomanip>
+#include <sstream>
+
+#include "config.h"
+#include "seqcorvane/io.h"
+#include "terminal.h"
+
+using seqcorvane::AlignResult;
+using seqcorvane::Criterion;
+using seqcorvane::nits2bits;
+
+namespace {
+
+const std::string RULE = "----------------------------+=o0o=+-------------------------------\n";
+
+// Bits per residue; an empty sequence has no residues to share the cost and
+// shows 0.
+double perResidue(double bits, size_t n) { return n == 0 ? 0.0 : bits / static_cast<double>(n); }
+
+void printCompressionLine(std::ostream& out, double compressionBits) {
+  std::ostringstream value;  // default format: 6 significant digits
+  value << compressionBits;
+  out << getTerminalColorString("COMPRESSION", 46) << "wrt null =   "
+      << getTerminalColorString(value.str(), compressionBits > 0 ? 42 : 41) << " bits\n";
+}
+
+// The block that reports the marginal message length at its parameters.
+void printMarginalReport(std::ostream& out, const seqcorvane::Parameters& p, double marginalMsgLen) {
+  out << "......................................" << std::endl;
+  printParams(out, p, false);
+  out << "Information measure:\n";
+  out << "-log(" << getTerminalColorString("marginal probability", 46) << ") = I_marginal(<S,T>) = "
+      << getTerminalColorString(seqcorvane::formatFixed(nits2bits(marginalMsgLen), 3), 43) << " bits." << std::endl;
+}
+
+// As few digits as the value needs.
+std::string plain(double x) {
+  std::ostringstream t;
+  t << x;
+  return t.str();
+}
+
+void printPosteriorReport(std::ostream& out, const AlignResult& r, const seqcorvane::AlignConfig& config) {
+  if (!r.siteRates.empty()) {
+    out << "Site rates: " << r.siteRates.size() << " equally likely categories of a gamma distribution of shape "
+        << plain(config.posterior.rateShape) << ", mean rates";
+    for (const double rate : r.siteRates) out << " " << seqcorvane::formatFixed(rate, 3);
+    out << "\n";
+  }
+  if (r.gapOpenScale != 1) out << "Gap opening: the priors' probability times " << plain(r.gapOpenScale) << "\n";
+  printMarginalReport(out, r.marginalParameters, r.marginalMsgLen);
+  out << "......................................    [OK]" << std::endl;
+  out << "Posterior decoding (maximum expected accuracy) at SeqDist n = " << r.parameters.K
+      << (r.decodedAtOptimalK ? " (the optimal criterion's distance: the marginal one is the top of the range)" : "")
+      << ":\n";
+  printFSAstr2Algn(r.path, r.s.residues, r.t.residues, out, &r.columnConfidence);
+  out << "Confidence: the posterior probability of each column in tenths (0 to 9), * for 0.95 and above.\n\n";
+  out << "The message length of this alignment, as --ivalue scores it:\n";
+  printParams(out, r.score.parameters, false);
+  printScore(out, r.score);
+}
+
+}  // namespace
+
+void coutHeader(std::ostream& out) {
+  out << ansi("\033[0;33;1;44m") << "   Seq" << ansi("\033[0;0m") << ansi("\033[0;37;1;44m") << "Corvane (v"
+      << ansi("\033[0;31;1;40m") << SEQCORVANE_VERSION << ansi("\033[0;37;1;44m") << ") " << ansi("\033[0;0m")
+      << ansi("\033[0;37;1;44m") << "Minimum Message Length (MML) based aligner of protein " << ansi("\033[0;0m")
+      << ansi("\033[0;33;1;44m") << "SEQUENCES   " << ansi("\033[0;0m") << "\n";
+  out << ansi("\033[0;1;37;1;45m") << "    Authors:" << ansi("\033[0;1;37;1;45m") << " the SeqCorvane developers"
+      << ansi("\033[0m") << "\n";
+  out << ansi("\033[1;37;1;45m") << "    Reference:" << ansi("\033[0;1;37;1;45m")
+      << " see README.md of the SeqCorvane distribution" << ansi("\033[0m") << "\n";
+  // Left adjustment for the rest of the run; the width of 82 stays pending
+  // for the next formatted item (a newline written by endl does not use it).
+  out << std::left << std::setw(82) << std::endl;
+}
+
+void printNullReport(std::ostream& out, std::size_t nS, std::size_t nT, double IS, double IT) {
+  const double bitsS = nits2bits(IS), bitsT = nits2bits(IT);
+  out << "-------------------" << getTerminalColorString("NULL MODEL STATS (SEQUENCE)", 45)
+      << "--------------------\n";
+  out << std::fixed << std::setprecision(3);
+  out << "NULL(S)          = " << std::setw(10) << bitsS << " bits " << "(" << std::setw(5) << perResidue(bitsS, nS)
+      << " bits-per-aa " << "over " << nS << " a.a.)" << std::endl;
+  out << "NULL(T)          = " << std::setw(10) << bitsT << " bits " << "(" << std::setw(5) << perResidue(bitsT, nT)
+      << " bits-per-aa " << "over " << nT << " a.a.)" << std::endl;
+  std::ostringstream pair;
+  pair << std::fixed << std::setprecision(3) << bitsS + bitsT;
+  out << "NULL(<S,T>)      =" << getTerminalColorString(pair.str(), 43) << "bits " << "(" << std::setw(5)
+      << perResidue(bitsS + bitsT, nS + nT) << " bits-per-aa " << "over " << nS + nT << " a.a.)" << std::endl
+      << std::endl;
+  out << std::string(68, '-') << "\n" << std::endl;
+}
+
+void printParams(std::ostream& out, const seqcorvane::Parameters& p, bool optimal) {
+  out << "Inferred params ";
+  if (optimal)
+    out << "(biased estimates for a single best alignment):\n";
+  else
+    out << "(unbaised estimates over all alignments):\n";
+  out << "SeqDist n = " << std::setw(3) << p.K << "\n";
+  out << std::fixed;
+  // In the order of their keys: DD, DI, DM, ID, II, IM, MD, MI, MM.
+  static const char letter[3] = {'M', 'D', 'I'};
+  for (int x : {seqcorvane::stateDelete, seqcorvane::stateInsert, seqcorvane::stateMatch})
+    for (int y : {seqcorvane::stateDelete, seqcorvane::stateInsert, seqcorvane::stateMatch})
+      out << "Pr(" << letter[x] << letter[y] << ") = " << std::setprecision(3) << std::setw(6) << p.transitions[x][y]
+          << std::endl;
+  out << "\n";
+}
+
+void printCriterionHeading(std::ostream& out, Criterion c) {
+  switch (c) {
+    case Criterion::optimal:
+      out << "-------------------" << getTerminalColorString("EVALUATING OPTIMAL ALIGNMENT", 45)
+          << "------------------\n";
+      break;
+    case Criterion::marginal:
+    case Criterion::marginalInteractive:
+      out << "------------" << getTerminalColorString("EVALUATING MARGINAL PROBABILITY LANDSCAPE", 45)
+          << "------------\n";
+      out << "Searching for -log(marginal prob.) of sequences\n" << std::flush;
+      break;
+    case Criterion::posterior:
+      out << "------------------" << getTerminalColorString("EVALUATING POSTERIOR ALIGNMENT", 45)
+          << "-----------------\n";
+      out << "Searching for -log(marginal prob.) of sequences\n" << std::flush;
+      break;
+  }
+}
+
+void printCriterionReport(std::ostream& out, const AlignResult& r, const seqcorvane::AlignConfig& config,
+                          const std::string& outPrefix) {
+  switch (r.criterion) {
+    case Criterion::optimal:
+      printParams(out, r.parameters, true);
+      out << "Information measure:\n";
+      out << "I(" << getTerminalColorString("best-A", 46) << ",<S,T>)  = "
+          << getTerminalColorString(seqcorvane::formatFixed(nits2bits(r.alignmentMsgLen), 3), 43) << " bits "
+          << "\n";
+      printFSAstr2Algn(r.path, r.s.residues, r.t.residues, out);
+      break;
+    case Criterion::marginal:
+    case Criterion::marginalInteractive:
+      printMarginalReport(out, r.parameters, r.marginalMsgLen);
+      out << "......................................    [OK]" << std::endl;
+      out << "Computing marginal probability landscape: " << std::flush;
+      out << "[OK]\n";
+      out << "Landscape csv file written to:             "
+          << getTerminalColorString(outPrefix + "_MarginalProbabilityLandscape.csv", 43) << "\n";
+      out << "Landscape Matlab/octave script written to: "
+          << getTerminalColorString(outPrefix + "_MarginalProbabilityLandscape.m", 43) << "\n";
+      break;
+    case Criterion::posterior:
+      printPosteriorReport(out, r, config);
+      break;
+  }
+}
+
+void printScore(std::ostream& out, const seqcorvane::ScoreResult& s) {
+  out << "I(A)         = " << std::fixed << std::setprecision(3) << std::setw(9) << nits2bits(s.pathMsgLen) << " bits"
+      << "\n";
+  out << "I(<S,T>|A)   = " << std::fixed << std::setprecision(3) << std::setw(9) << nits2bits(s.residuesMsgLen)
+      << " bits" << "\n";
+  out << "I(A,<S,T>)   = " << std::fixed << std::setprecision(3) << std::setw(9) << nits2bits(s.msgLen) << " bits"
+      << "\n";
+}
+
+void printBlockEnd(std::ostream& out) { out << "-----------------------------------------------------------------\n\n"; }
+
+void requireFinite(double value, const std::string& what) {
+  if (!std::isfinite(value))
+    throw seqcorvane::Error(seqcorvane::Error::Kind::input, what + " is not finite (" +
+                                                                seqcorvane::formatFixed(value, 3) +
+                                                                " nits); no verdict can be given");
+}
+
+void reportAlignment(std::ostream& out, const AlignResult& r, const std::string& outPrefix, bool confidence) {
+  const bool optimal = r.criterion == Criterion::optimal;
+  const double IAlgn = optimal ? r.alignmentMsgLen : r.marginalMsgLen;
+  requireFinite(r.nullMsgLen, "the null message length");
+  requireFinite(IAlgn, optimal ? "the optimal alignment's message length" : "the marginal message length");
+  const double bits = r.compressionBits;
+
+  if (!r.path.empty()) {
+    const std::string afastaName = outPrefix + ".afasta";
+    seqcorvane::writeAfastaFile(afastaName, {r.rowS, r.rowT});
+    out << "Alignment fasta (afasta) file written to:  " << getTerminalColorString(afastaName, 43) << "\n";
+    if (confidence || r.criterion == Criterion::posterior) {
+      const std::string name = outPrefix + ".confidence.tsv";
+      seqcorvane::writeConfidenceFile(name, r.path, r.columnConfidence);
+      out << "Column confidences written to:             " << getTerminalColorString(name, 43) << "\n";
+    }
+  }
+  if (r.criterion == Criterion::marginalInteractive) {
+    // the dialogue was the report; no verdict
+    out << RULE;
+    out.flush();
+    return;
+  }
+  out << "\n" << RULE;
+  printCompressionLine(out, bits);
+  if (optimal) {
+    if (bits > 0) {
+      out << " According to MML, this alignment hypothesis is 2^{" << bits << "} times"
+          << getTerminalColorString("MORE LIKELY", 42) << " than null.\n";
+    } else {
+      out << "According to MML, this alignment hypothesis is worse than null, so should be"
+          << getTerminalColorString("REJECTED", 41) << "\n";
+      out << "Suggestion: check the marginal probability of <S,T> by running in '"
+          << getTerminalColorString("--criterion marginal", 45) << "' mode.\n";
+    }
+  } else if (bits > 0 && bits > 6.0) {
+    out << "According to MML, the hypothesis that <S,T> are related is 2^{" << bits << "} times MORE LIKELY than null.\n";
+  } else if (bits > 0) {
+    out << "According to MML, the hypothesis that <S,T> are related is very weak but positive.\n";
+  } else {
+    out << "According to MML, the hypothesis that <S,T> are related is worse than null, so NOT related.\n";
+  }
+  out << RULE;
+  out.flush();
+}
+
+void printScoreVerdict(std::ostream& out, const seqcorvane::ScoreResult& s) {
+  requireFinite(s.nullMsgLen, "the null message length");
+  requireFinite(s.msgLen, "the alignment's message length");
+  out << "\n" << RULE;
+  out << "COMPRESSION wrt null =   " << nits2bits(s.nullMsgLen - s.msgLen) << " bits" << std::endl;
+  out << RULE;
+  out.flush();
+}

@@ -1,0 +1,37 @@
+// The single program's report on standard output, written from the
+// library's results, and the output files of a run.
+//
+// Standard output's formatting state is shared by the whole report and never
+// restored: the banner leaves it left-adjusted with a minimum width of 82
+// pending for the next formatted item; the null-model block switches it to
+// fixed notation with 3 decimals, which later numbers keep.
+#pragma once
+
+#include <ostream>
+#include <string>
+
+#include "seqcorvane/seqcorvane.h"
+
+// The start-up banner.
+void coutHeader(std::ostream& out);
+// The null-model block of the pair (I(S) and I(T) in nits).
+void printNullReport(std::ostream& out, std::size_t nS, std::size_t nT, double IS, double IT);
+// "Inferred params ..." (the optimal criterion's are "biased", the others' "unbaised").
+void printParams(std::ostream& out, const seqcorvane::Parameters& p, bool optimal);
+// The heading of a criterion's block, and the line that opens a distance search.
+void printCriterionHeading(std::ostream& out, seqcorvane::Criterion c);
+// The block of the criterion's results, from the search to the alignment;
+// the landscape files' names for the marginal criteria (written by then).
+void printCriterionReport(std::ostream& out, const seqcorvane::AlignResult& r, const seqcorvane::AlignConfig& config,
+                          const std::string& outPrefix);
+// I(A), I(<S,T>|A) and I(A,<S,T>) of a scored alignment, after its parameters.
+void printScore(std::ostream& out, const seqcorvane::ScoreResult& s);
+// The rule that closes a criterion's block.
+void printBlockEnd(std::ostream& out);
+// The output files of the criterion (afasta, confidences) and the verdict.
+void reportAlignment(std::ostream& out, const seqcorvane::AlignResult& r, const std::string& outPrefix,
+                     bool confidence);
+// The scoring mode's closing lines.
+void printScoreVerdict(std::ostream& out, const seqcorvane::ScoreResult& s);
+// Refuses a verdict on a message length that is not a number.
+void requireFinite(double value, const std::string& what);

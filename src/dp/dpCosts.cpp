@@ -1,0 +1,86 @@
+#include "dpCosts.h"
+
+#include <algorithm>
+#include <cmath>
+
+#include "check.h"
+
+double matchMsgLen(const SubmatClass_t& pam, const NullProbs& pnull, char a, char b) {
+  const double pa = pnull[static_cast<unsigned char>(a)], pb = pnull[static_cast<unsigned char>(b)];
+  return -std::log(0.5 * (pa * pam.pr(b, a) + pb * pam.pr(a, b)));
+}
+
+TransitionTable transitionsAt(const SubmatClass_t& pam) {
+  const std::vector<double> m = pam.getDirichlet("match").getMode();
+  const std::vector<double> g = pam.getDirichlet("insert").getMode();
+  TransitionTable p{};
+  p[STATE_M][STATE_M] = m[0];
+  p[STATE_M][STATE_I] = (1 - m[0]) * 0.5;
+  p[STATE_M][STATE_D] = (1 - m[0]) * 0.5;
+  p[STATE_I][STATE_M] = g[1];
+  p[STATE_I][STATE_I] = g[0];
+  p[STATE_I][STATE_D] = 1 - g[0] - g[1];
+  p[STATE_D][STATE_M] = g[1];
+  p[STATE_D][STATE_I] = 1 - g[0] - g[1];
+  p[STATE_D][STATE_D] = g[0];
+  return p;
+}
+
+TransitionTable transitionCosts(const TransitionTable& fsaPr) {
+  TransitionTable t{};
+  for (int x = 0; x < 3; ++x)
+    for (int y = 0; y < 3; ++y) t[x][y] = -std::log(fsaPr[x][y]);
+  return t;
+}
+
+CostTable makeCostTable(const std::string& S, const std::string& T, const NullProbs& pnull, const SubmatClass_t& pam,
+                        const TransitionTable& fsaPr) {
+  CostTable c;
+  c.nS = S.size();
+  c.nT = T.size();
+  auto residues = [&](const std::string& seq, std::vector<double>& gap, std::vector<std::uint8_t>& res) {
+    gap.resize(seq.size());
+    res.resize(seq.size());
+    for (std::size_t k = 0; k < seq.size(); ++k) {
+      gap[k] = -std::log(pnull[static_cast<unsigned char>(seq[k])]);
+      res[k] = static_cast<std::uint8_t>(pam.getIndx(seq[k]));
+    }
+  };
+  residues(S, c.gapS, c.resS);
+  residues(T, c.gapT, c.resT);
+  const std::string alphabet = pam.getAlphabet();
+  SC_CHECK(alphabet.size() == 20);
+  for (int x = 0; x < 20; ++x)
+    for (int y = 0; y < 20; ++y) c.match[x][y] = matchMsgLen(pam, pnull, alphabet[x], alphabet[y]);
+  c.trans = transitionCosts(fsaPr);
+  return c;
+}
+
+void averageMatchOverRates(CostTable& c, const SubmatClass_t& pam, const NullProbs& pnull,
+                           const std::vector<double>& rates) {
+  SC_CHECK(!rates.empty());
+  std::array<std::array<double, 20>, 20> pr{};  // [a][b]: Pr(a | b) averaged
+  for (const double r : rates) {
+    SubmatClass_t atRate = pam;
+    atRate.exp(static_cast<int>(std::clamp(std::lround(r * pam.getK()), 1L, 1000L)));
+    for (unsigned a = 0; a < 20; ++a)
+      for (unsigned b = 0; b < 20; ++b) pr[a][b] += atRate.pr(a, b) / static_cast<double>(rates.size());
+  }
+  const std::string alphabet = pam.getAlphabet();
+  for (int x = 0; x < 20; ++x)
+    for (int y = 0; y < 20; ++y) {
+      const double px = pnull[static_cast<unsigned char>(alphabet[x])], py = pnull[static_cast<unsigned char>(alphabet[y])];
+      c.match[x][y] = -std::log(0.5 * (px * pr[y][x] + py * pr[x][y]));
+    }
+}
+
+CostTable reversedForSink(const CostTable& forward) {
+  CostTable r = forward;
+  std::reverse(r.gapS.begin(), r.gapS.end());
+  std::reverse(r.gapT.begin(), r.gapT.end());
+  std::reverse(r.resS.begin(), r.resS.end());
+  std::reverse(r.resT.begin(), r.resT.end());
+  for (int x = 0; x < 3; ++x)
+    for (int y = 0; y < 3; ++y) r.trans[x][y] = forward.trans[y][x];
+  return r;
+}

@@ -1,0 +1,64 @@
+// The costs, in nits, that every dynamic programme over a pair reads: the
+// gap cost of each residue, the match cost of every pair of residues, and the
+// nine transition costs. One value is built for the parameters of one pass
+// and handed to it; a pass keeps nothing of it afterwards.
+#pragma once
+
+#include <array>
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "SubmatClass.h"
+#include "codeLengths.h"
+#include "nullModelClass.h"
+#include "seqcorvane/seqcorvane.h"
+
+
+// State codes of the machine.
+constexpr int STATE_M = 0;  // match: a residue of S over a residue of T
+constexpr int STATE_D = 1;  // delete: a residue of S over a gap
+constexpr int STATE_I = 2;  // insert: a gap over a residue of T
+
+// [from][to], in state codes: probabilities, or their costs (-ln).
+using TransitionTable = seqcorvane::Transitions;
+
+
+// The match cost of residue a of S and residue b of T:
+//   -ln matchPr(a, b),  matchPr(a, b) = 0.5 (Pnull(a) Pr(b|a) + Pnull(b) Pr(a|b)),
+// the mean of the two directions, so that the cost of a pair does not depend
+// on which sequence is S.
+double matchMsgLen(const SubmatClass_t& pam, const NullProbs& pnull, char a, char b);
+
+// The nine transition probabilities at the model's distance, from the modes
+// m of the match prior and g of the gap prior: MM = m0, MI = MD = (1 - m0)/2;
+// for both gap states: stay = g0, back to match = g1, switch = 1 - g0 - g1.
+TransitionTable transitionsAt(const SubmatClass_t& pam);
+
+// -ln of the nine transition probabilities.
+TransitionTable transitionCosts(const TransitionTable& fsaPr);
+
+struct CostTable {
+  std::size_t nS = 0, nT = 0;
+  std::vector<double> gapS, gapT;       // -ln Pnull of each residue of S and of T
+  std::vector<std::uint8_t> resS, resT;  // substitution-model index of each residue
+  std::array<std::array<double, 20>, 20> match{};  // [residue of S][residue of T]
+  TransitionTable trans{};                          // -ln fsaPr, [from][to]
+};
+
+// The costs of S against T under the model at its current distance and the
+// transition probabilities fsaPr.
+CostTable makeCostTable(const std::string& S, const std::string& T, const NullProbs& pnull, const SubmatClass_t& pam,
+                        const TransitionTable& fsaPr);
+
+// The match costs of the table with the substitution model averaged over
+// site-rate categories: Pr(a | b) is the mean over the rates r of M^(rK)(a | b)
+// at the model's distance K, each rK rounded and kept within 1..1000.
+void averageMatchOverRates(CostTable& c, const SubmatClass_t& pam, const NullProbs& pnull,
+                           const std::vector<double>& rates);
+
+// The same costs for the passes towards the sink: both sequences reversed and
+// the transitions transposed. A start-to-cell pass over this table computes,
+// at (|S| - i, |T| - j), what a cell-to-sink pass computes at (i, j).
+CostTable reversedForSink(const CostTable& forward);

@@ -1,0 +1,121 @@
+// The two recurrence families of the three-state machine over a grid of
+// (|S|+1) x (|T|+1) cells, each written once and run start-to-cell; the
+// cell-to-sink direction is the same pass over reversedForSink's costs.
+//
+//  - fillBestPath: the least message length of a path to each cell and state,
+//    kept in rolling rows, with one byte per cell that records the
+//    predecessor state of M, D and I for the trace back.
+//  - sumAllPaths: the message length of all paths to each cell and state
+//    summed in log space, in rolling rows.
+//
+// Either pass can hand every finished row to a visitor (the landscape is
+// written that way; the tests compare rows cell by cell with a naive
+// reference), and can keep per-cell values in StatePlanes where a later step
+// needs them (the dialogue's paths through a cell, the sums to the sink).
+#pragma once
+
+#include <array>
+#include <cstddef>
+#include <cstdint>
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "dpCosts.h"
+#include "largeAllocator.h"
+
+// Trace codes: per cell one byte, the predecessor state of M (bits 0-1), D
+// (bits 2-3) and I (bits 4-5); TRACE_NONE where no path arrives that way.
+constexpr int TRACE_NONE = 3;
+
+class TraceCodes {
+ public:
+  void resize(std::size_t rows, std::size_t cols) {
+    nCols = cols;
+    codes.resize(rows * cols);
+  }
+  bool empty() const { return codes.empty(); }
+  std::size_t cols() const { return nCols; }
+  std::uint8_t* row(std::size_t i) { return codes.data() + i * nCols; }
+  const std::uint8_t* row(std::size_t i) const { return codes.data() + i * nCols; }
+  int prev(std::size_t i, std::size_t j, int state) const { return (row(i)[j] >> (2 * state)) & 3; }
+  void release() { decltype(codes)().swap(codes); }
+
+ private:
+  std::size_t nCols = 0;
+  std::vector<std::uint8_t, LargeAllocator<std::uint8_t>> codes;
+};
+
+// One double per state and cell, in three planes.
+class StatePlanes {
+ public:
+  void resize(std::size_t rows, std::size_t cols) {
+    nRows = rows;
+    nCols = cols;
+    values.resize(3 * rows * cols);
+  }
+  bool empty() const { return values.empty(); }
+  double* row(int state, std::size_t i) { return values.data() + (state * nRows + i) * nCols; }
+  const double* row(int state, std::size_t i) const { return values.data() + (state * nRows + i) * nCols; }
+  double at(int state, std::size_t i, std::size_t j) const { return row(state, i)[j]; }
+  void release() { decltype(values)().swap(values); }
+
+ private:
+  std::size_t nRows = 0, nCols = 0;
+  std::vector<double, LargeAllocator<double>> values;
+};
+
+// The best path into one cell and state: its transition and emission parts
+// and their sum.
+struct PathCost {
+  double trans, emit, total;
+};
+
+// A finished row i of the best-path fill: the three states' parts along j.
+struct BestPathRow {
+  std::size_t i;
+  const double* trans[3];
+  const double* emit[3];
+  const std::uint8_t* codes;
+};
+using BestPathRowVisitor = std::function<void(const BestPathRow&)>;
+
+// Fills codes (resized to the grid) and, when totals is given, the total of
+// every cell and state. Returns the three end cells (|S|, |T|).
+std::array<PathCost, 3> fillBestPath(const CostTable& c, TraceCodes& codes, StatePlanes* totals = nullptr,
+                                     const BestPathRowVisitor& visit = {});
+
+// A finished row i of the summed pass.
+struct SumRow {
+  std::size_t i;
+  const double* sum[3];
+};
+using SumRowVisitor = std::function<void(const SumRow&)>;
+
+// The summed message lengths; kept per cell in store when given. Returns the
+// three end cells.
+std::array<double, 3> sumAllPaths(const CostTable& c, StatePlanes* store = nullptr, const SumRowVisitor& visit = {});
+
+// The same pass resumed: from the row `first`, given, the rows first+1 to
+// last. Returns the three cells of column |T| of row last.
+std::array<double, 3> sumRowsFrom(const CostTable& c, std::size_t first, const std::array<const double*, 3>& start,
+                                  std::size_t last, const SumRowVisitor& visit);
+
+// The same sum over all paths to the end, -ln of the three end states'
+// probabilities summed, computed in probability space with every row scaled
+// by a power of two: many times faster than the log-space pass and within
+// about 1e-10 nits of it, but not bit for bit the same. For comparing
+// distances in the marginal search, never for a printed value.
+double sumAllPathsFast(const CostTable& c, const SumRowVisitor& visit = {});
+
+// The walk along trace codes from (i, j) in `state` to (0, 0), one state
+// letter per column in walking order. It stops early, incomplete, where a
+// code says that no path arrives (the position and the code are kept for the
+// report).
+struct TraceWalk {
+  std::string letters;
+  bool complete = true;
+  long i = 0, j = 0;
+  int state = 0;
+};
+TraceWalk walkTrace(const TraceCodes& codes, long i, long j, int state);

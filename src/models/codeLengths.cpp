@@ -1,0 +1,66 @@
+#include "codeLengths.h"
+
+#include <cmath>
+
+#include "check.h"
+
+namespace {
+
+// log2(2.865), the normalising constant of the log* code, in bits.
+constexpr double LOG_STAR_CONSTANT_BITS = 1.5185351389821802;
+
+// The largest integer the tree code can state: C_0 + ... + C_18 - 1. One more
+// would need C_19 in the running sum, which overflows 32 bits.
+constexpr int MAX_TREE_CODE_VALUE = 656043856;
+
+}  // namespace
+
+// ---- code lengths ----
+
+int catalan_C(int K) {
+  SC_CHECK(K >= 0);
+  SC_CHECK(K <= 19);  // C_20 does not fit a signed 32-bit integer
+  if (K <= 1) return 1;
+  double product = 1.0;
+  for (int d = 2; d <= K; ++d) product *= static_cast<double>(K + d) / d;
+  return static_cast<int>(std::round(product));
+}
+
+// Tree code: value + 1 is stated as a binary tree with j internal nodes, one
+// bit per node, j being the smallest with C_0 + ... + C_j >= value + 1.
+double wtCodeLen_bits(int value) {
+  SC_CHECK(value <= MAX_TREE_CODE_VALUE);
+  const int n = value + 1;
+  SC_CHECK(n>0);
+  if (n == 1) return 1;
+  int32_t cumulative = 0;
+  int j = 0;
+  while (true) {
+    cumulative += catalan_C(j);
+    if (cumulative >= n) break;
+    ++j;
+  }
+  return 2 * j + 1;
+}
+
+double wtCodeLen_nits(int n) { return wtCodeLen_bits(n) * LN2; }
+
+double logStar_bits(uint64_t n) {
+  if (n == 0) return 0;
+  if (n == 1) return LOG_STAR_CONSTANT_BITS;
+  double t = std::log(static_cast<double>(n)) / LN2;
+  double s = t;
+  while (true) {
+    t = std::log(t) / LN2;
+    if (t <= 0) break;
+    s += t;
+  }
+  return s + LOG_STAR_CONSTANT_BITS;
+}
+
+double logStar_nits(uint64_t n) { return logStar_bits(n) * LN2; }
+
+double seqcorvane::nits2bits(double x) { return x / LN2; }
+
+double bits2nits(double x) { return x * LN2; }
+

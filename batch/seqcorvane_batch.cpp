@@ -19,10 +19,10 @@
 #include <atomic>
 #include <cctype>
 #include <cerrno>
-#include <cstring>
 #include <chrono>
 #include <cmath>
 #include <cstdio>
+#include <cstring>
 #include <fstream>
 #include <iostream>
 #include <map>
@@ -97,7 +97,9 @@ struct Pair {
 struct PairFailure {
   std::string message;
 };
-[[noreturn]] void throwPairFailure(const std::string& message) { throw PairFailure{"internal check failed: " + message}; }
+[[noreturn]] void throwPairFailure(const std::string& message) {
+  throw PairFailure{"internal check failed: " + message};
+}
 
 [[noreturn]] void fail(const std::string& message) { throw seqcorvane::Error(seqcorvane::Error::Kind::input, message); }
 
@@ -198,11 +200,15 @@ int run(int argc, char* argv[]) {
       return 0;
     }
   }
-  const ArgumentScan args =
-      scanArguments(argc, argv,
-                    {{"-o", 1}, {"--criterion", 1}, {"--alignments", 1}, {"--pairs", 1}, {"--data", 1},
-                     {"--threads", 1}, {"--shard", 1}},
-                    false, true);
+  const ArgumentScan args = scanArguments(argc, argv,
+                                          {{"-o", 1},
+                                           {"--criterion", 1},
+                                           {"--alignments", 1},
+                                           {"--pairs", 1},
+                                           {"--data", 1},
+                                           {"--threads", 1},
+                                           {"--shard", 1}},
+                                          false, true);
   if (!args.unknown.empty()) usageError("unknown option " + args.unknown[0]);
   if (!args.missingValue.empty()) usageError("option " + args.missingValue[0] + " needs a value");
   auto last = [&](const std::string& option, std::string& into) {
@@ -233,7 +239,8 @@ int run(int argc, char* argv[]) {
   }
   if (pairsList.empty() ? (files.empty() || files.size() > 2) : !files.empty())
     usageError("give one or two FASTA files, or --pairs with a list");
-  if (!alignments.empty() && criterion == "marginal") usageError("--alignments needs an alignment: not the marginal criterion");
+  if (!alignments.empty() && criterion == "marginal")
+    usageError("--alignments needs an alignment: not the marginal criterion");
 
   // The records and the pairs.
   std::vector<std::vector<Record>> sets;
@@ -329,8 +336,8 @@ int run(int argc, char* argv[]) {
         if (pair.s->sequence.empty() || pair.t->sequence.empty())
           throw PairFailure{"no standard residues (upper-case ACDEFGHIKLMNPQRSTVWY) in " +
                             (pair.s->sequence.empty() ? pair.s->id : pair.t->id)};
-        const double needed = seqcorvane::memoryNeeded(pair.s->sequence.size(), pair.t->sequence.size(),
-                                                       parsedCriterion);
+        const double needed =
+            seqcorvane::memoryNeeded(pair.s->sequence.size(), pair.t->sequence.size(), parsedCriterion);
         const double available = seqcorvane::memoryAvailable();
         if (needed > available)
           throw PairFailure{"needs " + seqcorvane::gibText(needed) + " of memory; " + seqcorvane::gibText(available) +

@@ -93,57 +93,57 @@ int main(int argc, char* argv[]) {
   }
   if (files.size() != 2) usage();
   try {
-  const seqcorvane::Models models;
-  seqcorvane::Sequence seq[2];
-  for (int f = 0; f < 2; ++f) {
-    const std::vector<seqcorvane::Record> r = seqcorvane::readFasta(files[f]);
-    if (r.size() != 1) usage();
-    seq[f] = {r[0].name, seqcorvane::standardResidues(r[0].text)};
-  }
-  const std::string &S = seq[0].residues, &T = seq[1].residues;
-  const double cells = static_cast<double>(S.size()) * static_cast<double>(T.size());
-  std::cout << "nS " << S.size() << "\nnT " << T.size() << "\ncells " << static_cast<long long>(cells) << "\n";
-
-  {
-    // The costs of the optimal criterion's first pass: K = 250, the priors' transitions there.
-    const seqcorvane::Models::Data& d = models.data();
-    const CostTable c = makeCostTable(S, T, d.pnull, d.pam, transitionsAt(d.pam));
-    TraceCodes codes;
-    volatile double sink = 0;
-    std::cout << "optimal_fill_ns_per_cell " << nsPerCell(reps, cells, [&] { sink = fillBestPath(c, codes)[0].total; })
-              << "\n";
-    codes = TraceCodes{};
-    std::cout << "forward_exact_ns_per_cell " << nsPerCell(reps, cells, [&] { sink = sumAllPaths(c)[0]; }) << "\n";
-    std::cout << "forward_fast_ns_per_cell " << nsPerCell(reps, cells, [&] { sink = sumAllPathsFast(c); }) << "\n";
-    std::cout << "posteriors_ns_per_cell "
-              << nsPerCell(1, cells, [&] { sink = static_cast<double>(computePosteriors(c, true).unpairedS.size()); })
-              << "\n";
-    (void)sink;
-  }
-
-  char dir[] = "/tmp/seqcorvane_dpcells_XXXXXX";
-  SC_CHECK(mkdtemp(dir) != nullptr);
-  std::stringstream list(criteria);
-  for (std::string name; std::getline(list, name, ',');) {
-    seqcorvane::AlignConfig config;
-    if (!seqcorvane::parseCriterion(name, config.criterion)) usage();
-    const long built = SubmatClass_t::modelsBuilt(), powers = SubmatClass_t::powersFormed();
-    const double t0 = cpuSeconds();
-    if (config.criterion == seqcorvane::Criterion::optimal || config.criterion == seqcorvane::Criterion::posterior) {
-      seqcorvane::align(seq[0], seq[1], models, config);
-    } else {
-      seqcorvane::LandscapeFiles landscape(std::string(dir) + "/run", S.size(), T.size());
-      seqcorvane::align(seq[0], seq[1], models, config, [&](const seqcorvane::LandscapeRow& r) { landscape.row(r); });
-      landscape.commit();
+    const seqcorvane::Models models;
+    seqcorvane::Sequence seq[2];
+    for (int f = 0; f < 2; ++f) {
+      const std::vector<seqcorvane::Record> r = seqcorvane::readFasta(files[f]);
+      if (r.size() != 1) usage();
+      seq[f] = {r[0].name, seqcorvane::standardResidues(r[0].text)};
     }
-    std::cout << name << "_seconds " << cpuSeconds() - t0 << "\n"
-              << name << "_models " << SubmatClass_t::modelsBuilt() - built << "\n"
-              << name << "_powers " << SubmatClass_t::powersFormed() - powers << "\n";
-  }
-  std::cout << "data_files_read " << dataFilesRead() << "\n";
-  std::error_code ec;
-  std::filesystem::remove_all(dir, ec);
-  if (ec) std::cerr << "seqcorvane-dpcells: could not remove " << dir << ": " << ec.message() << "\n";
+    const std::string &S = seq[0].residues, &T = seq[1].residues;
+    const double cells = static_cast<double>(S.size()) * static_cast<double>(T.size());
+    std::cout << "nS " << S.size() << "\nnT " << T.size() << "\ncells " << static_cast<long long>(cells) << "\n";
+
+    {
+      // The costs of the optimal criterion's first pass: K = 250, the priors' transitions there.
+      const seqcorvane::Models::Data& d = models.data();
+      const CostTable c = makeCostTable(S, T, d.pnull, d.pam, transitionsAt(d.pam));
+      TraceCodes codes;
+      volatile double sink = 0;
+      std::cout << "optimal_fill_ns_per_cell "
+                << nsPerCell(reps, cells, [&] { sink = fillBestPath(c, codes)[0].total; }) << "\n";
+      codes = TraceCodes{};
+      std::cout << "forward_exact_ns_per_cell " << nsPerCell(reps, cells, [&] { sink = sumAllPaths(c)[0]; }) << "\n";
+      std::cout << "forward_fast_ns_per_cell " << nsPerCell(reps, cells, [&] { sink = sumAllPathsFast(c); }) << "\n";
+      std::cout << "posteriors_ns_per_cell "
+                << nsPerCell(1, cells, [&] { sink = static_cast<double>(computePosteriors(c, true).unpairedS.size()); })
+                << "\n";
+      (void)sink;
+    }
+
+    char dir[] = "/tmp/seqcorvane_dpcells_XXXXXX";
+    SC_CHECK(mkdtemp(dir) != nullptr);
+    std::stringstream list(criteria);
+    for (std::string name; std::getline(list, name, ',');) {
+      seqcorvane::AlignConfig config;
+      if (!seqcorvane::parseCriterion(name, config.criterion)) usage();
+      const long built = SubmatClass_t::modelsBuilt(), powers = SubmatClass_t::powersFormed();
+      const double t0 = cpuSeconds();
+      if (config.criterion == seqcorvane::Criterion::optimal || config.criterion == seqcorvane::Criterion::posterior) {
+        seqcorvane::align(seq[0], seq[1], models, config);
+      } else {
+        seqcorvane::LandscapeFiles landscape(std::string(dir) + "/run", S.size(), T.size());
+        seqcorvane::align(seq[0], seq[1], models, config, [&](const seqcorvane::LandscapeRow& r) { landscape.row(r); });
+        landscape.commit();
+      }
+      std::cout << name << "_seconds " << cpuSeconds() - t0 << "\n"
+                << name << "_models " << SubmatClass_t::modelsBuilt() - built << "\n"
+                << name << "_powers " << SubmatClass_t::powersFormed() - powers << "\n";
+    }
+    std::cout << "data_files_read " << dataFilesRead() << "\n";
+    std::error_code ec;
+    std::filesystem::remove_all(dir, ec);
+    if (ec) std::cerr << "seqcorvane-dpcells: could not remove " << dir << ": " << ec.message() << "\n";
   } catch (const seqcorvane::Error& e) {
     std::cerr << "seqcorvane-dpcells: " << e.what() << "\n";
     return 1;

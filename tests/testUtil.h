@@ -2,16 +2,20 @@
 // standard output, and running the seqcorvane binary end to end.
 #pragma once
 
+#include <dirent.h>
 #include <fcntl.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <fstream>
 #include <functional>
 #include <iostream>
+#include <random>
+#include <regex>
 #include <sstream>
 #include <stdexcept>
 #include <string>
@@ -85,7 +89,7 @@ inline std::string captureStdout(const std::function<void()>& fn) {
 }
 
 struct RunResult {
-  int status = -1;      // exit status, or 128 + signal number when killed by a signal
+  int status = -1;  // exit status, or 128 + signal number when killed by a signal
   bool signaled = false;
   std::string out;
   std::string err;
@@ -155,7 +159,8 @@ inline RunResult runBinary(const std::vector<std::string>& args, const std::stri
 
 // A directory "data" inside dir holding the shipped model files, with the
 // named files replaced by the texts given (an empty text removes the file).
-inline void makeModelDir(const std::string& dir, const std::vector<std::pair<std::string, std::string>>& replaced = {}) {
+inline void makeModelDir(const std::string& dir,
+                         const std::vector<std::pair<std::string, std::string>>& replaced = {}) {
   const std::string data = dir + "/data";
   ::mkdir(data.c_str(), 0755);
   for (const char* f : {"protSeqNullMMLEstimatesOrder0.txt", "S_double_precision.txt", "D_double_precision.txt",
@@ -174,6 +179,32 @@ inline std::string bannerText() {
   return "\x1b[0;33;1;44m   Seq\x1b[0;0m\x1b[0;37;1;44mCorvane (v\x1b[0;31;1;40m1.1\x1b[0;37;1;44m) "
          "\x1b[0;0m\x1b[0;37;1;44mMinimum Message Length (MML) based aligner of protein "
          "\x1b[0;0m\x1b[0;33;1;44mSEQUENCES   \x1b[0;0m\n";
+}
+
+// How often piece occurs in text.
+inline size_t count(const std::string& text, const std::string& piece) {
+  size_t n = 0;
+  for (size_t p = text.find(piece); p != std::string::npos; p = text.find(piece, p + 1)) ++n;
+  return n;
+}
+
+// The names in dir that match the pattern, sorted.
+inline std::vector<std::string> filesMatching(const std::string& dir, const std::string& pattern) {
+  std::vector<std::string> names;
+  const std::regex re(pattern);
+  if (DIR* d = ::opendir(dir.c_str())) {
+    while (dirent* e = ::readdir(d))
+      if (std::regex_match(e->d_name, re)) names.push_back(e->d_name);
+    ::closedir(d);
+  }
+  std::sort(names.begin(), names.end());
+  return names;
+}
+
+inline std::string randomProtein(std::mt19937& rng, size_t n) {
+  std::string s;
+  for (size_t k = 0; k < n; ++k) s.push_back("ACDEFGHIKLMNPQRSTVWY"[rng() % 20]);
+  return s;
 }
 
 }  // namespace testutil

@@ -97,7 +97,8 @@ TEST(Batch, NumbersAreTheSinglePairProgramsNumbers) {
     EXPECT_EQ(r[12], "ok");
     if (criterion != "marginal") {
       EXPECT_EQ(r[9], after(single.out, "%-Identity (as a function of |A|)  = "));
-      EXPECT_EQ(testutil::readFile(dir.file("HBB_HUMAN__HBA_MACFA.afasta")), testutil::readFile(dir.file("single.afasta")));
+      EXPECT_EQ(testutil::readFile(dir.file("HBB_HUMAN__HBA_MACFA.afasta")),
+                testutil::readFile(dir.file("single.afasta")));
     } else {
       EXPECT_EQ(r[9], "NA");
     }
@@ -182,6 +183,7 @@ TEST(Batch, ResumesAndReportsFailedPairs) {
   int errors = 0;
   for (size_t k = 1; k < rows.size(); ++k) errors += rows[k][12] == "error";
   EXPECT_EQ(errors, 4);
-  EXPECT_NE(bad.err.find("seqcorvane-batch: pair HBB_HUMAN / lower: no standard residues"), std::string::npos) << bad.err;
+  EXPECT_NE(bad.err.find("seqcorvane-batch: pair HBB_HUMAN / lower: no standard residues"), std::string::npos)
+      << bad.err;
   EXPECT_NE(bad.err.find("seqcorvane-batch: 4 of 10 pairs failed\n"), std::string::npos);
 }

@@ -1,11 +1,8 @@
 // The program as a user meets it, through the binary: the command line and
 // its usage text, help and version, colour, the report and verdicts, the
-// scoring mode, the input files (pipes, standard input, gzip, byte-order
-// marks, notices) and their failures, output files that are whole or
-// absent, the memory check, and the interactive dialogue.
-#include <gtest/gtest.h>
-
+// scoring mode and the interactive dialogue.
 #include <dirent.h>
+#include <gtest/gtest.h>
 #include <signal.h>
 #include <zlib.h>
 
@@ -21,6 +18,9 @@
 #include "report.h"
 #include "testUtil.h"
 
+using testutil::count;
+using testutil::filesMatching;
+using testutil::randomProtein;
 using testutil::runBinary;
 
 namespace {
@@ -37,29 +37,12 @@ const std::string E = "::CmdLineError:: ";
 const std::string ERR = "seqcorvane: error: ";
 const std::string RULE = "----------------------------+=o0o=+-------------------------------\n";
 const std::string TWO_SEQS =
-    E + "Expecting two sequences (in fasta format) as arguments to align, or one alignment (in fasta format) to "
-        "score. See usage below\n";
+    E +
+    "Expecting two sequences (in fasta format) as arguments to align, or one alignment (in fasta format) to "
+    "score. See usage below\n";
 
 std::string banner() {
   return testutil::captureStdout([] { coutHeader(std::cout); });
-}
-
-size_t count(const std::string& text, const std::string& piece) {
-  size_t n = 0;
-  for (size_t p = text.find(piece); p != std::string::npos; p = text.find(piece, p + 1)) ++n;
-  return n;
-}
-
-std::vector<std::string> filesMatching(const std::string& dir, const std::string& pattern) {
-  std::vector<std::string> names;
-  const std::regex re(pattern);
-  if (DIR* d = ::opendir(dir.c_str())) {
-    while (dirent* e = ::readdir(d))
-      if (std::regex_match(e->d_name, re)) names.push_back(e->d_name);
-    ::closedir(d);
-  }
-  std::sort(names.begin(), names.end());
-  return names;
 }
 
 // Runs in a directory holding a.fa and b.fa; expects the error lines, the
@@ -74,19 +57,14 @@ void expectRejected(const std::vector<std::string>& args, const std::string& err
   EXPECT_EQ(r.out, banner());
 }
 
-std::string randomProtein(std::mt19937& rng, size_t n) {
-  std::string s;
-  for (size_t k = 0; k < n; ++k) s.push_back("ACDEFGHIKLMNPQRSTVWY"[rng() % 20]);
-  return s;
-}
-
 }  // namespace
 
 TEST(CommandLine, RejectedFormsPrintTheirErrorsAndTheUsage) {
   expectRejected({}, TWO_SEQS);
   expectRejected({"a.fa"}, TWO_SEQS);
   // a value after an option's value is a second value of that option
-  expectRejected({"a.fa", "-o", "p", "b.fa"}, TWO_SEQS + E + "Option '-o' takes one output_afasta_string as an argument\n");
+  expectRejected({"a.fa", "-o", "p", "b.fa"},
+                 TWO_SEQS + E + "Option '-o' takes one output_afasta_string as an argument\n");
   expectRejected({"a.fa", "b.fa", "--criterion", "optimal", "marginal"},
                  E + "Option '--criterion' takes exactly one argument\n");
   expectRejected({"a.fa", "b.fa", "--criterion", "best"}, E + "Invalid option for --criterion: best\n");
@@ -95,8 +73,8 @@ TEST(CommandLine, RejectedFormsPrintTheirErrorsAndTheUsage) {
                      "The following arguments cannot be processed:\n" + std::string(18, ' ') + "x\n");
   expectRejected({"--ivalue", "a.fa", "b.fa"}, E + "Option '--ivalue' takes an alignment fasta file as an argument\n");
   expectRejected({"y.fa", "x.fa", "--criterion", "fast"}, E + "File 'y.fa' does not exist\n" + E +
-                                                               "File 'x.fa' does not exist\n" + E +
-                                                               "Invalid option for --criterion: fast\n");
+                                                              "File 'x.fa' does not exist\n" + E +
+                                                              "Invalid option for --criterion: fast\n");
   expectRejected({"a.fa", "b.fa", "--data"}, E + "Option '--data' takes one model directory as an argument\n");
   expectRejected({"a.fa", "b.fa", "--confidence", "x"}, E + "Option '--confidence' takes no argument\n");
 }
@@ -143,8 +121,8 @@ TEST(CommandLine, HelpVersionAndColour) {
   auto help = runBinary({"--help"});
   EXPECT_EQ(help.status, 0);
   EXPECT_EQ(help.err, "");
-  for (const char* item : {"--criterion", "optimal", "marginal-interactive", "posterior", "--confidence",
-                           "-o <prefix>", "--ivalue", "--data", "--version", "SEQCORVANE_THREADS", "NO_COLOR"})
+  for (const char* item : {"--criterion", "optimal", "marginal-interactive", "posterior", "--confidence", "-o <prefix>",
+                           "--ivalue", "--data", "--version", "SEQCORVANE_THREADS", "NO_COLOR"})
     EXPECT_NE(help.out.find(item), std::string::npos) << item;
   auto version = runBinary({"a.fa", "--version"});
   EXPECT_EQ(version.status, 0);
@@ -157,8 +135,9 @@ TEST(CommandLine, HelpVersionAndColour) {
   auto plain = runBinary({"a.fa", "a.fa"}, "", dir.path(), noColour);
   EXPECT_EQ(plain.status, 0) << plain.err;
   EXPECT_EQ(plain.out.find('\033'), std::string::npos);
-  EXPECT_EQ(plain.out.rfind("   SeqCorvane (v1.1) Minimum Message Length (MML) based aligner of protein SEQUENCES   \n", 0),
-            0u);
+  EXPECT_EQ(
+      plain.out.rfind("   SeqCorvane (v1.1) Minimum Message Length (MML) based aligner of protein SEQUENCES   \n", 0),
+      0u);
   EXPECT_NE(plain.out.find("Running in optimal mode\n"), std::string::npos);
 }
 
@@ -205,12 +184,14 @@ TEST(Report, BannerNullBlockAndVerdicts) {
   ASSERT_EQ(opt.status, 0) << opt.err;
   EXPECT_NE(opt.out.find("According to MML, this alignment hypothesis is worse than null, so should be "
                          "\033[41;4mREJECTED\033[0m \nSuggestion: check the marginal probability of <S,T> by "
-                         "running in ' \033[45;4m--criterion marginal\033[0m ' mode.\n" + RULE),
+                         "running in ' \033[45;4m--criterion marginal\033[0m ' mode.\n" +
+                         RULE),
             std::string::npos);
   auto marg = runBinary({"s.fa", "t.fa", "--criterion", "marginal", "-o", "m"}, "", dir.path());
   ASSERT_EQ(marg.status, 0) << marg.err;
   EXPECT_NE(marg.out.find("According to MML, the hypothesis that <S,T> are related is worse than null, so NOT "
-                          "related.\n" + RULE),
+                          "related.\n" +
+                          RULE),
             std::string::npos);
   EXPECT_FALSE(testutil::fileExists(dir.file("m.afasta")));
   EXPECT_TRUE(testutil::fileExists(dir.file("m_MarginalProbabilityLandscape.csv")));
@@ -278,8 +259,7 @@ TEST(Report, PosteriorAlignmentAndColumnConfidences) {
   // the report's confidence line under each block of sixty columns
   std::string reported;
   const std::regex confidenceLine("\n([0-9*]{1,60})\n");
-  for (std::sregex_iterator b(r.out.begin(), r.out.end(), confidenceLine), e; b != e; ++b)
-    reported += (*b)[1];
+  for (std::sregex_iterator b(r.out.begin(), r.out.end(), confidenceLine), e; b != e; ++b) reported += (*b)[1];
   EXPECT_EQ(reported, digits);
   // the closing block is what --ivalue says of the written alignment
   auto scored = runBinary({"--ivalue", "p.afasta"}, "", dir.path(), plain);
@@ -312,8 +292,9 @@ TEST(ScoringMode, UnusableColumnsAndBrokenFiles) {
   EXPECT_NE(r.out.find("\n-------------IVALUE STATISTICS OF A GIVEN ALIGNMENT---------------\n" + std::string(14, ' ') +
                        "aW\nW?\nAlignment String of S\nHEAG-KL\nAlignment String of T\nH-AGWKM\n"),
             std::string::npos);
-  EXPECT_EQ(r.err, "seqcorvane: notice: 'a.afasta': dropped 2 columns holding characters that are not upper-case "
-                   "residue letters (ACDEFGHIKLMNPQRSTVWY) or gaps\n");
+  EXPECT_EQ(r.err,
+            "seqcorvane: notice: 'a.afasta': dropped 2 columns holding characters that are not upper-case "
+            "residue letters (ACDEFGHIKLMNPQRSTVWY) or gaps\n");
   struct Case {
     std::string text, err;
   } cases[] = {
@@ -329,131 +310,6 @@ TEST(ScoringMode, UnusableColumnsAndBrokenFiles) {
   }
 }
 
-TEST(InputFiles, RecordsFiltersAndNotices) {
-  testutil::TempDir dir;
-  auto records = [&](const std::string& text) {
-    testutil::writeFile(dir.file("f.fa"), text);
-    return readFastaFile(dir.file("f.fa").c_str());
-  };
-  using Records = std::vector<std::string>;
-  EXPECT_EQ(records("junk\n>one\nHEAG\nWK\n\nLM\n>two\n>three\nPQ\n"), (Records{"HEAGWKLM", "", "PQ"}));
-  EXPECT_EQ(records("HEAG\nWK"), (Records{"HEAGWK"}));  // no header, no final newline
-  EXPECT_EQ(records(""), (Records{""}));
-  EXPECT_EQ(records(">s\r\nHEAG\r\nWK\r\n"), (Records{"HEAG\rWK\r"}));
-  EXPECT_EQ(records("\xEF\xBB\xBF>s\nHEAG\n"), (Records{"HEAG"}));  // byte-order mark skipped
-  const std::string longLine(25000, 'W');
-  EXPECT_EQ(records(">s\n" + longLine + "\nAC\n"), (Records{longLine + "AC"}));
-  EXPECT_EQ(removeNonStandardAA("AXC*DB 9EZFghi\tKLMNPQRSTVWYJOU-\r"), "ACDEFKLMNPQRSTVWY");
-  // gzip-compressed input is read as the text it holds
-  gzFile gz = gzopen(dir.file("z.fa.gz").c_str(), "wb");
-  ASSERT_NE(gz, nullptr);
-  gzputs(gz, ">z\nHEAGWKLM\nPQ\n");
-  gzclose(gz);
-  EXPECT_EQ(readFastaFile(dir.file("z.fa.gz").c_str()), (Records{"HEAGWKLMPQ"}));
-
-  // Through the binary: a soft-masked sequence gets a notice on standard
-  // error; blanks and digits are dropped without one; the report is the
-  // same as for the filtered sequence.
-  testutil::writeFile(dir.file("masked.fa"), ">m\n1 HEAGwkLM 10\n");
-  testutil::writeFile(dir.file("clean.fa"), ">c\nHEAGLM\n");
-  auto masked = runBinary({"masked.fa", "clean.fa"}, "", dir.path());
-  auto clean = runBinary({"clean.fa", "clean.fa"}, "", dir.path());
-  EXPECT_EQ(masked.err, "seqcorvane: notice: 'masked.fa': dropped 2 characters that are not upper-case residue "
-                        "letters (ACDEFGHIKLMNPQRSTVWY)\n");
-  EXPECT_EQ(masked.out, clean.out);
-}
-
-TEST(InputFiles, PipesStandardInputAndFailures) {
-  testutil::TempDir dir;
-  testutil::writeFile(dir.file("ok.fa"), ">a\nHEAGWKLMPQ\n");
-  const auto reference = runBinary({"ok.fa", "ok.fa"}, "", dir.path());
-  ASSERT_EQ(reference.status, 0);
-  // A named pipe is opened once and read once.
-  ASSERT_EQ(::mkfifo(dir.file("pipe.fa").c_str(), 0600), 0);
-  std::thread writer([&] { testutil::writeFile(dir.file("pipe.fa"), ">a\nHEAGWKLMPQ\n"); });
-  const auto piped = runBinary({"pipe.fa", "ok.fa"}, "", dir.path());
-  writer.join();
-  EXPECT_EQ(piped.status, 0) << piped.err;
-  EXPECT_EQ(piped.out, reference.out);
-  const auto fromStdin = runBinary({"/dev/stdin", "ok.fa"}, ">a\nHEAGWKLMPQ\n", dir.path());
-  EXPECT_EQ(fromStdin.status, 0) << fromStdin.err;
-  EXPECT_EQ(fromStdin.out, reference.out);
-
-  testutil::writeFile(dir.file("three.fa"), ">a\nHE\n>b\nAG\n>c\nW\n");
-  testutil::writeFile(dir.file("lower.fa"), ">a\nheagw\nxx\n");
-  testutil::writeFile(dir.file("bad.fa.gz"), std::string("\x1f\x8b\x08\x00\x00\x00\x00\x00\x00\x03garbage", 18));
-  struct Case {
-    std::vector<std::string> args;
-    std::string err;
-  } cases[] = {
-      {{"ok.fa", "three.fa"}, "sequence file 'three.fa' holds 3 records; expected exactly one"},
-      {{"lower.fa", "ok.fa"}, "sequence file 'lower.fa' holds no standard residues (upper-case ACDEFGHIKLMNPQRSTVWY) to align"},
-      {{"ok.fa", "bad.fa.gz"}, "cannot read file 'bad.fa.gz': compressed data: "},
-  };
-  for (const Case& c : cases) {
-    auto r = runBinary(c.args, "", dir.path());
-    EXPECT_EQ(r.status, 1) << c.err;
-    EXPECT_EQ(r.err.rfind(ERR + c.err, 0), 0u) << r.err;
-    EXPECT_EQ(count(r.err, "\n"), 1u) << r.err;
-    EXPECT_EQ(r.out, banner());  // stopped before the mode line
-  }
-}
-
-// A failed write leaves the previous file as it was and no partial file; a
-// missing output directory is found before the computation.
-TEST(OutputFiles, WholeOrAbsent) {
-  testutil::TempDir dir;
-  std::mt19937 rng(3);
-  testutil::writeFile(dir.file("s.fa"), ">s\n" + randomProtein(rng, 3000) + "\n");
-  testutil::writeFile(dir.file("output.afasta"), "previous\n");
-  // A file size limit (2 KiB) smaller than the alignment (6 KiB): the write fails.
-  testutil::writeFile(dir.file("limited.sh"), "(ulimit -f 2; exec '" + testutil::binaryPath() +
-                                                  "' s.fa s.fa) >/dev/null 2>err.txt\necho $? > status.txt\n");
-  ASSERT_EQ(std::system(("cd '" + dir.path() + "' && bash limited.sh").c_str()), 0);
-  EXPECT_EQ(testutil::readFile(dir.file("status.txt")), "1\n");
-  EXPECT_EQ(testutil::readFile(dir.file("err.txt")), ERR + "cannot write 'output.afasta': File too large\n");
-  EXPECT_EQ(testutil::readFile(dir.file("output.afasta")), "previous\n");
-  EXPECT_TRUE(filesMatching(dir.path(), "\\..*tmp.*").empty());
-
-  auto missing = runBinary({"s.fa", "s.fa", "--criterion", "marginal", "-o", "missing/dir/x"}, "", dir.path());
-  EXPECT_EQ(missing.status, 1);
-  EXPECT_EQ(missing.err, ERR + "cannot write output files to 'missing/dir': No such file or directory\n");
-  EXPECT_EQ(missing.out.find("EVALUATING"), std::string::npos);
-
-  // Ctrl-C while the landscape is written (its temporary files exist): the
-  // previous files stay, no temporary file is left behind.
-  testutil::writeFile(dir.file("long.fa"), ">l\n" + randomProtein(rng, 1500) + "\n");
-  testutil::writeFile(dir.file("x_MarginalProbabilityLandscape.csv"), "previous\n");
-  testutil::writeFile(dir.file("interrupt.sh"),
-                      "set -m\n'" + testutil::binaryPath() +
-                          "' long.fa long.fa --criterion marginal -o x >/dev/null 2>&1 &\npid=$!\n"
-                          "while ! ls .x_MarginalProbabilityLandscape.csv.tmp.* >/dev/null 2>&1; do sleep 0.01; done\n"
-                          "kill -INT $pid\nwait $pid\necho $? > status.txt\n");
-  ASSERT_EQ(std::system(("cd '" + dir.path() + "' && bash interrupt.sh 2>/dev/null").c_str()), 0);
-  EXPECT_EQ(testutil::readFile(dir.file("status.txt")), "130\n");
-  EXPECT_EQ(testutil::readFile(dir.file("x_MarginalProbabilityLandscape.csv")), "previous\n");
-  EXPECT_TRUE(filesMatching(dir.path(), "\\..*tmp.*").empty());
-}
-
-TEST(MemoryCheck, ARunThatCannotFitIsRefusedBeforeItStarts) {
-#ifdef SEQCORVANE_SANITIZED
-  GTEST_SKIP() << "the sanitizers reserve more address space than the limit allows";
-#endif
-  testutil::TempDir dir;
-  std::mt19937 rng(5);
-  testutil::writeFile(dir.file("big.fa"), ">b\n" + randomProtein(rng, 6000) + "\n");
-  testutil::RunOptions limited;
-  limited.addressSpace = 400L << 20;
-  auto r = runBinary({"big.fa", "big.fa", "--criterion", "marginal"}, "", dir.path(), limited);
-  EXPECT_EQ(r.status, 1);
-  EXPECT_FALSE(r.signaled);
-  EXPECT_TRUE(std::regex_match(r.err, std::regex("seqcorvane: error: aligning sequences of 6000 and 6000 residues "
-                                                 "with the marginal criterion needs [0-9.]+ GiB of memory; "
-                                                 "[0-9.]+ GiB available\n")))
-      << r.err;
-  EXPECT_EQ(r.out.find("Running in"), std::string::npos);
-}
-
 TEST(Interactive, DialogueMenuSavesAndEndOfInput) {
   testutil::TempDir dir;
   testutil::writeFile(dir.file("s.fa"), ">s\nHEAGW\n");
@@ -466,8 +322,9 @@ TEST(Interactive, DialogueMenuSavesAndEndOfInput) {
       "0 4\n2\n";        // save and leave
   auto r = runBinary({"s.fa", "t.fa", "--criterion", "marginal-interactive", "-o", "run"}, answers, dir.path());
   ASSERT_EQ(r.status, 0) << r.err;
-  EXPECT_EQ(count(r.out, "Wrong index(es): index-i should be between 0 and 5 (inclusive)\n"
-                         "Wrong index(es): index-j should be between 0 and 4 (inclusive)\nTry again\n"),
+  EXPECT_EQ(count(r.out,
+                  "Wrong index(es): index-i should be between 0 and 5 (inclusive)\n"
+                  "Wrong index(es): index-j should be between 0 and 4 (inclusive)\nTry again\n"),
             3u);
   EXPECT_NE(r.out.find("        Cell (5,4) has been selected\n\n"), std::string::npos);
   EXPECT_EQ(count(r.out, "  [4] exit interactive mode\n"), 6u);
@@ -486,17 +343,19 @@ TEST(Interactive, DialogueMenuSavesAndEndOfInput) {
 }
 
 TEST(Landscape, ScriptParsesInOctaveAsTheTable) {
-  if (std::system("command -v octave-cli >/dev/null 2>&1") != 0 || std::system("command -v gnuplot >/dev/null 2>&1") != 0)
+  if (std::system("command -v octave-cli >/dev/null 2>&1") != 0 ||
+      std::system("command -v gnuplot >/dev/null 2>&1") != 0)
     GTEST_SKIP() << "octave-cli or gnuplot is not installed";
   testutil::TempDir dir;
   testutil::writeFile(dir.file("s.fa"), ">s\nHEAGW\n");
   testutil::writeFile(dir.file("t.fa"), ">t\nPAWH\n");
   auto r = runBinary({"s.fa", "t.fa", "--criterion", "marginal", "-o", "oct"}, "", dir.path());
   ASSERT_EQ(r.status, 0);
-  const std::string cmd = "cd '" + dir.path() +
-                          "' && octave-cli --no-gui --eval \"graphics_toolkit('gnuplot'); set(0,'defaultfigurevisible','off'); "
-                          "source('oct_MarginalProbabilityLandscape.m'); C = csvread('oct_MarginalProbabilityLandscape.csv'); "
-                          "assert(isequal(size(M), [6 5])); assert(isequal(size(C), [6 5])); assert(max(abs(M(:) - C(:))) < 1e-9)\" "
-                          ">/dev/null 2>&1";
+  const std::string cmd =
+      "cd '" + dir.path() +
+      "' && octave-cli --no-gui --eval \"graphics_toolkit('gnuplot'); set(0,'defaultfigurevisible','off'); "
+      "source('oct_MarginalProbabilityLandscape.m'); C = csvread('oct_MarginalProbabilityLandscape.csv'); "
+      "assert(isequal(size(M), [6 5])); assert(isequal(size(C), [6 5])); assert(max(abs(M(:) - C(:))) < 1e-9)\" "
+      ">/dev/null 2>&1";
   EXPECT_EQ(std::system(cmd.c_str()), 0);
 }

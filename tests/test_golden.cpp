@@ -15,9 +15,8 @@
 // expected files instead of comparing with them. Regenerating is only right
 // when a change of the output is intended, and the new output has been
 // checked: these tests exist to catch the changes that are not.
-#include <gtest/gtest.h>
-
 #include <dirent.h>
+#include <gtest/gtest.h>
 #include <sys/stat.h>
 
 #include <algorithm>
@@ -83,9 +82,9 @@ std::string firstDifference(const std::string& expected, const std::string& actu
     if (!he && !ha) break;
     if (!he || !ha || le != la) {
       std::ostringstream msg;
-      msg << "first difference at line " << line << "\n  expected: "
-          << (he ? "\"" + le + "\"" : std::string("(end of text)")) << "\n  actual:   "
-          << (ha ? "\"" + la + "\"" : std::string("(end of text)"));
+      msg << "first difference at line " << line
+          << "\n  expected: " << (he ? "\"" + le + "\"" : std::string("(end of text)"))
+          << "\n  actual:   " << (ha ? "\"" + la + "\"" : std::string("(end of text)"));
       return msg.str();
     }
   }
@@ -102,12 +101,12 @@ void expectGolden(const std::string& caseName, const std::string& name, const st
     testutil::writeFile(path, actual);
     return;
   }
-  ASSERT_TRUE(testutil::fileExists(path)) << "missing expected file " << path
-                                          << " (tests/golden/regenerate.sh writes it)";
+  ASSERT_TRUE(testutil::fileExists(path))
+      << "missing expected file " << path << " (tests/golden/regenerate.sh writes it)";
   const std::string expected = testutil::readFile(path);
-  EXPECT_TRUE(expected == actual) << caseName << "/" << name << " differs from the expected output: "
-                                  << firstDifference(expected, actual) << "\n  (" << expected.size()
-                                  << " bytes expected, " << actual.size() << " written)";
+  EXPECT_TRUE(expected == actual) << caseName << "/" << name
+                                  << " differs from the expected output: " << firstDifference(expected, actual)
+                                  << "\n  (" << expected.size() << " bytes expected, " << actual.size() << " written)";
 }
 
 // Runs the binary in the directory, checks its exit status, standard error and

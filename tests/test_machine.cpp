@@ -13,165 +13,12 @@
 #include "check.h"
 #include "dpPosteriors.h"
 #include "logSpace.h"
+#include "naiveReference.h"
 #include "paths.h"
 #include "testUtil.h"
 #include "threeStateDPAClass.h"
 
-namespace {
-
-constexpr double LN3_ = 1.0986122886681098;
-constexpr double LN1000_ = 6.907755278982137;
-const double INF = std::numeric_limits<double>::infinity();
-const std::string RESIDUES = "ACDEFGHIKLMNPQRSTVWY";
-
-const seqcorvane::Models::Data& models() { return testutil::models().data(); }
-
-std::string randomSeq(std::mt19937& rng, int len) {
-  std::string s;
-  for (int k = 0; k < len; ++k) s.push_back(RESIDUES[rng() % 20]);
-  return s;
-}
-
-// A related pair: T is S with point substitutions and a few indels.
-std::pair<std::string, std::string> relatedPair(std::mt19937& rng, int len) {
-  std::string S = randomSeq(rng, len), T;
-  std::uniform_real_distribution<double> u(0, 1);
-  for (char c : S) {
-    const double r = u(rng);
-    if (r < 0.05) continue;
-    if (r < 0.10) T += randomSeq(rng, 1 + static_cast<int>(rng() % 3));
-    T.push_back(u(rng) < 0.3 ? RESIDUES[rng() % 20] : c);
-  }
-  if (T.empty()) T = "A";
-  return {S, T};
-}
-
-threeStateDPAClass_t machine(const std::string& S, const std::string& T) {
-  return threeStateDPAClass_t(S, T, models());
-}
-
-// The landscape of a marginal run, row-major, and its result.
-std::vector<double> landscapeOf(const std::string& S, const std::string& T, seqcorvane::AlignResult& r) {
-  std::vector<double> values;
-  seqcorvane::AlignConfig config;
-  config.criterion = seqcorvane::Criterion::marginal;
-  r = seqcorvane::align({"s", S}, {"t", T}, testutil::models(), config, [&](const seqcorvane::LandscapeRow& row) {
-    EXPECT_EQ(row.i * (T.size() + 1), values.size());
-    values.insert(values.end(), row.values, row.values + row.size);
-  });
-  return values;
-}
-
-// Costs straight from the models at distance K, written from the model's
-// definition and independent of the machine's tables.
-struct Reference {
-  SubmatClass_t pam;
-  std::map<char, double> trans[3];  // [from state][to letter M/D/I]
-  explicit Reference(int K) : pam(K, testutil::dataDir()) {
-    const std::vector<double> m = pam.getDirichlet("match").getMode(), g = pam.getDirichlet("insert").getMode();
-    const double p[3][3] = {{m[0], (1 - m[0]) / 2, (1 - m[0]) / 2},   // from M to M, D, I
-                            {g[1], g[0], 1 - g[0] - g[1]},           // from D
-                            {g[1], 1 - g[0] - g[1], g[0]}};          // from I
-    for (int x = 0; x < 3; ++x)
-      for (int y = 0; y < 3; ++y) trans[x]["MDI"[y]] = -std::log(p[x][y]);
-  }
-  static double pn(char c) { return models().nullMdl.pr(std::string(1, c)); }
-  double gap(char c) const { return -std::log(pn(c)); }
-  double match(char a, char b) const { return -std::log(0.5 * (pn(a) * pam.pr(b, a) + pn(b) * pam.pr(a, b))); }
-  double t(char from, char to) const { return trans[std::string("mdi").find(from)].at(static_cast<char>(std::toupper(to))); }
-
-  // The parts of a path of states from (i, j): its emissions, the transitions
-  // between its columns, and ln 3 for the one end column it is charged
-  // (the first towards the start, the last towards the sink).
-  std::pair<double, double> parts(const std::string& path, const std::string& S, const std::string& T, size_t i,
-                                  size_t j) const {
-    double tr = path.empty() ? 0 : LN3_, em = 0;
-    for (size_t l = 0; l < path.size(); ++l) {
-      const char c = path[l];
-      em += c == 'm' ? match(S[i], T[j]) : c == 'd' ? gap(S[i]) : gap(T[j]);
-      i += c != 'i';
-      j += c != 'd';
-      if (l > 0) tr += t(path[l - 1], c);
-    }
-    return {tr, em};
-  }
-};
-
-// Every path of states over i residues of S and j of T.
-const std::vector<std::string>& allPaths(size_t i, size_t j) {
-  static std::map<std::pair<size_t, size_t>, std::vector<std::string>> memo;
-  auto key = std::make_pair(i, j);
-  auto it = memo.find(key);
-  if (it != memo.end()) return it->second;
-  std::vector<std::string> v;
-  if (i == 0 && j == 0) v.push_back("");
-  if (i > 0 && j > 0)
-    for (const std::string& p : allPaths(i - 1, j - 1)) v.push_back(p + 'm');
-  if (i > 0)
-    for (const std::string& p : allPaths(i - 1, j)) v.push_back(p + 'd');
-  if (j > 0)
-    for (const std::string& p : allPaths(i, j - 1)) v.push_back(p + 'i');
-  return memo[key] = v;
-}
-
-// -ln of a sum of e^-x, in long double.
-double neglogSumOf(const std::vector<double>& x) {
-  if (x.empty()) return INF;
-  const double m = *std::min_element(x.begin(), x.end());
-  long double s = 0;
-  for (double v : x) s += std::exp(static_cast<long double>(m - v));
-  return static_cast<double>(m - std::log(s));
-}
-
-// The best path and the sum over paths of one cell and state, by enumeration.
-struct Enumerated {
-  double best = INF, sum = INF;
-};
-
-// Towards the start: the paths from (0, 0) to (i, j) whose last column is in
-// `state`. Towards the sink: those from (i, j) to the end whose first column is.
-Enumerated enumerate(const Reference& ref, const std::string& S, const std::string& T, size_t i, size_t j, int state,
-                     bool towardsSink) {
-  const char letter = "mdi"[state];
-  std::vector<double> totals;
-  const auto& paths = towardsSink ? allPaths(S.size() - i, T.size() - j) : allPaths(i, j);
-  for (const std::string& p : paths) {
-    if (p.empty() || (towardsSink ? p.front() : p.back()) != letter) continue;
-    const auto pt = towardsSink ? ref.parts(p, S, T, i, j) : ref.parts(p, S, T, 0, 0);
-    totals.push_back(pt.first + pt.second);
-  }
-  Enumerated e;
-  if (!totals.empty()) e.best = *std::min_element(totals.begin(), totals.end());
-  e.sum = neglogSumOf(totals);
-  return e;
-}
-
-void expectClose(double expected, double actual, const std::string& where) {
-  if (std::isinf(expected)) {
-    EXPECT_TRUE(std::isinf(actual) && actual > 0) << where << ": " << actual;
-  } else {
-    EXPECT_NEAR(actual, expected, 1e-12 * std::max(1.0, std::fabs(expected))) << where;
-  }
-}
-
-// A tiny pair and its machine parameters at a random distance.
-struct TinyCase {
-  std::string S, T;
-  int K;
-  CostTable costs;
-};
-TinyCase tinyCase(std::mt19937& rng) {
-  TinyCase c;
-  c.S = randomSeq(rng, 1 + static_cast<int>(rng() % 4));
-  c.T = randomSeq(rng, 1 + static_cast<int>(rng() % 4));
-  c.K = 1 + static_cast<int>(rng() % 1000);
-  threeStateDPAClass_t m = machine(c.S, c.T);
-  m.computeTotalProbOfST(c.K);  // sets the parameters for K
-  c.costs = m.costs();
-  return c;
-}
-
-}  // namespace
+using namespace naive;
 
 TEST(LogSpace, SumsAndMinimumFinders) {
   const double x = 3.25;
@@ -224,8 +71,8 @@ TEST(Kernels, EveryCellMatchesTheEnumerationOfAllPaths) {
           const auto cell = cellOf(row.i, j);
           if (row.i == 0 && j == 0) continue;  // the origin: 0 in every state
           for (int s = 0; s < 3; ++s) {
-            const std::string where = std::string(towardsSink ? "sink " : "start ") + std::to_string(cell.first) +
-                                      "," + std::to_string(cell.second) + " state " + std::to_string(s);
+            const std::string where = std::string(towardsSink ? "sink " : "start ") + std::to_string(cell.first) + "," +
+                                      std::to_string(cell.second) + " state " + std::to_string(s);
             const Enumerated e = enumerate(ref, c.S, c.T, cell.first, cell.second, s, towardsSink);
             expectClose(e.best, row.trans[s][j] + row.emit[s][j], where);
           }
@@ -242,7 +89,8 @@ TEST(Kernels, EveryCellMatchesTheEnumerationOfAllPaths) {
             ASSERT_TRUE(w.complete);
             // The walk runs from the cell back to the pass's origin.
             const std::string path = towardsSink ? w.letters : std::string(w.letters.rbegin(), w.letters.rend());
-            const auto pt = towardsSink ? ref.parts(path, c.S, c.T, cell.first, cell.second) : ref.parts(path, c.S, c.T, 0, 0);
+            const auto pt =
+                towardsSink ? ref.parts(path, c.S, c.T, cell.first, cell.second) : ref.parts(path, c.S, c.T, 0, 0);
             expectClose(e.best, pt.first + pt.second, "trace from " + std::to_string(i) + "," + std::to_string(j));
           }
       sumAllPaths(table, nullptr, [&](const SumRow& row) {
@@ -252,8 +100,9 @@ TEST(Kernels, EveryCellMatchesTheEnumerationOfAllPaths) {
             const Enumerated e = enumerate(ref, c.S, c.T, cell.first, cell.second, s, towardsSink);
             const bool origin = row.i == 0 && j == 0;
             if (origin) continue;  // the start cell: 0 in M, nothing else arrives
-            expectClose(e.sum, row.sum[s][j], std::string("sum ") + (towardsSink ? "sink " : "start ") +
-                                                  std::to_string(cell.first) + "," + std::to_string(cell.second));
+            expectClose(e.sum, row.sum[s][j],
+                        std::string("sum ") + (towardsSink ? "sink " : "start ") + std::to_string(cell.first) + "," +
+                            std::to_string(cell.second));
           }
         }
       });
@@ -277,7 +126,8 @@ TEST(Kernels, TiesGoToTheEarlierState) {
 TEST(Machine, LandscapeOfEveryCellMatchesTheEnumeration) {
   std::mt19937 rng(4242);
   for (int trial = 0; trial < 12; ++trial) {
-    std::string S = randomSeq(rng, 1 + static_cast<int>(rng() % 4)), T = randomSeq(rng, 1 + static_cast<int>(rng() % 4));
+    std::string S = randomSeq(rng, 1 + static_cast<int>(rng() % 4)),
+                T = randomSeq(rng, 1 + static_cast<int>(rng() % 4));
     SCOPED_TRACE(S + " / " + T);
     seqcorvane::AlignResult r;
     const std::vector<double> landscape = landscapeOf(S, T, r);
@@ -474,63 +324,4 @@ TEST(Machine, AlignmentsThroughCells) {
   EXPECT_EQ(paths.best(0, 0).path, origin);
   EXPECT_NEAR(originLen, endLen, 1e-9);
   EXPECT_THROW(paths.best(n + 1, 0), seqcorvane::Error);
-}
-
-// Pair and unpaired posteriors of tiny pairs against every complete path;
-// each residue's probabilities sum to 1; the maximum expected accuracy
-// alignment scores at least every other path.
-TEST(Posteriors, MatchTheEnumerationAndDecodeTheBestPath) {
-  std::mt19937 rng(515);
-  for (int trial = 0; trial < 25; ++trial) {
-    const TinyCase c = tinyCase(rng);
-    const Reference ref(c.K);
-    const size_t nS = c.S.size(), nT = c.T.size();
-    SCOPED_TRACE(c.S + " / " + c.T + " K=" + std::to_string(c.K));
-    std::vector<std::vector<double>> pair(nS + 1, std::vector<double>(nT + 1, 0.0));
-    std::vector<double> qS(nS, 0.0), qT(nT, 0.0);
-    double total = 0;
-    const auto& paths = allPaths(nS, nT);
-    for (const std::string& p : paths) {
-      const auto pt = ref.parts(p, c.S, c.T, 0, 0);
-      const double mass = std::exp(-(pt.first + pt.second));
-      total += mass;
-      size_t i = 0, j = 0;
-      for (char x : p) {
-        i += x != 'i';
-        j += x != 'd';
-        if (x == 'm') pair[i][j] += mass;
-        if (x == 'd') qS[i - 1] += mass;
-        if (x == 'i') qT[j - 1] += mass;
-      }
-    }
-    const std::string first = paths.front();
-    std::vector<double> pathPairs;
-    const Posteriors p = computePosteriors(c.costs, true, &first, &pathPairs);
-    for (size_t i = 1; i <= nS; ++i) {
-      double sum = p.unpairedS[i - 1];
-      EXPECT_NEAR(p.unpairedS[i - 1], qS[i - 1] / total, 1e-12);
-      for (size_t j = 1; j <= nT; ++j) {
-        EXPECT_NEAR(p.pairOf(i, j), pair[i][j] / total, 1e-6);  // kept as float
-        sum += pair[i][j] / total;
-      }
-      EXPECT_NEAR(sum, 1.0, 1e-12);
-    }
-    for (size_t j = 1; j <= nT; ++j) EXPECT_NEAR(p.unpairedT[j - 1], qT[j - 1] / total, 1e-12);
-    for (double w : {0.0, 0.5, 1.0}) {
-      auto score = [&](const std::string& path, const std::vector<double>& column) {
-        double s = 0;
-        for (size_t l = 0; l < path.size(); ++l) s += path[l] == 'm' ? column[l] : w * column[l];
-        return s;
-      };
-      const std::string mea = meaAlignment(p, w);
-      const double best = score(mea, columnPosteriors(p, mea));
-      for (const std::string& other : paths) EXPECT_GE(best + 1e-6, score(other, columnPosteriors(p, other))) << other;
-    }
-    const std::vector<double> firstColumns = columnPosteriors(p, first, &pathPairs);
-    for (size_t l = 0; l < first.size(); ++l) {
-      if (first[l] == 'm') {
-        EXPECT_NEAR(firstColumns[l], columnPosteriors(p, first)[l], 1e-6);
-      }
-    }
-  }
 }

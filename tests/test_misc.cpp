@@ -4,8 +4,8 @@
 
 #include <cmath>
 #include <cstdio>
-#include <random>
 #include <iomanip>
+#include <random>
 
 #include "codeLengths.h"
 #include "matrix.h"
@@ -18,7 +18,11 @@
 namespace {
 
 const std::string TEN = "ACDEFGHIKL";
-std::string repeat(const std::string& s, int n) { std::string r; while (n-- > 0) r += s; return r; }
+std::string repeat(const std::string& s, int n) {
+  std::string r;
+  while (n-- > 0) r += s;
+  return r;
+}
 const std::string RULER60 = repeat("         .", 6);
 const std::string IDENT = "%-Identity (as a function of |";
 
@@ -30,8 +34,8 @@ std::string printed(const std::string& fsastr, const std::string& S, const std::
 }
 
 TEST(CodeLengths, TreeCodeAtEveryRangeBoundary) {
-  const std::vector<std::pair<int, double>> table = {{0, 1},   {1, 3},    {3, 5},    {4, 7},    {8, 7},
-                                                     {9, 9},   {22, 9},   {23, 11},  {64, 11},  {65, 13},
+  const std::vector<std::pair<int, double>> table = {{0, 1},    {1, 3},    {3, 5},    {4, 7},    {8, 7},
+                                                     {9, 9},    {22, 9},   {23, 11},  {64, 11},  {65, 13},
                                                      {196, 13}, {197, 15}, {625, 15}, {626, 17}, {656043856, 37}};
   for (auto [n, bits] : table) EXPECT_EQ(wtCodeLen_bits(n), bits) << n;
   // Every later range ends at a cumulative Catalan sum minus 1.
@@ -95,10 +99,10 @@ TEST(StateStringsDeathTest, InvalidStringsStopBeforeReadingPastTheEnd) {
 TEST(PrintedAlignment, BlocksOfSixtyColumns) {
   const std::string S = repeat(TEN, 6), T = "W" + S.substr(1);
   // Exactly 60 columns: one full block, then an empty block of four newlines.
-  EXPECT_EQ(printed(std::string(60, 'm'), S, T),
-            "\n" + RULER60 + "\n" + S + "\n" + T + "\n " + std::string(59, '*') + "\n\n\n\n" + "\n" +
-                "nEquivalences = 59\n" + IDENT + "A|)  = 98.333\n" + IDENT + "S|)  = 98.333\n" + IDENT +
-                "T|)  = 98.333\n\n");
+  EXPECT_EQ(printed(std::string(60, 'm'), S, T), "\n" + RULER60 + "\n" + S + "\n" + T + "\n " + std::string(59, '*') +
+                                                     "\n\n\n\n" + "\n" + "nEquivalences = 59\n" + IDENT +
+                                                     "A|)  = 98.333\n" + IDENT + "S|)  = 98.333\n" + IDENT +
+                                                     "T|)  = 98.333\n\n");
   // 61 columns: the second block is one column, its ruler a single space.
   EXPECT_EQ(printed(std::string(60, 'm') + "d", S + "Y", S),
             "\n" + RULER60 + "\n" + S + "\n" + S + "\n" + std::string(60, '*') + "\n \nY\n-\n \n" +
@@ -107,13 +111,13 @@ TEST(PrintedAlignment, BlocksOfSixtyColumns) {
   const std::string S120 = repeat(TEN, 12), stars = std::string(60, '*');
   EXPECT_EQ(printed(std::string(120, 'm'), S120, S120),
             "\n" + RULER60 + "\n" + S + "\n" + S + "\n" + stars + "\n" + RULER60 + "\n" + S + "\n" + S + "\n" + stars +
-                "\n\n\n\n\nnEquivalences = 120\n" + IDENT + "A|)  = 100.000\n" + IDENT + "S|)  = 100.000\n" +
-                IDENT + "T|)  = 100.000\n\n");
+                "\n\n\n\n\nnEquivalences = 120\n" + IDENT + "A|)  = 100.000\n" + IDENT + "S|)  = 100.000\n" + IDENT +
+                "T|)  = 100.000\n\n");
 }
 
 TEST(PrintedAlignment, ZeroDenominatorPrintsZero) {
-  EXPECT_EQ(printed("", "", ""), "\n\n\n\n\nnEquivalences = 0\n" + IDENT + "A|)  = 0.000\n" + IDENT +
-                                     "S|)  = 0.000\n" + IDENT + "T|)  = 0.000\n\n");
+  EXPECT_EQ(printed("", "", ""), "\n\n\n\n\nnEquivalences = 0\n" + IDENT + "A|)  = 0.000\n" + IDENT + "S|)  = 0.000\n" +
+                                     IDENT + "T|)  = 0.000\n\n");
   EXPECT_NE(printed("ii", "", "AC").find("|S|)  = 0.000\n"), std::string::npos);
 }
 
@@ -162,7 +166,8 @@ TEST(NumbersInText, FixedTwoDecimalsAndParsing) {
   };
   for (int k = 0; k < 200000; ++k) check(std::exp(u(rng) * 25));
   for (int k = 0; k < 50000; ++k) {
-    const double half = static_cast<double>(rng() % 100000000) / 8.0, cent = static_cast<double>(rng() % 10000000) / 200.0;
+    const double half = static_cast<double>(rng() % 100000000) / 8.0,
+                 cent = static_cast<double>(rng() % 10000000) / 200.0;
     for (double x : {half, cent}) {
       check(x);
       check(std::nextafter(x, 0));

@@ -6,7 +6,6 @@
 // diagonal raised to K and its off-diagonal entries as read (one of them is
 // negative and must be clipped), normalised by columns.
 #include <gtest/gtest.h>
-
 #include <unistd.h>
 
 #include <cmath>
@@ -14,11 +13,11 @@
 #include <functional>
 
 #include "SubmatClass.h"
-#include "dpCosts.h"
-#include "siteRates.h"
 #include "check.h"
 #include "dataFiles.h"
+#include "dpCosts.h"
 #include "nullModelClass.h"
+#include "siteRates.h"
 #include "testUtil.h"
 
 namespace {
@@ -223,7 +222,8 @@ TEST(Models, NullModelTablesAndTheirDefects) {
   };
   for (const auto& c : cases) {
     testutil::writeFile(dir.path() + "/protSeqNullMMLEstimatesOrderT.txt", c.first);
-    EXPECT_EQ(failureOf([&] { nullModelClass_t t("T", dir.path()); }), dir.path() + "/protSeqNullMMLEstimatesOrderT.txt" + c.second);
+    EXPECT_EQ(failureOf([&] { nullModelClass_t t("T", dir.path()); }),
+              dir.path() + "/protSeqNullMMLEstimatesOrderT.txt" + c.second);
   }
   auto table = [](double p) {
     std::string t;
@@ -232,7 +232,9 @@ TEST(Models, NullModelTablesAndTheirDefects) {
   };
   for (double p : {1.0, 1e-300}) {
     testutil::writeFile(dir.path() + "/protSeqNullMMLEstimatesOrderT.txt", table(p));
-    EXPECT_NE(failureOf([&] { nullModelClass_t t("T", dir.path()); }).find("protSeqNullMMLEstimatesOrderT.txt: the probabilities sum to"),
+    EXPECT_NE(failureOf([&] {
+                nullModelClass_t t("T", dir.path());
+              }).find("protSeqNullMMLEstimatesOrderT.txt: the probabilities sum to"),
               std::string::npos);
   }
   testutil::writeFile(dir.path() + "/protSeqNullMMLEstimatesOrderT.txt", "A 0.5\nC 0.5\nAC 0.5\n");
@@ -255,9 +257,10 @@ TEST(Models, OneModelSetFromOneDirectory) {
   testutil::writeFile(dir.file("a.fa"), ">a\nHEAG\n");
   auto r = testutil::runBinary({"a.fa", "a.fa"}, "", dir.path());
   EXPECT_EQ(r.status, 1);
-  EXPECT_EQ(r.err, "seqcorvane: error: model directory './data' lacks S_double_precision.txt, D_double_precision.txt, "
-                   "S_inv_double_precision.txt, DirichletPriorsGivenN.txt (all five model files must come from one "
-                   "directory)\n");
+  EXPECT_EQ(r.err,
+            "seqcorvane: error: model directory './data' lacks S_double_precision.txt, D_double_precision.txt, "
+            "S_inv_double_precision.txt, DirichletPriorsGivenN.txt (all five model files must come from one "
+            "directory)\n");
   // Broken links count as held: the run names the file that cannot be read.
   for (const std::string& f : modelFileNames()) {
     ::unlink(dir.file("data/" + f).c_str());

@@ -16,7 +16,6 @@
 
 namespace {
 
-
 std::string randomSeq(std::mt19937& rng, size_t len) {
   std::string s;
   for (size_t k = 0; k < len; ++k) s.push_back("ACDEFGHIKLMNPQRSTVWY"[rng() % 20]);
@@ -39,9 +38,12 @@ std::string evolve(std::mt19937& rng, const std::string& S, double substitution)
 std::pair<std::string, std::string> seededPair(std::mt19937& rng, size_t maxLen) {
   const std::string S = randomSeq(rng, 1 + rng() % maxLen);
   switch (rng() % 3) {
-    case 0: return {S, randomSeq(rng, 1 + rng() % maxLen)};
-    case 1: return {S, evolve(rng, S, 0.2)};
-    default: return {S, evolve(rng, S, 0.7)};
+    case 0:
+      return {S, randomSeq(rng, 1 + rng() % maxLen)};
+    case 1:
+      return {S, evolve(rng, S, 0.2)};
+    default:
+      return {S, evolve(rng, S, 0.7)};
   }
 }
 
@@ -125,6 +127,6 @@ TEST(Speed, FastSearchPicksTheExactDistance) {
     EXPECT_EQ(r.marginalMsgLen, exact[r.marginalK]);
   }
   EXPECT_LT(worst, 1e-12);
-  std::cout << "largest relative difference fast/exact: " << worst << "; pairs of probes within 1e-9 nits: "
-            << nearTies << "\n";
+  std::cout << "largest relative difference fast/exact: " << worst << "; pairs of probes within 1e-9 nits: " << nearTies
+            << "\n";
 }

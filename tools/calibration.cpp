@@ -88,20 +88,20 @@ const char* binLabel(int bin) {
 
 Agreement compareAlignments(const std::string& referenceFsastr, const std::string& testFsastr) {
   // The matched residue pairs (i of S, j of T) of each, in order of i.
-  auto matched = [](const std::string& fsastr, long& gapOpenings) {
+  auto matched = [](const std::string& fsastr) {
     std::vector<std::pair<long, long>> pairs;
     long i = 0, j = 0;
-    for (size_t l = 0; l < fsastr.size(); ++l) {
-      const char c = fsastr[l];
+    for (const char c : fsastr) {
       if (c == 'm') pairs.emplace_back(i, j);
-      if (c != 'm' && (l == 0 || fsastr[l - 1] != c)) ++gapOpenings;
       i += c != 'i';
       j += c != 'd';
     }
     return std::make_pair(pairs, std::make_pair(i, j));
   };
   Agreement a;
-  const auto ref = matched(referenceFsastr, a.referenceGapOpenings), test = matched(testFsastr, a.gapOpenings);
+  a.referenceGapOpenings = seqcorvane::gapOpenings(referenceFsastr);
+  a.gapOpenings = seqcorvane::gapOpenings(testFsastr);
+  const auto ref = matched(referenceFsastr), test = matched(testFsastr);
   SC_CHECK(ref.second == test.second);
   a.referencePairs = static_cast<long>(ref.first.size());
   a.testPairs = static_cast<long>(test.first.size());

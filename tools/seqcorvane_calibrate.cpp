@@ -11,9 +11,9 @@
 // --train, those outside it); tools/run_calibration.sh runs the folds as
 // separate processes.
 #include <atomic>
-#include <functional>
 #include <cmath>
 #include <cstdio>
+#include <functional>
 #include <iostream>
 #include <mutex>
 #include <ostream>
@@ -37,7 +37,8 @@ const char* USAGE =
     "usage:\n"
     "  seqcorvane-calibrate fit --pairs FILE --out FILE [--data DIR] [--fold F/N [--train]] [--degree D]\n"
     "  seqcorvane-calibrate accuracy --pairs FILE --out FILE [--data DIR] [--fold F/N [--train]]\n"
-    "      [--criterion optimal|posterior|marginal-posterior] [--gap-weight W] [--rate-shape A] [--open-scale F] [--threads N]\n"
+    "      [--criterion optimal|posterior|marginal-posterior] [--gap-weight W] [--rate-shape A] [--open-scale F] "
+    "[--threads N]\n"
     "  seqcorvane-calibrate accuracy --pairs FILE --out FILE --alignments DIR [--fold F/N [--train]]\n"
     "\n"
     "  --pairs      reference alignments: pair_id dataset family percent_identity row_s row_t (TSV)\n"
@@ -70,8 +71,7 @@ std::vector<ReferencePair> selectedPairs(const Options& o) {
   std::vector<ReferencePair> all = readReferencePairs(o.pairs), kept;
   for (const ReferencePair& p : all)
     if (o.fold < 0 || (foldOfFamily(p.family, o.folds) == o.fold) != o.train) kept.push_back(p);
-  if (kept.empty())
-    throw seqcorvane::Error(seqcorvane::Error::Kind::input, "no pairs selected from '" + o.pairs + "'");
+  if (kept.empty()) throw seqcorvane::Error(seqcorvane::Error::Kind::input, "no pairs selected from '" + o.pairs + "'");
   return kept;
 }
 
@@ -90,12 +90,13 @@ int fit(const Options& o) {
   for (int t = 1; t < o.threads; ++t) pool.emplace_back(work);
   work();
   for (auto& t : pool) t.join();
-  std::string fold = o.fold < 0 ? std::string("all pairs") : (o.train ? "the pairs outside fold " : "fold ") +
-                                                                 std::to_string(o.fold) + " of " + std::to_string(o.folds);
+  std::string fold = o.fold < 0 ? std::string("all pairs")
+                                : (o.train ? "the pairs outside fold " : "fold ") + std::to_string(o.fold) + " of " +
+                                      std::to_string(o.folds);
   writeFittedPriors(o.out, obs, o.degree,
                     {"Dirichlet priors on the transitions, fitted to reference pairwise alignments.",
-                     "Data: " + o.pairs + ", " + fold + " (" + std::to_string(pairs.size()) + " pairs); models: " +
-                         models.directory() + ".",
+                     "Data: " + o.pairs + ", " + fold + " (" + std::to_string(pairs.size()) +
+                         " pairs); models: " + models.directory() + ".",
                      "Command: seqcorvane-calibrate fit --pairs " + o.pairs + " --degree " + std::to_string(o.degree) +
                          (o.fold >= 0 ? " --fold " + std::to_string(o.fold) + "/" + std::to_string(o.folds) : "") +
                          (o.train ? " --train" : "") + " --out " + o.out});
@@ -139,9 +140,10 @@ int accuracy(const Options& o) {
       }
       const Agreement a = compareAlignments(seqcorvane::rowsPath(p.rowS, p.rowT), fsastr);
       agreements[k] = a;
-      rows[k] = p.id + "\t" + p.family + "\t" + formatFixed(p.percentIdentity, 2) + "\t" + std::to_string(a.referencePairs) +
-                "\t" + std::to_string(a.reproduced) + "\t" + std::to_string(a.testPairs) + "\t" +
-                std::to_string(a.gapOpenings) + "\t" + std::to_string(a.referenceGapOpenings) + "\t" +
+      rows[k] = p.id + "\t" + p.family + "\t" + formatFixed(p.percentIdentity, 2) + "\t" +
+                std::to_string(a.referencePairs) + "\t" + std::to_string(a.reproduced) + "\t" +
+                std::to_string(a.testPairs) + "\t" + std::to_string(a.gapOpenings) + "\t" +
+                std::to_string(a.referenceGapOpenings) + "\t" +
                 (o.alignments.empty() ? std::to_string(K) + "\t" + formatFixed(compression[k], 3) : "NA\tNA");
     }
   };
@@ -158,7 +160,7 @@ int accuracy(const Options& o) {
   // The summary: per bin, the reference residue pairs reproduced (pooled),
   // gap openings per 100 matched pairs, and pairs compressed.
   long ref[N_BINS + 1] = {}, rep[N_BINS + 1] = {}, matched[N_BINS + 1] = {}, gaps[N_BINS + 1] = {},
-       refGaps[N_BINS + 1] = {}, n[N_BINS + 1] = {}, positive[N_BINS + 1] = {};
+                    refGaps[N_BINS + 1] = {}, n[N_BINS + 1] = {}, positive[N_BINS + 1] = {};
   for (size_t k = 0; k < pairs.size(); ++k)
     for (int b : {identityBin(pairs[k].percentIdentity), N_BINS}) {
       ref[b] += agreements[k].referencePairs, rep[b] += agreements[k].reproduced;
@@ -166,7 +168,9 @@ int accuracy(const Options& o) {
       refGaps[b] += agreements[k].referenceGapOpenings;
       n[b] += 1, positive[b] += compression[k] > 0;
     }
-  auto per100 = [](long x, long y) { return formatFixed(y ? 100.0 * static_cast<double>(x) / static_cast<double>(y) : 0, 2); };
+  auto per100 = [](long x, long y) {
+    return formatFixed(y ? 100.0 * static_cast<double>(x) / static_cast<double>(y) : 0, 2);
+  };
   std::cout << "| bin | pairs | accuracy | gap openings per 100 matched pairs (references) | compression > 0 |\n"
                "|---|---:|---:|---:|---:|\n";
   for (int b = 0; b <= N_BINS; ++b)
@@ -184,9 +188,18 @@ int run(int argc, char* argv[]) {
   if (argc < 2) usage("give a command");
   o.command = argv[1];
   const ArgumentScan args = scanArguments(argc - 1, argv + 1,
-                                          {{"--pairs", 1}, {"--out", 1}, {"--data", 1}, {"--alignments", 1},
-                                           {"--criterion", 1}, {"--train", 0}, {"--gap-weight", 1}, {"--rate-shape", 1},
-                                           {"--open-scale", 1}, {"--degree", 1}, {"--threads", 1}, {"--fold", 1}},
+                                          {{"--pairs", 1},
+                                           {"--out", 1},
+                                           {"--data", 1},
+                                           {"--alignments", 1},
+                                           {"--criterion", 1},
+                                           {"--train", 0},
+                                           {"--gap-weight", 1},
+                                           {"--rate-shape", 1},
+                                           {"--open-scale", 1},
+                                           {"--degree", 1},
+                                           {"--threads", 1},
+                                           {"--fold", 1}},
                                           false);
   if (!args.unknown.empty()) usage("unknown argument " + args.unknown[0]);
   if (!args.missingValue.empty()) usage(args.missingValue[0] + " needs a value");

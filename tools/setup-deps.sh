@@ -2,7 +2,8 @@
 # Installs what building seqcorvane needs on Debian or Ubuntu: cmake, a C++
 # compiler and zlib. With --tests, also what the tests need: GoogleTest,
 # Snakemake and matplotlib (the workflow and picture tests), clang and its
-# runtime libraries (the fuzz targets). Does nothing when all are present;
+# runtime libraries (the fuzz targets), clang-format and pkg-config (the
+# source checks and the library's install test). Does nothing when all are present;
 # uses sudo only when not running as root.
 #   tools/setup-deps.sh [--tests]
 set -euo pipefail
@@ -21,6 +22,8 @@ if [ "$tests" = 1 ]; then
   command -v snakemake >/dev/null 2>&1 || missing+=(snakemake)
   /usr/bin/python3 -c "import matplotlib" >/dev/null 2>&1 || missing+=(python3-matplotlib)
   command -v clang++ >/dev/null 2>&1 || missing+=(clang)
+  command -v clang-format >/dev/null 2>&1 || missing+=(clang-format)
+  command -v pkg-config >/dev/null 2>&1 || missing+=(pkg-config)
   ls /usr/lib/llvm-*/lib/clang/*/lib/linux/libclang_rt.fuzzer-*.a >/dev/null 2>&1 || missing+=(libclang-rt-dev)
 fi
 [ ${#missing[@]} -eq 0 ] && exit 0

@@ -38,7 +38,7 @@ std::size_t droppedCharacters(const std::string& text);
 // An alignment read for scoring: its two rows with the columns the models
 // cannot use (a character other than a residue or '-', or two gaps) dropped.
 struct AlignmentFile {
-  std::vector<std::string> rows;  // two rows of equal length
+  std::vector<std::string> rows;   // two rows of equal length
   std::size_t droppedColumns = 0;  // columns holding other characters
   // The two characters of such a column, once for each of them that is
   // neither a residue nor a gap, in order.

@@ -116,7 +116,7 @@ struct PosteriorOptions {
   double gapWeight = 0;        // weight of unpaired residues in the expected accuracy
   bool fallbackAtTop = true;   // decode at the optimal criterion's distance where the marginal one is >= topDistance
   int topDistance = 999;
-  int distanceCap = 0;         // decode at no more than this distance (0: no cap)
+  int distanceCap = 0;  // decode at no more than this distance (0: no cap)
 };
 
 struct AlignConfig {
@@ -193,7 +193,7 @@ struct AlignResult {
   bool decodedAtOptimalK = false;  // the marginal distance was the top of the range
   std::vector<double> siteRates;   // the rate categories' mean rates (empty: one rate)
   double gapOpenScale = 1;
-  ScoreResult score;               // the posterior alignment scored as scoreAlignment scores it
+  ScoreResult score;  // the posterior alignment scored as scoreAlignment scores it
 };
 
 // One row i (0..|S|) of the marginal landscape: for every column j (0..|T|)

@@ -1,11 +1,11 @@
-#include "seqcorvane/io.h"
-
 #include <sys/resource.h>
 
 #include <algorithm>
 #include <fstream>
 #include <limits>
 #include <sstream>
+
+#include "seqcorvane/io.h"
 
 namespace {
 

@@ -20,7 +20,7 @@ char* writeFixed2(char* out, double x) {
   const double bv = s - a;
   const double e = (a - (s - bv)) + (b - bv);  // a + b = s + e exactly
   const double whole = std::floor(s);
-  const double f = s - whole;                  // exact
+  const double f = s - whole;  // exact
   std::uint64_t n = static_cast<std::uint64_t>(whole);
   if (!(f == 0 && e <= 0)) {
     // the sign of (f - 1/2) + e, exactly: above a half rounds up, a half to even
@@ -78,4 +78,3 @@ bool seqcorvane::parseInteger(const std::string& token, long& value) {
   const auto r = std::from_chars(first, last, value, 10);
   return r.ec == std::errc() && r.ptr == last;
 }
-

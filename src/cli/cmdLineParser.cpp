@@ -26,13 +26,14 @@ const std::string ERR = "::CmdLineError:: ";
 void printUsage() {
   const std::string indent(11, ' ');
   std::cerr << std::endl;
-  std::cerr << "To find/compute alignment(s) between protein sequences in the MML information framework"
-            << std::endl;
-  std::cerr << "    Usage: " << "seqcorvane <seq1 fasta> <seq2 fasta>" << std::endl;
+  std::cerr << "To find/compute alignment(s) between protein sequences in the MML information framework" << std::endl;
+  std::cerr << "    Usage: "
+            << "seqcorvane <seq1 fasta> <seq2 fasta>" << std::endl;
   std::cerr << indent << "           (--criterion <optimal/marginal/marginal-interactive>)" << std::endl;
   std::cerr << indent << "           ( -o  <output_prefix_string>) " << std::endl;
   std::cerr << "To score/evaluate any pre-computed alignments in the  MML information framework" << std::endl;
-  std::cerr << "    Usage: " << "seqcorvane --ivalue <alignment fasta>)" << std::endl;
+  std::cerr << "    Usage: "
+            << "seqcorvane --ivalue <alignment fasta>)" << std::endl;
 }
 
 }  // namespace
@@ -86,8 +87,8 @@ ArgumentScan scanArguments(int argc, char* argv[], const std::vector<OptionSpec>
   return scan;
 }
 
-void parseCmdLine(int32_t argc, char* argv[], std::vector<std::string>& seqfn, bool& ivalueFlag,
-                  std::string& algnfn, std::string& outPrefix, std::string& criterion, CmdLineExtras* extras) {
+void parseCmdLine(int32_t argc, char* argv[], std::vector<std::string>& seqfn, bool& ivalueFlag, std::string& algnfn,
+                  std::string& outPrefix, std::string& criterion, CmdLineExtras* extras) {
   std::vector<OptionSpec> known{{"--ivalue", 1}, {"-o", 1}, {"--criterion", 1}};
   if (extras != nullptr) known.insert(known.end(), {{"--data", 1}, {"--confidence", 0}});
   const ArgumentScan args = scanArguments(argc, argv, known, true);

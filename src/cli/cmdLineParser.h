@@ -42,9 +42,8 @@ struct CmdLineExtras {
 // "::CmdLineError::" lines and the usage text on standard error and exits
 // with status 1. With extras given, --data <dir> and --confidence are
 // accepted too.
-void parseCmdLine(int32_t argc, char* argv[], std::vector<std::string>& seqfn, bool& ivalueFlag,
-                  std::string& algnfn, std::string& outPrefix, std::string& criterion,
-                  CmdLineExtras* extras = nullptr);
+void parseCmdLine(int32_t argc, char* argv[], std::vector<std::string>& seqfn, bool& ivalueFlag, std::string& algnfn,
+                  std::string& outPrefix, std::string& criterion, CmdLineExtras* extras = nullptr);
 
 // True when the file can be opened for reading.
 bool doesFileExist(std::string fileName);

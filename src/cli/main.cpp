@@ -37,9 +37,9 @@ std::vector<seqcorvane::Record> getAASeqs(const std::vector<std::string>& fileNa
   for (const std::string& name : fileNames) {
     std::vector<seqcorvane::Record> records = seqcorvane::readFasta(name);
     if (records.size() != 1)
-      throw seqcorvane::Error(seqcorvane::Error::Kind::input, "sequence file '" + name + "' holds " +
-                                                                  std::to_string(records.size()) +
-                                                                  " records; expected exactly one");
+      throw seqcorvane::Error(
+          seqcorvane::Error::Kind::input,
+          "sequence file '" + name + "' holds " + std::to_string(records.size()) + " records; expected exactly one");
     seqs.push_back(records[0]);
   }
   return seqs;
@@ -60,8 +60,7 @@ void checkMemoryFor(size_t nS, size_t nT, Criterion criterion) {
 }
 
 // The null-model block of the pair; returns I(S) and I(T).
-std::pair<double, double> computeINullST(const std::string& S, const std::string& T,
-                                         const seqcorvane::Models& models) {
+std::pair<double, double> computeINullST(const std::string& S, const std::string& T, const seqcorvane::Models& models) {
   const double IS = seqcorvane::nullMsgLen(S, models), IT = seqcorvane::nullMsgLen(T, models);
   printNullReport(std::cout, S.size(), T.size(), IS, IT);
   return {IS, IT};
@@ -100,9 +99,9 @@ void alignFiles(const std::vector<std::string>& seqfn, const std::string& criter
   for (size_t k = 0; k < 2; ++k) {
     const std::string& seq = k == 0 ? s.residues : t.residues;
     if (seq.empty())
-      throw seqcorvane::Error(seqcorvane::Error::Kind::input,
-                              "sequence file '" + seqfn[k] +
-                                  "' holds no standard residues (upper-case ACDEFGHIKLMNPQRSTVWY) to align");
+      throw seqcorvane::Error(
+          seqcorvane::Error::Kind::input,
+          "sequence file '" + seqfn[k] + "' holds no standard residues (upper-case ACDEFGHIKLMNPQRSTVWY) to align");
   }
   noteDropped(seqfn[0], records[0].text);
   noteDropped(seqfn[1], records[1].text);
@@ -143,44 +142,43 @@ void alignFiles(const std::vector<std::string>& seqfn, const std::string& criter
   reportAlignment(std::cout, r, outPrefix, extras.confidence);
 }
 
-const char* HELP_TEXT =
-    "seqcorvane " SEQCORVANE_VERSION
-    ": aligns two protein sequences, or scores a given pairwise alignment, in the\n"
-    "Minimum Message Length (MML) framework, and says by how many bits the pair is more\n"
-    "likely related than not.\n"
-    "\n"
-    "Usage:\n"
-    "  seqcorvane <seq1 fasta> <seq2 fasta> [--criterion C] [-o <output_prefix>] [--data <dir>]\n"
-    "  seqcorvane --ivalue <alignment fasta> [--data <dir>]\n"
-    "  seqcorvane --help | --version\n"
-    "\n"
-    "The two sequence files come first, one FASTA record each (plain or gzip-compressed).\n"
-    "\n"
-    "Options:\n"
-    "  --criterion C  optimal (default): the optimal alignment, written to <prefix>.afasta\n"
-    "                 marginal: the message length over all alignments, and the landscape\n"
-    "                   of every cell in <prefix>_MarginalProbabilityLandscape.csv and .m\n"
-    "                 marginal-interactive: as marginal, then pick cells on standard input\n"
-    "                   and see or save the best alignment through each\n"
-    "                 posterior: the alignment of maximum expected accuracy from the\n"
-    "                   posterior probabilities of a model whose sites change at different\n"
-    "                   rates, at its marginal distance, with a confidence for every\n"
-    "                   column (<prefix>.afasta, <prefix>.confidence.tsv)\n"
-    "  --confidence   with optimal: the posterior of every column of the optimal alignment\n"
-    "                 too, in <prefix>.confidence.tsv\n"
-    "  -o <prefix>    prefix of the output files (default: output)\n"
-    "  --ivalue <afasta>  score the given alignment (two records of equal length)\n"
-    "  --data <dir>   the directory of the five model files (default: ./data, else the\n"
-    "                 data installed with the program)\n"
-    "  --help         this text;  --version  the version\n"
-    "\n"
-    "Environment:\n"
-    "  SEQCORVANE_THREADS  threads for one alignment (default 2, at most the cores)\n"
-    "  SEQCORVANE_SIMD     widest instruction set to use: scalar, sse2, avx2, avx512\n"
-    "  NO_COLOR            when set and not empty, no colour codes are written\n"
-    "\n"
-    "Exit status: 0 done, 1 a usage or input error (one line on standard error), 2 an\n"
-    "internal error.\n";
+const char* HELP_TEXT = "seqcorvane " SEQCORVANE_VERSION
+                        ": aligns two protein sequences, or scores a given pairwise alignment, in the\n"
+                        "Minimum Message Length (MML) framework, and says by how many bits the pair is more\n"
+                        "likely related than not.\n"
+                        "\n"
+                        "Usage:\n"
+                        "  seqcorvane <seq1 fasta> <seq2 fasta> [--criterion C] [-o <output_prefix>] [--data <dir>]\n"
+                        "  seqcorvane --ivalue <alignment fasta> [--data <dir>]\n"
+                        "  seqcorvane --help | --version\n"
+                        "\n"
+                        "The two sequence files come first, one FASTA record each (plain or gzip-compressed).\n"
+                        "\n"
+                        "Options:\n"
+                        "  --criterion C  optimal (default): the optimal alignment, written to <prefix>.afasta\n"
+                        "                 marginal: the message length over all alignments, and the landscape\n"
+                        "                   of every cell in <prefix>_MarginalProbabilityLandscape.csv and .m\n"
+                        "                 marginal-interactive: as marginal, then pick cells on standard input\n"
+                        "                   and see or save the best alignment through each\n"
+                        "                 posterior: the alignment of maximum expected accuracy from the\n"
+                        "                   posterior probabilities of a model whose sites change at different\n"
+                        "                   rates, at its marginal distance, with a confidence for every\n"
+                        "                   column (<prefix>.afasta, <prefix>.confidence.tsv)\n"
+                        "  --confidence   with optimal: the posterior of every column of the optimal alignment\n"
+                        "                 too, in <prefix>.confidence.tsv\n"
+                        "  -o <prefix>    prefix of the output files (default: output)\n"
+                        "  --ivalue <afasta>  score the given alignment (two records of equal length)\n"
+                        "  --data <dir>   the directory of the five model files (default: ./data, else the\n"
+                        "                 data installed with the program)\n"
+                        "  --help         this text;  --version  the version\n"
+                        "\n"
+                        "Environment:\n"
+                        "  SEQCORVANE_THREADS  threads for one alignment (default 2, at most the cores)\n"
+                        "  SEQCORVANE_SIMD     widest instruction set to use: scalar, sse2, avx2, avx512\n"
+                        "  NO_COLOR            when set and not empty, no colour codes are written\n"
+                        "\n"
+                        "Exit status: 0 done, 1 a usage or input error (one line on standard error), 2 an\n"
+                        "internal error.\n";
 
 int run(int argc, char* argv[]) {
   // A file size limit makes a write fail (and say so) rather than end the process.

@@ -23,8 +23,8 @@ double perResidue(double bits, size_t n) { return n == 0 ? 0.0 : bits / static_c
 void printCompressionLine(std::ostream& out, double compressionBits) {
   std::ostringstream value;  // default format: 6 significant digits
   value << compressionBits;
-  out << getTerminalColorString("COMPRESSION", 46) << "wrt null =   "
-      << getTerminalColorString(value.str(), compressionBits > 0 ? 42 : 41) << " bits\n";
+  out << getTerminalColorString("COMPRESSION", 46)
+      << "wrt null =   " << getTerminalColorString(value.str(), compressionBits > 0 ? 42 : 41) << " bits\n";
 }
 
 // The block that reports the marginal message length at its parameters.
@@ -32,8 +32,9 @@ void printMarginalReport(std::ostream& out, const seqcorvane::Parameters& p, dou
   out << "......................................" << std::endl;
   printParams(out, p, false);
   out << "Information measure:\n";
-  out << "-log(" << getTerminalColorString("marginal probability", 46) << ") = I_marginal(<S,T>) = "
-      << getTerminalColorString(seqcorvane::formatFixed(nits2bits(marginalMsgLen), 3), 43) << " bits." << std::endl;
+  out << "-log(" << getTerminalColorString("marginal probability", 46)
+      << ") = I_marginal(<S,T>) = " << getTerminalColorString(seqcorvane::formatFixed(nits2bits(marginalMsgLen), 3), 43)
+      << " bits." << std::endl;
 }
 
 // As few digits as the value needs.
@@ -81,17 +82,19 @@ void coutHeader(std::ostream& out) {
 
 void printNullReport(std::ostream& out, std::size_t nS, std::size_t nT, double IS, double IT) {
   const double bitsS = nits2bits(IS), bitsT = nits2bits(IT);
-  out << "-------------------" << getTerminalColorString("NULL MODEL STATS (SEQUENCE)", 45)
-      << "--------------------\n";
+  out << "-------------------" << getTerminalColorString("NULL MODEL STATS (SEQUENCE)", 45) << "--------------------\n";
   out << std::fixed << std::setprecision(3);
-  out << "NULL(S)          = " << std::setw(10) << bitsS << " bits " << "(" << std::setw(5) << perResidue(bitsS, nS)
-      << " bits-per-aa " << "over " << nS << " a.a.)" << std::endl;
-  out << "NULL(T)          = " << std::setw(10) << bitsT << " bits " << "(" << std::setw(5) << perResidue(bitsT, nT)
-      << " bits-per-aa " << "over " << nT << " a.a.)" << std::endl;
+  out << "NULL(S)          = " << std::setw(10) << bitsS << " bits "
+      << "(" << std::setw(5) << perResidue(bitsS, nS) << " bits-per-aa "
+      << "over " << nS << " a.a.)" << std::endl;
+  out << "NULL(T)          = " << std::setw(10) << bitsT << " bits "
+      << "(" << std::setw(5) << perResidue(bitsT, nT) << " bits-per-aa "
+      << "over " << nT << " a.a.)" << std::endl;
   std::ostringstream pair;
   pair << std::fixed << std::setprecision(3) << bitsS + bitsT;
-  out << "NULL(<S,T>)      =" << getTerminalColorString(pair.str(), 43) << "bits " << "(" << std::setw(5)
-      << perResidue(bitsS + bitsT, nS + nT) << " bits-per-aa " << "over " << nS + nT << " a.a.)" << std::endl
+  out << "NULL(<S,T>)      =" << getTerminalColorString(pair.str(), 43) << "bits "
+      << "(" << std::setw(5) << perResidue(bitsS + bitsT, nS + nT) << " bits-per-aa "
+      << "over " << nS + nT << " a.a.)" << std::endl
       << std::endl;
   out << std::string(68, '-') << "\n" << std::endl;
 }
@@ -139,8 +142,9 @@ void printCriterionReport(std::ostream& out, const AlignResult& r, const seqcorv
     case Criterion::optimal:
       printParams(out, r.parameters, true);
       out << "Information measure:\n";
-      out << "I(" << getTerminalColorString("best-A", 46) << ",<S,T>)  = "
-          << getTerminalColorString(seqcorvane::formatFixed(nits2bits(r.alignmentMsgLen), 3), 43) << " bits "
+      out << "I(" << getTerminalColorString("best-A", 46)
+          << ",<S,T>)  = " << getTerminalColorString(seqcorvane::formatFixed(nits2bits(r.alignmentMsgLen), 3), 43)
+          << " bits "
           << "\n";
       printFSAstr2Algn(r.path, r.s.residues, r.t.residues, out);
       break;
@@ -165,18 +169,21 @@ void printScore(std::ostream& out, const seqcorvane::ScoreResult& s) {
   out << "I(A)         = " << std::fixed << std::setprecision(3) << std::setw(9) << nits2bits(s.pathMsgLen) << " bits"
       << "\n";
   out << "I(<S,T>|A)   = " << std::fixed << std::setprecision(3) << std::setw(9) << nits2bits(s.residuesMsgLen)
-      << " bits" << "\n";
+      << " bits"
+      << "\n";
   out << "I(A,<S,T>)   = " << std::fixed << std::setprecision(3) << std::setw(9) << nits2bits(s.msgLen) << " bits"
       << "\n";
 }
 
-void printBlockEnd(std::ostream& out) { out << "-----------------------------------------------------------------\n\n"; }
+void printBlockEnd(std::ostream& out) {
+  out << "-----------------------------------------------------------------\n\n";
+}
 
 void requireFinite(double value, const std::string& what) {
   if (!std::isfinite(value))
-    throw seqcorvane::Error(seqcorvane::Error::Kind::input, what + " is not finite (" +
-                                                                seqcorvane::formatFixed(value, 3) +
-                                                                " nits); no verdict can be given");
+    throw seqcorvane::Error(
+        seqcorvane::Error::Kind::input,
+        what + " is not finite (" + seqcorvane::formatFixed(value, 3) + " nits); no verdict can be given");
 }
 
 void reportAlignment(std::ostream& out, const AlignResult& r, const std::string& outPrefix, bool confidence) {
@@ -215,7 +222,8 @@ void reportAlignment(std::ostream& out, const AlignResult& r, const std::string&
           << getTerminalColorString("--criterion marginal", 45) << "' mode.\n";
     }
   } else if (bits > 0 && bits > 6.0) {
-    out << "According to MML, the hypothesis that <S,T> are related is 2^{" << bits << "} times MORE LIKELY than null.\n";
+    out << "According to MML, the hypothesis that <S,T> are related is 2^{" << bits
+        << "} times MORE LIKELY than null.\n";
   } else if (bits > 0) {
     out << "According to MML, the hypothesis that <S,T> are related is very weak but positive.\n";
   } else {

@@ -46,7 +46,10 @@ void printFSAstr2Algn(const std::string& fsastr, const std::string& S, const std
         ++nEquivalences;
       }
     }
-    out << "\n" << ruler << "\n" << algn[0].substr(start, width) << "\n" << algn[1].substr(start, width) << "\n"
+    out << "\n"
+        << ruler << "\n"
+        << algn[0].substr(start, width) << "\n"
+        << algn[1].substr(start, width) << "\n"
         << matches;
     if (confidence != nullptr && width > 0) {
       std::string digits(width, ' ');
@@ -67,8 +70,6 @@ void printFSAstr2Algn(const std::string& fsastr, const std::string& S, const std
   out << "%-Identity (as a function of |T|)  = " << identity(T.length()) << "\n";
   out << "\n";
 }
-
-
 
 namespace {
 int colourSetting = -1;  // -1: from the environment
@@ -103,4 +104,3 @@ void printSeq2Term(std::string seq, std::string title, std::ostream& out) {
   out << text;
   if (seq.length() % LINE_WIDTH != 0) out << std::endl;
 }
-

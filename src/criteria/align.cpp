@@ -17,8 +17,7 @@ constexpr std::size_t MAX_SEQUENCE_LENGTH = 656043856;
 
 void requireResidues(const Sequence& s) {
   const std::string who = "sequence '" + s.name + "'";
-  if (s.residues.empty())
-    fatalError(who + " holds no standard residues (upper-case ACDEFGHIKLMNPQRSTVWY) to align");
+  if (s.residues.empty()) fatalError(who + " holds no standard residues (upper-case ACDEFGHIKLMNPQRSTVWY) to align");
   for (char c : s.residues)
     if (!isResidue(c))
       fatalError(who + " holds '" + std::string(1, c) +
@@ -32,10 +31,14 @@ void requireResidues(const Sequence& s) {
 
 const char* criterionName(Criterion c) {
   switch (c) {
-    case Criterion::optimal: return "optimal";
-    case Criterion::marginal: return "marginal";
-    case Criterion::marginalInteractive: return "marginal-interactive";
-    case Criterion::posterior: return "posterior";
+    case Criterion::optimal:
+      return "optimal";
+    case Criterion::marginal:
+      return "marginal";
+    case Criterion::marginalInteractive:
+      return "marginal-interactive";
+    case Criterion::posterior:
+      return "posterior";
   }
   return "optimal";
 }

@@ -26,57 +26,46 @@ void threeStateDPAClass_t::fillDPMatrices_cell2sink() {
 // Both traces walk the codes of a fill from a cell back to its (0, 0): the
 // start for the forward fill; for the fill to the sink, whose codes are in
 // the reversed frame, (i, j) sits at (|S| - i, |T| - j) and its walk back
-// there runs forward to the end here.
-double threeStateDPAClass_t::traceback(std::string& fsastr, int32_t i, int32_t j, int32_t state) {
-  SC_CHECK(fwdFilled);
+// there runs forward to the end here, one column per step in column order.
+double threeStateDPAClass_t::trace(bool towardsSink, std::string& fsastr, int32_t i, int32_t j, int32_t state) {
+  SC_CHECK(towardsSink ? sinkFilled : fwdFilled);
+  const TraceCodes& codes = towardsSink ? dpmat_cell2sink : dpmat;
+  const std::array<PathCost, 3>& end = towardsSink ? sinkEnd : fwdEnd;
   const long nS = static_cast<long>(S.length()), nT = static_cast<long>(T.length());
   const bool defaultStart = (i == -1 || j == -1 || state == -1);
   double cost;
   TraceWalk w;
   if (defaultStart) {
     int k = 0;
-    cost = findMinIvalue(fwdEnd[0].total, fwdEnd[1].total, fwdEnd[2].total, k);
-    w = walkTrace(dpmat, nS, nT, k);
+    cost = findMinIvalue(end[0].total, end[1].total, end[2].total, k);
+    w = walkTrace(codes, nS, nT, k);
   } else {
     SC_CHECK(i >= 0 && i <= nS);
     SC_CHECK(j >= 0 && j <= nT);
     SC_CHECK(state >= 0 && state <= 2);
-    SC_CHECK(!fwdTotals.empty());
-    cost = fwdTotals.at(state, static_cast<size_t>(i), static_cast<size_t>(j));
-    w = walkTrace(dpmat, i, j, state);
+    const StatePlanes& totals = towardsSink ? sinkTotals : fwdTotals;
+    SC_CHECK(!totals.empty());
+    const long fi = towardsSink ? nS - i : i, fj = towardsSink ? nT - j : j;
+    cost = totals.at(state, static_cast<size_t>(fi), static_cast<size_t>(fj));
+    w = walkTrace(codes, fi, fj, state);
   }
-  if (!w.complete) corruptPath(w);
-  fsastr.assign(w.letters.rbegin(), w.letters.rend());
+  if (!w.complete) {
+    if (towardsSink) w.i = nS - w.i, w.j = nT - w.j;
+    corruptPath(w);
+  }
+  if (towardsSink)
+    fsastr = w.letters;
+  else
+    fsastr.assign(w.letters.rbegin(), w.letters.rend());
   if (!defaultStart) return cost;
-  optAlignFSAstr = fsastr;
+  (towardsSink ? cell2sinkFSAstr : optAlignFSAstr) = fsastr;
   return cost + paramMsgLen + wtCodeLen_nits(static_cast<int>(fsastr.length()));
 }
 
+double threeStateDPAClass_t::traceback(std::string& fsastr, int32_t i, int32_t j, int32_t state) {
+  return trace(false, fsastr, i, j, state);
+}
+
 double threeStateDPAClass_t::traceforward(std::string& fsastr, int32_t i, int32_t j, int32_t state) {
-  SC_CHECK(sinkFilled);
-  const long nS = static_cast<long>(S.length()), nT = static_cast<long>(T.length());
-  const bool defaultStart = (i == -1 || j == -1 || state == -1);
-  double cost;
-  TraceWalk w;
-  if (defaultStart) {
-    int k = 0;
-    cost = findMinIvalue(sinkEnd[0].total, sinkEnd[1].total, sinkEnd[2].total, k);
-    w = walkTrace(dpmat_cell2sink, nS, nT, k);
-  } else {
-    SC_CHECK(i >= 0 && i <= nS);
-    SC_CHECK(j >= 0 && j <= nT);
-    SC_CHECK(state >= 0 && state <= 2);
-    SC_CHECK(!sinkTotals.empty());
-    cost = sinkTotals.at(state, static_cast<size_t>(nS - i), static_cast<size_t>(nT - j));
-    w = walkTrace(dpmat_cell2sink, nS - i, nT - j, state);
-  }
-  if (!w.complete) {
-    w.i = nS - w.i;
-    w.j = nT - w.j;
-    corruptPath(w);
-  }
-  fsastr = w.letters;
-  if (!defaultStart) return cost;
-  cell2sinkFSAstr = fsastr;
-  return cost + wtCodeLen_nits(static_cast<int>(fsastr.length())) + paramMsgLen;
+  return trace(true, fsastr, i, j, state);
 }

@@ -27,9 +27,9 @@ void threeStateDPAClass_t::decodePosterior(const seqcorvane::PosteriorOptions& o
   // The model of this criterion lets sites change at different rates: each
   // match averages the substitution model over the rate categories. Its
   // marginal message length is that model's.
-  setPosteriorModel(options.rateShape > 0 ? gammaRateCategories(options.rateShape, options.rateCategories)
-                                          : std::vector<double>{},
-                    options.gapOpenScale);
+  setPosteriorModel(
+      options.rateShape > 0 ? gammaRateCategories(options.rateShape, options.rateCategories) : std::vector<double>{},
+      options.gapOpenScale);
   const int marginalK = searchMarginalDistance(nullptr);
   searchedDistance = marginalK;
   searchedParameters = parameters();

@@ -137,6 +137,8 @@ class threeStateDPAClass_t {
 
  private:
   double forwardSum(const SumRowVisitor& visit);
+  // traceback (towards the start) and traceforward (towards the sink).
+  double trace(bool towardsSink, std::string& fsastr, int32_t i, int32_t j, int32_t state);
   double pnullOf(char c) const { return pnull[static_cast<unsigned char>(c)]; }
   // A trace that met a cell without predecessor.
   [[noreturn]] void corruptPath(const TraceWalk& w) const;

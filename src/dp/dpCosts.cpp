@@ -69,7 +69,8 @@ void averageMatchOverRates(CostTable& c, const SubmatClass_t& pam, const NullPro
   const std::string alphabet = pam.getAlphabet();
   for (int x = 0; x < 20; ++x)
     for (int y = 0; y < 20; ++y) {
-      const double px = pnull[static_cast<unsigned char>(alphabet[x])], py = pnull[static_cast<unsigned char>(alphabet[y])];
+      const double px = pnull[static_cast<unsigned char>(alphabet[x])],
+                   py = pnull[static_cast<unsigned char>(alphabet[y])];
       c.match[x][y] = -std::log(0.5 * (px * pr[y][x] + py * pr[x][y]));
     }
 }

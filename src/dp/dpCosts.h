@@ -15,7 +15,6 @@
 #include "nullModelClass.h"
 #include "seqcorvane/seqcorvane.h"
 
-
 // State codes of the machine.
 constexpr int STATE_M = 0;  // match: a residue of S over a residue of T
 constexpr int STATE_D = 1;  // delete: a residue of S over a gap
@@ -23,7 +22,6 @@ constexpr int STATE_I = 2;  // insert: a gap over a residue of T
 
 // [from][to], in state codes: probabilities, or their costs (-ln).
 using TransitionTable = seqcorvane::Transitions;
-
 
 // The match cost of residue a of S and residue b of T:
 //   -ln matchPr(a, b),  matchPr(a, b) = 0.5 (Pnull(a) Pr(b|a) + Pnull(b) Pr(a|b)),
@@ -41,10 +39,10 @@ TransitionTable transitionCosts(const TransitionTable& fsaPr);
 
 struct CostTable {
   std::size_t nS = 0, nT = 0;
-  std::vector<double> gapS, gapT;       // -ln Pnull of each residue of S and of T
-  std::vector<std::uint8_t> resS, resT;  // substitution-model index of each residue
+  std::vector<double> gapS, gapT;                  // -ln Pnull of each residue of S and of T
+  std::vector<std::uint8_t> resS, resT;            // substitution-model index of each residue
   std::array<std::array<double, 20>, 20> match{};  // [residue of S][residue of T]
-  TransitionTable trans{};                          // -ln fsaPr, [from][to]
+  TransitionTable trans{};                         // -ln fsaPr, [from][to]
 };
 
 // The costs of S against T under the model at its current distance and the

@@ -3,10 +3,10 @@
 #include <algorithm>
 #include <cfloat>
 #include <cmath>
-#include <limits>
-#include <utility>
 #include <cstdio>
 #include <cstdlib>
+#include <limits>
+#include <utility>
 
 #include "check.h"
 #include "logSpace.h"
@@ -18,7 +18,6 @@
 namespace {
 
 constexpr double INF = std::numeric_limits<double>::infinity();
-constexpr double LN2_ = 0.6931471805599453;
 
 // Rolling rows of the best-path fill: per state the transition and emission
 // parts of the best path into each cell of one row.
@@ -183,13 +182,14 @@ std::array<double, 3> sumRowsFrom(const CostTable& c, std::size_t first, const s
       if (i == 1 && j == 1)
         cur[STATE_M][j] = neglogSum3(prev[0][0] + LN3 + match, prev[1][0] + LN3 + match, prev[2][0] + LN3 + match);
       else
-        cur[STATE_M][j] = neglogSum3(prev[0][j - 1] + t[STATE_M][STATE_M] + match,
-                                     prev[1][j - 1] + t[STATE_D][STATE_M] + match,
-                                     prev[2][j - 1] + t[STATE_I][STATE_M] + match);
+        cur[STATE_M][j] =
+            neglogSum3(prev[0][j - 1] + t[STATE_M][STATE_M] + match, prev[1][j - 1] + t[STATE_D][STATE_M] + match,
+                       prev[2][j - 1] + t[STATE_I][STATE_M] + match);
       cur[STATE_D][j] = neglogSum3(prev[0][j] + t[STATE_M][STATE_D] + gapS, prev[1][j] + t[STATE_D][STATE_D] + gapS,
                                    prev[2][j] + t[STATE_I][STATE_D] + gapS);
-      cur[STATE_I][j] = neglogSum3(cur[0][j - 1] + t[STATE_M][STATE_I] + gapT, cur[1][j - 1] + t[STATE_D][STATE_I] + gapT,
-                                   cur[2][j - 1] + t[STATE_I][STATE_I] + gapT);
+      cur[STATE_I][j] =
+          neglogSum3(cur[0][j - 1] + t[STATE_M][STATE_I] + gapT, cur[1][j - 1] + t[STATE_D][STATE_I] + gapT,
+                     cur[2][j - 1] + t[STATE_I][STATE_I] + gapT);
     }
     if (visit) visit(SumRow{i, {cur[0].data(), cur[1].data(), cur[2].data()}});
   }
@@ -234,8 +234,8 @@ double sumAllPathsFast(const CostTable& c, const SumRowVisitor& visit) {
   constexpr long EMPTY = std::numeric_limits<long>::min();
   const std::size_t nBlocks = (width + BLOCK - 1) / BLOCK;
   // gapT, scratch: one column more, for the X(j+1) of a block's last column.
-  std::vector<double> profile(20 * width, 0.0), gapT(width + 1, 0.0), stayGapT(width, 0.0),
-      stayGapT4(width, 0.0), scratch(width + 1), scratch4(width);
+  std::vector<double> profile(20 * width, 0.0), gapT(width + 1, 0.0), stayGapT(width, 0.0), stayGapT4(width, 0.0),
+      scratch(width + 1), scratch4(width);
   ProbBlockArgs args;
   for (int x = 0; x < 3; ++x)
     for (int y = 0; y < 3; ++y) args.trans[x][y] = std::exp(-c.trans[x][y]);
@@ -245,7 +245,8 @@ double sumAllPathsFast(const CostTable& c, const SumRowVisitor& visit) {
     gapT[j] = std::exp(-c.gapT[j - 1]);
     stayGapT[j] = args.trans[STATE_I][STATE_I] * gapT[j];
   }
-  for (std::size_t j = 4; j <= nT; ++j) stayGapT4[j] = stayGapT[j - 3] * stayGapT[j - 2] * stayGapT[j - 1] * stayGapT[j];
+  for (std::size_t j = 4; j <= nT; ++j)
+    stayGapT4[j] = stayGapT[j - 3] * stayGapT[j - 2] * stayGapT[j - 1] * stayGapT[j];
   args.gapT = gapT.data();
   args.stayGapT = stayGapT.data();
   args.stayGapT4 = stayGapT4.data();
@@ -274,10 +275,10 @@ double sumAllPathsFast(const CostTable& c, const SumRowVisitor& visit) {
       const std::size_t j0 = b * BLOCK, j1 = std::min(width, j0 + BLOCK);
       double least = b == 0 ? 0.0 : INF;
       for (std::size_t j = j0; j < j1; ++j) least = std::min(least, len[j]);
-      const long e = static_cast<long>(std::floor(-least / LN2_));
+      const long e = static_cast<long>(std::floor(-least / LN2));
       (*curExp)[b] = e;
-      if (b == 0) cur[STATE_M][0] = std::exp(-e * LN2_);
-      for (std::size_t j = std::max<std::size_t>(j0, 1); j < j1; ++j) cur[STATE_I][j] = std::exp(-len[j] - e * LN2_);
+      if (b == 0) cur[STATE_M][0] = std::exp(-e * LN2);
+      for (std::size_t j = std::max<std::size_t>(j0, 1); j < j1; ++j) cur[STATE_I][j] = std::exp(-len[j] - e * LN2);
     }
   }
 
@@ -289,7 +290,7 @@ double sumAllPathsFast(const CostTable& c, const SumRowVisitor& visit) {
       nits[st].assign(width, INF);
       for (std::size_t j = 0; j < width; ++j) {
         const long e = (*curExp)[j / BLOCK];
-        if (e != EMPTY && cur[st][j] > 0) nits[st][j] = -std::log(cur[st][j]) - static_cast<double>(e) * LN2_;
+        if (e != EMPTY && cur[st][j] > 0) nits[st][j] = -std::log(cur[st][j]) - static_cast<double>(e) * LN2;
       }
     }
     visit(SumRow{i, {nits[0].data(), nits[1].data(), nits[2].data()}});
@@ -352,7 +353,7 @@ double sumAllPathsFast(const CostTable& c, const SumRowVisitor& visit) {
   const long e = (*curExp)[nBlocks - 1];
   const double end = cur[0][nT] + cur[1][nT] + cur[2][nT];
   if (e == EMPTY || !(end > 0)) return INF;
-  return -std::log(end) - static_cast<double>(e) * LN2_;
+  return -std::log(end) - static_cast<double>(e) * LN2;
 }
 
 TraceWalk walkTrace(const TraceCodes& codes, long i, long j, int state) {

@@ -51,10 +51,8 @@ double forEachRowOfBothSums(const CostTable& c, const std::function<void(const R
     const std::vector<double>& g = segment[r - base];
     for (int s = 0; s < 3; ++s)
       for (std::size_t j = 0; j <= nT; ++j) sinkRow[s][j] = g[s * width + (nT - j)];
-    visit(RowOfBothSums{f.i,
-                        {f.sum[0], f.sum[1], f.sum[2]},
-                        {sinkRow[0].data(), sinkRow[1].data(), sinkRow[2].data()},
-                        allPaths});
+    visit(RowOfBothSums{
+        f.i, {f.sum[0], f.sum[1], f.sum[2]}, {sinkRow[0].data(), sinkRow[1].data(), sinkRow[2].data()}, allPaths});
   });
   return allPaths;
 }

@@ -34,20 +34,23 @@ std::vector<std::string> fsastr2Algn(const std::string& fsastr, const std::strin
     algn[0].push_back(state == 'i' ? '-' : S[i++]);
     algn[1].push_back(state == 'd' ? '-' : T[j++]);
   }
-  SC_CHECK(S.length()==i);
-  SC_CHECK(T.length()==j);
+  SC_CHECK(S.length() == i);
+  SC_CHECK(T.length() == j);
   SC_CHECK(algn[0].length() == fsastr.length());
   SC_CHECK(algn[1].length() == fsastr.length());
   return algn;
 }
 
-
 int stateOfLetter(char c) {
   switch (c) {
-    case 'm': return STATE_M;
-    case 'd': return STATE_D;
-    case 'i': return STATE_I;
-    default: return -1;
+    case 'm':
+      return STATE_M;
+    case 'd':
+      return STATE_D;
+    case 'i':
+      return STATE_I;
+    default:
+      return -1;
   }
 }
 
@@ -55,9 +58,7 @@ std::vector<std::string> seqcorvane::pathRows(const std::string& path, const std
   return fsastr2Algn(path, s, t);
 }
 
-std::string seqcorvane::rowsPath(const std::string& rowS, const std::string& rowT) {
-  return algn2Fsastr({rowS, rowT});
-}
+std::string seqcorvane::rowsPath(const std::string& rowS, const std::string& rowT) { return algn2Fsastr({rowS, rowT}); }
 
 int seqcorvane::gapOpenings(const std::string& path) {
   int n = 0;

@@ -36,20 +36,28 @@ SimdLevel detect() {
 
 const char* simdLevelName(SimdLevel level) {
   switch (level) {
-    case SimdLevel::sse2: return "sse2";
-    case SimdLevel::avx2: return "avx2";
-    case SimdLevel::avx512: return "avx512";
-    default: return "scalar";
+    case SimdLevel::sse2:
+      return "sse2";
+    case SimdLevel::avx2:
+      return "avx2";
+    case SimdLevel::avx512:
+      return "avx512";
+    default:
+      return "scalar";
   }
 }
 
 bool simdLevelSupported(SimdLevel level) {
 #if defined(__x86_64__)
   switch (level) {
-    case SimdLevel::scalar: return true;
-    case SimdLevel::sse2: return true;  // part of x86-64
-    case SimdLevel::avx2: return __builtin_cpu_supports("avx2");
-    case SimdLevel::avx512: return __builtin_cpu_supports("avx512f");
+    case SimdLevel::scalar:
+      return true;
+    case SimdLevel::sse2:
+      return true;  // part of x86-64
+    case SimdLevel::avx2:
+      return __builtin_cpu_supports("avx2");
+    case SimdLevel::avx512:
+      return __builtin_cpu_supports("avx512f");
   }
   return false;
 #else
@@ -72,21 +80,29 @@ void setSimdLevel(SimdLevel level) { chosen.store(simdLevelSupported(level) ? st
 void bestPathRow(const BestRowArgs& a) {
   switch (currentSimdLevel()) {
 #if defined(__x86_64__)
-    case SimdLevel::avx512: return bestPathRow_avx512(a);
-    case SimdLevel::avx2: return bestPathRow_avx2(a);
-    case SimdLevel::sse2: return bestPathRow_sse2(a);
+    case SimdLevel::avx512:
+      return bestPathRow_avx512(a);
+    case SimdLevel::avx2:
+      return bestPathRow_avx2(a);
+    case SimdLevel::sse2:
+      return bestPathRow_sse2(a);
 #endif
-    default: return bestPathRow_scalar(a);
+    default:
+      return bestPathRow_scalar(a);
   }
 }
 
 double probBlock(const ProbBlockArgs& a) {
   switch (currentSimdLevel()) {
 #if defined(__x86_64__)
-    case SimdLevel::avx512: return probBlock_avx512(a);
-    case SimdLevel::avx2: return probBlock_avx2(a);
-    case SimdLevel::sse2: return probBlock_sse2(a);
+    case SimdLevel::avx512:
+      return probBlock_avx512(a);
+    case SimdLevel::avx2:
+      return probBlock_avx2(a);
+    case SimdLevel::sse2:
+      return probBlock_sse2(a);
 #endif
-    default: return probBlock_scalar(a);
+    default:
+      return probBlock_scalar(a);
   }
 }

@@ -10,17 +10,17 @@
 // One row i >= 1 of the best-path fill. Column 0 of the current row is set by
 // the caller; the routine fills j = 1..n.
 struct BestRowArgs {
-  std::size_t n = 0;                 // |T|
-  const double* prevTrans[3];        // row i-1, per state, index 0..n
+  std::size_t n = 0;           // |T|
+  const double* prevTrans[3];  // row i-1, per state, index 0..n
   const double* prevEmit[3];
-  double* curTrans[3];               // row i
+  double* curTrans[3];  // row i
   double* curEmit[3];
-  const double* match;               // match cost of (S[i-1], T[j-1]) at index j
-  const double* gapT;                // gap cost of T[j-1] at index j
-  double gapS;                       // gap cost of S[i-1]
-  double trans[3][3];                // transition costs [from][to]
-  bool firstRow;                     // i = 1: M(1,1) starts from (0,0) with ln 3
-  std::uint8_t* codes;               // trace codes of row i, index 0..n
+  const double* match;  // match cost of (S[i-1], T[j-1]) at index j
+  const double* gapT;   // gap cost of T[j-1] at index j
+  double gapS;          // gap cost of S[i-1]
+  double trans[3][3];   // transition costs [from][to]
+  bool firstRow;        // i = 1: M(1,1) starts from (0,0) with ln 3
+  std::uint8_t* codes;  // trace codes of row i, index 0..n
   // scratch, index 0..n: the better of I's candidates from M and D at (i, j-1)
   double* candTrans;
   double* candEmit;
@@ -35,19 +35,19 @@ struct BestRowArgs {
 // fromCurLeft for the column j0 - 1 of the previous and of this row when
 // that column lies in another block (j0 > 1).
 struct ProbBlockArgs {
-  const double* prev[3];   // row i-1, per state, by column
-  double* cur[3];          // row i
-  const double* match;     // e^-match(S[i-1], T[j-1]) at index j
-  const double* gapT;      // e^-gap(T[j-1]) at index j
-  const double* stayGapT;  // c_j = p(I->I) e^-gap(T[j-1]) at index j
-  const double* stayGapT4; // c_j c_j-1 c_j-2 c_j-3 at index j
-  double gapS;             // e^-gap(S[i-1])
-  double trans[3][3];      // transition probabilities [from][to]
-  double* scratch;         // index j0..j1 (one past the block)
-  double* scratch4;        // index j0..j1-1
+  const double* prev[3];    // row i-1, per state, by column
+  double* cur[3];           // row i
+  const double* match;      // e^-match(S[i-1], T[j-1]) at index j
+  const double* gapT;       // e^-gap(T[j-1]) at index j
+  const double* stayGapT;   // c_j = p(I->I) e^-gap(T[j-1]) at index j
+  const double* stayGapT4;  // c_j c_j-1 c_j-2 c_j-3 at index j
+  double gapS;              // e^-gap(S[i-1])
+  double trans[3][3];       // transition probabilities [from][to]
+  double* scratch;          // index j0..j1 (one past the block)
+  double* scratch4;         // index j0..j1-1
   std::size_t j0, j1;
   double fromPrev, fromPrevLeft, fromCurLeft;
-  bool firstRow;           // i = 1: M(1,1) = M(0,0) / 3 . match
+  bool firstRow;  // i = 1: M(1,1) = M(0,0) / 3 . match
 };
 
 enum class SimdLevel { scalar = 0, sse2 = 1, avx2 = 2, avx512 = 3 };

@@ -51,8 +51,8 @@ AlignmentFile readAlignmentFile(const std::string& path) {
     fatalError("alignment file '" + path + "' holds " + std::to_string(records.size()) +
                (records.size() == 1 ? " record" : " records") + "; expected two");
   if (records[0].size() != records[1].size())
-    fatalError("alignment file '" + path + "': its two records differ in length (" +
-               std::to_string(records[0].size()) + " and " + std::to_string(records[1].size()) + " characters)");
+    fatalError("alignment file '" + path + "': its two records differ in length (" + std::to_string(records[0].size()) +
+               " and " + std::to_string(records[1].size()) + " characters)");
   // The columns the models can use: residues and gaps, not two gaps.
   AlignmentFile a;
   a.rows.resize(2);

@@ -1,11 +1,10 @@
-#include "seqcorvane/io.h"
-
 #include <zlib.h>
 
 #include <cerrno>
 #include <cstring>
 
 #include "check.h"
+#include "seqcorvane/io.h"
 
 namespace {
 

@@ -1,10 +1,9 @@
-#include "seqcorvane/io.h"
-
 #include <cstring>
 
 #include "check.h"
 #include "codeLengths.h"
 #include "numberText.h"
+#include "seqcorvane/io.h"
 
 namespace seqcorvane {
 

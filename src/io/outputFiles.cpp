@@ -1,5 +1,3 @@
-#include "seqcorvane/io.h"
-
 #include <fcntl.h>
 #include <signal.h>
 #include <sys/stat.h>
@@ -13,6 +11,7 @@
 #include <vector>
 
 #include "check.h"
+#include "seqcorvane/io.h"
 
 namespace {
 
@@ -160,8 +159,7 @@ void writeWholeFile(const std::string& path, const std::string& text) {
 void checkOutputDirectory(const std::string& path) {
   const std::string dir = directoryOf(path);
   struct stat st;
-  if (::stat(dir.c_str(), &st) != 0)
-    outputError("cannot write output files to '" + dir + "': " + std::strerror(errno));
+  if (::stat(dir.c_str(), &st) != 0) outputError("cannot write output files to '" + dir + "': " + std::strerror(errno));
   if (!S_ISDIR(st.st_mode)) outputError("cannot write output files to '" + dir + "': " + std::strerror(ENOTDIR));
   if (::access(dir.c_str(), W_OK | X_OK) != 0)
     outputError("cannot write output files to '" + dir + "': " + std::strerror(errno));

@@ -151,7 +151,8 @@ std::shared_ptr<const SubstitutionData> sharedData(const std::string& dir) {
   const std::string dPath = dir + "/D_double_precision.txt";
   const std::string sinvPath = dir + "/S_inv_double_precision.txt";
   const std::string priorsPath = dir + "/DirichletPriorsGivenN.txt";
-  const std::string key = fileKey(sPath) + '\n' + fileKey(dPath) + '\n' + fileKey(sinvPath) + '\n' + fileKey(priorsPath);
+  const std::string key =
+      fileKey(sPath) + '\n' + fileKey(dPath) + '\n' + fileKey(sinvPath) + '\n' + fileKey(priorsPath);
   static std::map<std::string, std::shared_ptr<const SubstitutionData>> cache;
   std::lock_guard<std::mutex> lock(cacheMutex);
   auto it = cache.find(key);

@@ -31,7 +31,7 @@ int catalan_C(int K) {
 double wtCodeLen_bits(int value) {
   SC_CHECK(value <= MAX_TREE_CODE_VALUE);
   const int n = value + 1;
-  SC_CHECK(n>0);
+  SC_CHECK(n > 0);
   if (n == 1) return 1;
   int32_t cumulative = 0;
   int j = 0;
@@ -63,4 +63,3 @@ double logStar_nits(uint64_t n) { return logStar_bits(n) * LN2; }
 double seqcorvane::nits2bits(double x) { return x / LN2; }
 
 double bits2nits(double x) { return x * LN2; }
-

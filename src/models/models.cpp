@@ -18,8 +18,8 @@ Models::Models(const std::string& dataDir) {
   // The alignment machine costs residues and pairs with single-residue
   // contexts; a table of longer contexts cannot be used.
   if (nullMdl.getOrder() != 0)
-    modelError("the null model table holds contexts of " + std::to_string(nullMdl.getOrder() + 1) + " residues (order " +
-               std::to_string(nullMdl.getOrder()) + "); only order 0 is supported");
+    modelError("the null model table holds contexts of " + std::to_string(nullMdl.getOrder() + 1) +
+               " residues (order " + std::to_string(nullMdl.getOrder()) + "); only order 0 is supported");
   const NullProbs pnull = nullProbsOf(nullMdl, pam.getAlphabet());
   data_ = std::make_shared<const Data>(Data{dir, std::move(nullMdl), std::move(pam), pnull});
 }

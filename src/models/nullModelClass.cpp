@@ -24,8 +24,8 @@
 #include <sstream>
 
 #include "check.h"
-#include "dataFiles.h"
 #include "codeLengths.h"
+#include "dataFiles.h"
 #include "numberText.h"
 
 namespace {

@@ -2,7 +2,6 @@
 // transitions along a path, the logistic fit, and both commands end to end
 // on a small sample (tools/tests/data/calibration_sample.tsv, 20 pairs).
 #include <gtest/gtest.h>
-
 #include <sys/wait.h>
 #include <unistd.h>
 

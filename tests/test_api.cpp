@@ -1,0 +1,155 @@
+// The public calls as another program uses them: the header compiles on its
+// own (it comes first here), results hang together, errors are typed, and
+// threads sharing one Models get what one thread gets.
+#include "seqcorvane/seqcorvane.h"
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <thread>
+
+#include "seqcorvane/io.h"
+#include "testUtil.h"
+
+using seqcorvane::AlignConfig;
+using seqcorvane::AlignResult;
+using seqcorvane::Criterion;
+using seqcorvane::Sequence;
+
+namespace {
+
+Sequence example(const std::string& file) {
+  const std::vector<seqcorvane::Record> r = seqcorvane::readFasta(testutil::examplePath(file));
+  return {r.at(0).name, seqcorvane::standardResidues(r.at(0).text)};
+}
+
+AlignResult alignWith(const Sequence& s, const Sequence& t, Criterion c, int threads = 0) {
+  AlignConfig config;
+  config.criterion = c;
+  config.threads = threads;
+  config.columnConfidence = true;
+  return seqcorvane::align(s, t, testutil::models(), config);
+}
+
+void expectSame(const AlignResult& a, const AlignResult& b) {
+  EXPECT_EQ(a.path, b.path);
+  EXPECT_EQ(a.parameters.K, b.parameters.K);
+  EXPECT_EQ(a.parameters.transitions, b.parameters.transitions);
+  EXPECT_EQ(a.compressionBits, b.compressionBits);
+  EXPECT_EQ(a.marginalK, b.marginalK);
+  EXPECT_EQ(a.columnConfidence, b.columnConfidence);
+  EXPECT_EQ(std::isnan(a.marginalMsgLen) ? 0.0 : a.marginalMsgLen, std::isnan(b.marginalMsgLen) ? 0.0 : b.marginalMsgLen);
+}
+
+std::string messageOf(const std::function<void()>& fn, seqcorvane::Error::Kind kind) {
+  try {
+    fn();
+  } catch (const seqcorvane::Error& e) {
+    EXPECT_EQ(e.kind(), kind) << e.what();
+    return e.what();
+  }
+  return "no error";
+}
+
+}  // namespace
+
+TEST(Api, ResultsOfEachCriterionHangTogether) {
+  const Sequence s = example("hbb_human.fa"), t = example("hba_macfa.fa");
+  EXPECT_EQ(s.name, "HBB_HUMAN");
+  const AlignResult opt = alignWith(s, t, Criterion::optimal);
+  EXPECT_EQ(seqcorvane::pathRows(opt.path, s.residues, t.residues), (std::vector<std::string>{opt.rowS, opt.rowT}));
+  EXPECT_EQ(seqcorvane::rowsPath(opt.rowS, opt.rowT), opt.path);
+  EXPECT_EQ(opt.nullMsgLen, seqcorvane::nullMsgLen(s.residues, testutil::models()) +
+                                seqcorvane::nullMsgLen(t.residues, testutil::models()));
+  EXPECT_EQ(opt.compressionBits, seqcorvane::nits2bits(opt.nullMsgLen - opt.alignmentMsgLen));
+  EXPECT_TRUE(opt.related());
+  EXPECT_TRUE(std::isnan(opt.marginalMsgLen));
+  ASSERT_EQ(opt.columnConfidence.size(), opt.path.size());
+
+  const AlignResult marg = alignWith(s, t, Criterion::marginal);
+  EXPECT_TRUE(marg.path.empty());
+  EXPECT_TRUE(std::isnan(marg.alignmentMsgLen));
+  EXPECT_EQ(marg.parameters.K, marg.marginalK);
+  EXPECT_EQ(marg.compressionBits, seqcorvane::nits2bits(marg.nullMsgLen - marg.marginalMsgLen));
+  // Summed over all alignments the pair costs less than along the best one.
+  EXPECT_GT(marg.compressionBits, opt.compressionBits);
+
+  const AlignResult post = alignWith(s, t, Criterion::posterior);
+  ASSERT_EQ(post.columnConfidence.size(), post.path.size());
+  for (double p : post.columnConfidence) EXPECT_TRUE(p >= 0 && p <= 1 + 1e-9) << p;
+  const seqcorvane::ScoreResult scored = seqcorvane::scoreAlignment(post.rowS, post.rowT, testutil::models());
+  EXPECT_EQ(post.score.msgLen, scored.msgLen);
+  EXPECT_EQ(post.alignmentMsgLen, scored.msgLen);
+  EXPECT_EQ(post.siteRates.size(), 4u);
+  EXPECT_EQ(post.gapOpenScale, 0.35);
+
+  for (Criterion c : {Criterion::optimal, Criterion::marginal, Criterion::marginalInteractive, Criterion::posterior}) {
+    Criterion back = Criterion::optimal;
+    EXPECT_TRUE(seqcorvane::parseCriterion(seqcorvane::criterionName(c), back));
+    EXPECT_EQ(back, c);
+  }
+  Criterion none;
+  EXPECT_FALSE(seqcorvane::parseCriterion("fast", none));
+  EXPECT_EQ(seqcorvane::gapOpenings("mmddmiim"), 2);
+  EXPECT_EQ(seqcorvane::percentIdentity({"AC-D", "ACEE"}), 50.0);
+}
+
+// Two threads aligning different pairs through one Models get the results
+// that one thread gets, pair by pair.
+TEST(Api, ThreadsSharingOneModelsGetWhatOneThreadGets) {
+  const std::vector<Sequence> seqs = {example("hbb_human.fa"), example("hba_macfa.fa"), example("myg_horse.fa"),
+                                      example("hbb_colli.fa"), example("7less_drome.fa")};
+  std::vector<std::pair<size_t, size_t>> pairs;
+  for (size_t a = 0; a < seqs.size(); ++a)
+    for (size_t b = a + 1; b < seqs.size(); ++b) pairs.emplace_back(a, b);
+  for (Criterion c : {Criterion::optimal, Criterion::posterior}) {
+    std::vector<AlignResult> alone, shared(pairs.size());
+    for (const auto& p : pairs) alone.push_back(alignWith(seqs[p.first], seqs[p.second], c, 1));
+    auto work = [&](size_t first) {
+      for (size_t k = first; k < pairs.size(); k += 2)
+        shared[k] = alignWith(seqs[pairs[k].first], seqs[pairs[k].second], c, 2);
+    };
+    std::thread other(work, 1);
+    work(0);
+    other.join();
+    for (size_t k = 0; k < pairs.size(); ++k) {
+      SCOPED_TRACE(std::string(seqcorvane::criterionName(c)) + " pair " + std::to_string(k));
+      expectSame(alone[k], shared[k]);
+    }
+  }
+}
+
+TEST(Api, ProblemsAreTypedErrorsWithOneLine) {
+  using Kind = seqcorvane::Error::Kind;
+  const seqcorvane::Models& m = testutil::models();
+  EXPECT_EQ(messageOf([&] { seqcorvane::align({"s", ""}, {"t", "ACD"}, m); }, Kind::input),
+            "sequence 's' holds no standard residues (upper-case ACDEFGHIKLMNPQRSTVWY) to align");
+  EXPECT_EQ(messageOf([&] { seqcorvane::align({"s", "ACx"}, {"t", "ACD"}, m); }, Kind::input),
+            "sequence 's' holds 'x', which is not one of the residue letters ACDEFGHIKLMNPQRSTVWY (filter it with "
+            "standardResidues)");
+  EXPECT_EQ(messageOf([&] { seqcorvane::scoreAlignment("A-", "-", m); }, Kind::input),
+            "the two rows of the alignment differ in length (2 and 1 columns)");
+  EXPECT_EQ(messageOf([&] { seqcorvane::scoreAlignment("A-C", "A-D", m); }, Kind::input),
+            "column 2 of the alignment holds two gaps");
+  EXPECT_EQ(messageOf([&] { seqcorvane::CellPaths({"s", "A"}, {"t", "C"}, m, 0); }, Kind::input),
+            "distance 0 is outside 1..1000");
+  EXPECT_EQ(messageOf([&] { seqcorvane::pairMsgLen(m, 5, 'A', 'B'); }, Kind::input),
+            "'AB' is not a pair of residue letters ACDEFGHIKLMNPQRSTVWY");
+  testutil::TempDir dir;
+  EXPECT_EQ(messageOf([&] { seqcorvane::Models bad(dir.file("none")); }, Kind::model),
+            "model directory '" + dir.file("none") + "' (--data) is not a directory");
+  EXPECT_EQ(messageOf([&] { seqcorvane::readFasta(dir.file("none.fa")); }, Kind::input),
+            "cannot open file '" + dir.file("none.fa") + "': No such file or directory");
+}
+
+TEST(Api, MemoryNeededGrowsWithTheGridAndTheCriterion) {
+  const double opt = seqcorvane::memoryNeeded(1000, 1000, Criterion::optimal);
+  const double post = seqcorvane::memoryNeeded(1000, 1000, Criterion::posterior);
+  const double marg = seqcorvane::memoryNeeded(1000, 1000, Criterion::marginal);
+  const double inter = seqcorvane::memoryNeeded(1000, 1000, Criterion::marginalInteractive);
+  EXPECT_LT(opt, post);
+  EXPECT_LT(post, marg);
+  EXPECT_LT(marg, inter);
+  EXPECT_GT(opt, 1e6);
+  EXPECT_LT(opt, 3e6);
+}

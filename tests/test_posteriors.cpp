@@ -1,0 +1,66 @@
+// Posterior probabilities against the enumeration of every path of tiny pairs.
+#include <gtest/gtest.h>
+
+#include "dpPosteriors.h"
+#include "naiveReference.h"
+
+using namespace naive;
+
+// Pair and unpaired posteriors of tiny pairs against every complete path;
+// each residue's probabilities sum to 1; the maximum expected accuracy
+// alignment scores at least every other path.
+TEST(Posteriors, MatchTheEnumerationAndDecodeTheBestPath) {
+  std::mt19937 rng(515);
+  for (int trial = 0; trial < 25; ++trial) {
+    const TinyCase c = tinyCase(rng);
+    const Reference ref(c.K);
+    const size_t nS = c.S.size(), nT = c.T.size();
+    SCOPED_TRACE(c.S + " / " + c.T + " K=" + std::to_string(c.K));
+    std::vector<std::vector<double>> pair(nS + 1, std::vector<double>(nT + 1, 0.0));
+    std::vector<double> qS(nS, 0.0), qT(nT, 0.0);
+    double total = 0;
+    const auto& paths = allPaths(nS, nT);
+    for (const std::string& p : paths) {
+      const auto pt = ref.parts(p, c.S, c.T, 0, 0);
+      const double mass = std::exp(-(pt.first + pt.second));
+      total += mass;
+      size_t i = 0, j = 0;
+      for (char x : p) {
+        i += x != 'i';
+        j += x != 'd';
+        if (x == 'm') pair[i][j] += mass;
+        if (x == 'd') qS[i - 1] += mass;
+        if (x == 'i') qT[j - 1] += mass;
+      }
+    }
+    const std::string first = paths.front();
+    std::vector<double> pathPairs;
+    const Posteriors p = computePosteriors(c.costs, true, &first, &pathPairs);
+    for (size_t i = 1; i <= nS; ++i) {
+      double sum = p.unpairedS[i - 1];
+      EXPECT_NEAR(p.unpairedS[i - 1], qS[i - 1] / total, 1e-12);
+      for (size_t j = 1; j <= nT; ++j) {
+        EXPECT_NEAR(p.pairOf(i, j), pair[i][j] / total, 1e-6);  // kept as float
+        sum += pair[i][j] / total;
+      }
+      EXPECT_NEAR(sum, 1.0, 1e-12);
+    }
+    for (size_t j = 1; j <= nT; ++j) EXPECT_NEAR(p.unpairedT[j - 1], qT[j - 1] / total, 1e-12);
+    for (double w : {0.0, 0.5, 1.0}) {
+      auto score = [&](const std::string& path, const std::vector<double>& column) {
+        double s = 0;
+        for (size_t l = 0; l < path.size(); ++l) s += path[l] == 'm' ? column[l] : w * column[l];
+        return s;
+      };
+      const std::string mea = meaAlignment(p, w);
+      const double best = score(mea, columnPosteriors(p, mea));
+      for (const std::string& other : paths) EXPECT_GE(best + 1e-6, score(other, columnPosteriors(p, other))) << other;
+    }
+    const std::vector<double> firstColumns = columnPosteriors(p, first, &pathPairs);
+    for (size_t l = 0; l < first.size(); ++l) {
+      if (first[l] == 'm') {
+        EXPECT_NEAR(firstColumns[l], columnPosteriors(p, first)[l], 1e-6);
+      }
+    }
+  }
+}

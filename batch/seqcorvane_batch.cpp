@@ -2,39 +2,37 @@
 //
 // The pairs: every pair of records within one FASTA file, or every record of
 // a first file against every record of a second, or the pairs of FASTA files
-// listed in a tab-separated file (one record each). Models are loaded once;
-// the pairs run on several threads, one thread a pair. Each pair gives one
-// row of a tab-separated table; its numbers are those the single-pair
-// program prints for the pair.
-//
-// The table is whole or absent: rows go to <table>.partial as pairs finish,
-// and the table, in the order of the pairs, replaces <table> when all are
-// done. A rerun with the same table skips the pairs already in <table> or in
-// <table>.partial (failed pairs are tried again), so an interrupted run
-// resumes where it stopped.
+// listed in a tab-separated file (one record each); a shard takes the pairs
+// K, K+N, ... of the job (job.h). Models are loaded once; the pairs run on
+// several threads, one thread a pair, each pair's memory reserved before it
+// starts. Each pair gives one row of the table (table.h); its numbers are
+// those the single-pair program prints for the pair.
 #include <signal.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <atomic>
-#include <cctype>
 #include <cerrno>
 #include <chrono>
-#include <cmath>
+#include <condition_variable>
 #include <cstdio>
 #include <cstring>
-#include <fstream>
+#include <filesystem>
 #include <iostream>
-#include <map>
 #include <mutex>
 #include <set>
-#include <sstream>
+#include <system_error>
 #include <thread>
 
 #include "cmdLineParser.h"
+#include "job.h"
 #include "seqcorvane/io.h"
 #include "seqcorvane/seqcorvane.h"
+#include "table.h"
+#include "workers.h"
 
+using batch::printable;
 using seqcorvane::formatFixed;
 
 namespace {
@@ -54,43 +52,34 @@ const char* HELP =
     "  -o <table.tsv>       the table (default: standard output, without resuming)\n"
     "  --criterion C        optimal (default), marginal or posterior\n"
     "  --alignments <dir>   also write each pair's alignment there, as <id_s>__<id_t>.afasta\n"
-    "                       (optimal and posterior criteria)\n"
+    "                       (optimal and posterior criteria; the directory is created)\n"
     "  --threads N          pairs at once (default: all cores)\n"
     "  --shard K/N          only the pairs K, K+N, K+2N, ... of the job (1 <= K <= N)\n"
     "  --data <dir>         the directory of the five model files\n"
     "  --help, --version\n"
     "\n"
-    "Input: FASTA files of any number of records (plain or gzip-compressed); a record's\n"
-    "identifier is the first word of its header. --pairs names a tab-separated file of\n"
-    "two FASTA file names a line (one record each; '#' starts a comment).\n"
+    "Input: FASTA files of any number of records (plain or gzip-compressed; - for\n"
+    "standard input); a record's identifier is the first word of its header. --pairs\n"
+    "names a tab-separated file of two FASTA file names a line (one record each; '#'\n"
+    "starts a comment).\n"
     "\n"
-    "Table columns: id_s id_t length_s length_t criterion K null_bits alignment_bits\n"
-    "compression_bits identity gap_openings seconds status. identity (percent of the\n"
+    "The table opens with '#' lines saying what made it (the criterion, the models and\n"
+    "their digest). Columns: id_s id_t length_s length_t criterion K null_bits\n"
+    "alignment_bits compression_bits identity gap_openings seconds status pair_digest\n"
+    "(of the pair's two sequences). identity (percent of the\n"
     "alignment's columns) and gap_openings are NA for the marginal criterion; for the\n"
     "posterior criterion K is the marginal distance, alignment_bits the decoded\n"
     "alignment's message length as --ivalue scores it and compression_bits the\n"
     "marginal compression, the program's verdict; status is ok or error (the reason\n"
     "on standard error).\n"
     "\n"
-    "A rerun with the same table resumes: pairs already in it are skipped. The table\n"
+    "A rerun with the same table resumes: pairs already in it with the same sequences\n"
+    "are skipped (a table of another criterion or other models is refused). The table\n"
     "is written whole when the job is done; until then rows gather in <table>.partial.\n"
+    "A device or pipe named by -o (/dev/stdout) is written into, without resuming.\n"
     "\n"
     "Exit status: 0 every pair done, 3 the table written but some pairs failed, 1 a\n"
     "usage or input error.\n";
-
-const char* HEADER =
-    "id_s\tid_t\tlength_s\tlength_t\tcriterion\tK\tnull_bits\talignment_bits\tcompression_bits\tidentity\t"
-    "gap_openings\tseconds\tstatus";
-
-struct Record {
-  std::string id, sequence;
-};
-
-struct Pair {
-  const Record* s;
-  const Record* t;
-  std::string key() const { return s->id + '\t' + t->id; }
-};
 
 // A failure of one pair, so that the other pairs go on: thrown by the
 // check handler for a broken invariant met while the pair is computed too.
@@ -108,98 +97,29 @@ struct PairFailure {
   std::exit(1);
 }
 
-// The records of a FASTA file, filtered to the standard residues; a record
-// without a name is named by its position.
-std::vector<Record> readRecords(const std::string& path) {
-  std::vector<Record> records;
-  size_t dropped = 0;
-  for (const seqcorvane::Record& r : seqcorvane::readFasta(path)) {
-    const std::string id = r.name.empty() ? "record" + std::to_string(records.size() + 1) : r.name;
-    records.push_back(Record{id, seqcorvane::standardResidues(r.text)});
-    dropped += seqcorvane::droppedCharacters(r.text);
+std::string quoted(const std::string& path) { return "'" + printable(path) + "'"; }
+
+// The same file (device and inode) as any of the inputs.
+bool sameFileAsInput(const std::string& path, const std::vector<std::string>& inputs) {
+  struct stat out;
+  if (::stat(path.c_str(), &out) != 0 || !S_ISREG(out.st_mode)) return false;
+  for (const std::string& in : inputs) {
+    struct stat st;
+    if (in != "-" && ::stat(in.c_str(), &st) == 0 && st.st_dev == out.st_dev && st.st_ino == out.st_ino) return true;
   }
-  std::set<std::string> seen;
-  for (const Record& r : records)
-    if (!seen.insert(r.id).second) fail("'" + path + "' holds the identifier '" + r.id + "' twice");
-  if (dropped != 0)
-    std::cerr << "seqcorvane-batch: notice: '" << path << "': dropped " << dropped
-              << " characters that are not upper-case residue letters (ACDEFGHIKLMNPQRSTVWY)\n";
-  return records;
+  return false;
 }
 
-// A file name made of the identifiers, with anything but letters, digits,
-// '.', '-' and '_' replaced by '_'.
-std::string safeName(const std::string& id) {
-  std::string s = id;
-  for (char& c : s)
-    if (!(std::isalnum(static_cast<unsigned char>(c)) || c == '.' || c == '-' || c == '_')) c = '_';
-  return s;
-}
-
-// The rows of a table file by pair key, skipping its header and any line
-// that is not a whole row (the last line of an interrupted run).
-std::map<std::string, std::string> readRows(const std::string& path, const std::string& criterion) {
-  std::map<std::string, std::string> rows;
-  std::ifstream in(path, std::ios::binary);
-  std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-  size_t start = 0;
-  while (start < text.size()) {
-    const size_t nl = text.find('\n', start);
-    if (nl == std::string::npos) break;  // no newline: an unfinished row
-    const std::string line = text.substr(start, nl - start);
-    start = nl + 1;
-    std::vector<std::string> f;
-    std::istringstream fields(line);
-    for (std::string x; std::getline(fields, x, '\t');) f.push_back(x);
-    if (f.size() != 13 || line == HEADER || f[4] != criterion || f[12] != "ok") continue;
-    rows[f[0] + '\t' + f[1]] = line;
-  }
-  return rows;
-}
-
-class Progress {
- public:
-  Progress(size_t total, bool shown) : total(total), shown(shown), start(std::chrono::steady_clock::now()) {}
-  void pairDone() {
-    const size_t done = ++finished;
-    if (!shown) return;
-    std::lock_guard<std::mutex> lock(mutex);
-    const auto now = std::chrono::steady_clock::now();
-    if (done != total && now - lastShown < std::chrono::milliseconds(200)) return;
-    lastShown = now;
-    const double seconds = std::chrono::duration<double>(now - start).count();
-    const double rate = seconds > 0 ? done / seconds : 0;
-    const double left = rate > 0 ? (total - done) / rate : 0;
-    const int width = 30, filled = total ? static_cast<int>(width * done / total) : width;
-    std::fprintf(stderr, "\r[%s%s] %zu/%zu pairs, %.1f pairs/s, %dm%02ds left ", std::string(filled, '=').c_str(),
-                 std::string(width - filled, ' ').c_str(), done, total, rate, static_cast<int>(left) / 60,
-                 static_cast<int>(left) % 60);
-    if (done == total) std::fputc('\n', stderr);
-  }
-
- private:
-  size_t total;
-  bool shown;
-  std::atomic<size_t> finished{0};
-  std::mutex mutex;
-  std::chrono::steady_clock::time_point start, lastShown;
-};
-
-int run(int argc, char* argv[]) {
+struct Settings {
   std::vector<std::string> files;
-  std::string out, criterion = "optimal", alignments, pairsList, dataDir;
+  std::string out, criterionName = "optimal", alignments, pairsList, dataDir;
+  seqcorvane::Criterion criterion = seqcorvane::Criterion::optimal;
   int threads = static_cast<int>(std::max(1u, std::thread::hardware_concurrency()));
   long shardK = 1, shardN = 1;
-  for (int a = 1; a < argc; ++a) {
-    if (std::string(argv[a]) == "--help") {
-      std::cout << USAGE << HELP;
-      return 0;
-    }
-    if (std::string(argv[a]) == "--version") {
-      std::cout << "seqcorvane-batch " << seqcorvane::version() << "\n";
-      return 0;
-    }
-  }
+};
+
+Settings parse(int argc, char* argv[]) {
+  Settings s;
   const ArgumentScan args = scanArguments(argc, argv,
                                           {{"-o", 1},
                                            {"--criterion", 1},
@@ -215,147 +135,185 @@ int run(int argc, char* argv[]) {
     const std::vector<std::string> v = args.of(option);
     if (!v.empty()) into = v.back();
   };
-  last("-o", out);
-  last("--criterion", criterion);
-  last("--alignments", alignments);
-  last("--pairs", pairsList);
-  last("--data", dataDir);
-  files = args.of("-seq");
-  seqcorvane::Criterion parsedCriterion = seqcorvane::Criterion::optimal;
-  if (!seqcorvane::parseCriterion(criterion, parsedCriterion) ||
-      parsedCriterion == seqcorvane::Criterion::marginalInteractive)
-    usageError("--criterion takes optimal, marginal or posterior, not '" + criterion + "'");
+  last("-o", s.out);
+  last("--criterion", s.criterionName);
+  last("--alignments", s.alignments);
+  last("--pairs", s.pairsList);
+  last("--data", s.dataDir);
+  s.files = args.of("-seq");
+  if (!seqcorvane::parseCriterion(s.criterionName, s.criterion) ||
+      s.criterion == seqcorvane::Criterion::marginalInteractive)
+    usageError("--criterion takes optimal, marginal or posterior, not '" + s.criterionName + "'");
   for (const std::string& v : args.of("--threads")) {
     long n = 0;
     if (!seqcorvane::parseInteger(v, n) || n < 1 || n > 4096)
       usageError("--threads takes a number of threads, not '" + v + "'");
-    threads = static_cast<int>(n);
+    s.threads = static_cast<int>(n);
   }
   for (const std::string& v : args.of("--shard")) {
     const size_t slash = v.find('/');
-    if (slash == std::string::npos || !seqcorvane::parseInteger(v.substr(0, slash), shardK) ||
-        !seqcorvane::parseInteger(v.substr(slash + 1), shardN) || shardN < 1 || shardK < 1 || shardK > shardN)
+    if (slash == std::string::npos || !seqcorvane::parseInteger(v.substr(0, slash), s.shardK) ||
+        !seqcorvane::parseInteger(v.substr(slash + 1), s.shardN) || s.shardN < 1 || s.shardK < 1 || s.shardK > s.shardN)
       usageError("--shard takes K/N with 1 <= K <= N, not '" + v + "'");
   }
-  if (pairsList.empty() ? (files.empty() || files.size() > 2) : !files.empty())
+  if (s.pairsList.empty() ? (s.files.empty() || s.files.size() > 2) : !s.files.empty())
     usageError("give one or two FASTA files, or --pairs with a list");
-  if (!alignments.empty() && criterion == "marginal")
+  if (!s.alignments.empty() && s.criterion == seqcorvane::Criterion::marginal)
     usageError("--alignments needs an alignment: not the marginal criterion");
+  return s;
+}
 
-  // The records and the pairs.
-  std::vector<std::vector<Record>> sets;
-  std::vector<Pair> pairs;
-  if (!pairsList.empty()) {
-    std::vector<std::pair<std::string, std::string>> names;
-    long lineNo = 0;
-    for (const std::string& line : seqcorvane::readTextLines(pairsList)) {
-      ++lineNo;
-      if (line.empty() || line[0] == '#') continue;
-      const size_t tab = line.find('\t');
-      if (tab == std::string::npos || line.find('\t', tab + 1) != std::string::npos)
-        fail(pairsList + ":" + std::to_string(lineNo) + ": expected two file names separated by a tab");
-      names.emplace_back(line.substr(0, tab), line.substr(tab + 1));
+// Writes all of text to a stream, or fails naming what it is.
+void writeAll(std::FILE* f, const std::string& text, const std::string& what) {
+  if ((!text.empty() && std::fwrite(text.data(), 1, text.size(), f) != text.size()) || std::fflush(f) != 0)
+    fail("cannot write " + what + ": " + std::strerror(errno));
+}
+
+int run(int argc, char* argv[]) {
+  for (int a = 1; a < argc; ++a) {
+    if (std::string(argv[a]) == "--help") {
+      writeAll(stdout, std::string(USAGE) + HELP, "to standard output");
+      return 0;
     }
-    sets.reserve(2 * names.size());
-    for (const auto& n : names) {
-      for (const std::string& f : {n.first, n.second}) {
-        sets.push_back(readRecords(f));
-        if (sets.back().size() != 1)
-          fail("'" + f + "' holds " + std::to_string(sets.back().size()) + " records; expected exactly one");
-      }
-      pairs.push_back(Pair{&sets[sets.size() - 2][0], &sets.back()[0]});
-    }
-  } else {
-    for (const std::string& f : files) sets.push_back(readRecords(f));
-    if (sets.size() == 1) {
-      for (size_t i = 0; i < sets[0].size(); ++i)
-        for (size_t j = i + 1; j < sets[0].size(); ++j) pairs.push_back(Pair{&sets[0][i], &sets[0][j]});
-    } else {
-      for (const Record& q : sets[0])
-        for (const Record& t : sets[1]) pairs.push_back(Pair{&q, &t});
+    if (std::string(argv[a]) == "--version") {
+      writeAll(stdout, std::string("seqcorvane-batch ") + seqcorvane::version() + "\n", "to standard output");
+      return 0;
     }
   }
-  {
-    std::vector<Pair> shard;
-    for (size_t p = 0; p < pairs.size(); ++p)
-      if (static_cast<long>(p % shardN) == shardK - 1) shard.push_back(pairs[p]);
-    pairs.swap(shard);
+  const Settings set = parse(argc, argv);
+  const batch::Job job = batch::makeJob(set.files, set.pairsList, set.shardK, set.shardN);
+  if (job.jobPairs == 0)
+    fail(!set.pairsList.empty() ? quoted(set.pairsList) + " lists no pairs"
+         : set.files.size() == 1
+             ? "no pairs to align: " + quoted(set.files[0]) + " holds " + std::to_string(job.sets[0].size()) +
+                   " record" + (job.sets[0].size() == 1 ? "" : "s") + " (pairs within a file need two)"
+             : "no pairs to align: " + quoted(job.sets[0].empty() ? set.files[0] : set.files[1]) + " holds no records");
+
+  // The table: a regular file (or none yet) is written whole and resumed; a
+  // device or a pipe is written into.
+  const std::string partial = set.out.empty() ? "" : set.out + ".partial";
+  bool resumable = false;
+  if (!set.out.empty()) {
+    struct stat st;
+    const bool exists = ::stat(set.out.c_str(), &st) == 0;
+    if (exists && S_ISDIR(st.st_mode)) fail("cannot write the table " + quoted(set.out) + ": " + std::strerror(EISDIR));
+    resumable = !exists || S_ISREG(st.st_mode);
+    if (resumable) seqcorvane::checkOutputDirectory(set.out);
+    for (const std::string& f : {set.out, partial})
+      if (sameFileAsInput(f, job.inputFiles))
+        fail("the table " + quoted(f) + " is one of the input files: name another table with -o");
   }
-  {
-    std::set<std::string> keys;
-    for (const Pair& p : pairs)
-      if (!keys.insert(p.key()).second) fail("the pair " + p.s->id + " / " + p.t->id + " comes twice");
+  if (!set.alignments.empty()) {
+    std::error_code ec;
+    std::filesystem::create_directories(set.alignments, ec);
+    if (ec) fail("cannot create the directory " + quoted(set.alignments) + ": " + ec.message());
+    seqcorvane::checkOutputDirectory(set.alignments + "/x");
   }
 
-  // What an earlier run left.
-  const std::string partial = out.empty() ? "" : out + ".partial";
-  std::map<std::string, std::string> done;
-  if (!out.empty()) {
-    seqcorvane::checkOutputDirectory(out);
-    for (const std::string& f : {out, partial})
-      for (auto& kv : readRows(f, criterion)) done.insert(kv);
+  const seqcorvane::Models models(set.dataDir);
+  const batch::Provenance provenance{set.criterionName, models.directory(), models.digest()};
+  batch::EarlierRows earlier;
+  if (resumable) {
+    batch::readEarlier(set.out, provenance, earlier);
+    batch::readEarlier(partial, provenance, earlier);
   }
-  if (!alignments.empty()) seqcorvane::checkOutputDirectory(alignments + "/x");
+  const std::vector<std::string> names =
+      set.alignments.empty() ? std::vector<std::string>() : batch::alignmentNames(job.pairs);
 
-  // The models, once; the rows gathered so far, then the new ones as they come.
-  const seqcorvane::Models models(dataDir);
-  std::FILE* partialFile = nullptr;
-  if (!out.empty()) {
-    partialFile = std::fopen(partial.c_str(), "w");
-    if (partialFile == nullptr) fail("cannot write '" + partial + "': " + std::strerror(errno));
-    std::fprintf(partialFile, "%s\n", HEADER);
-    for (const Pair& p : pairs) {
-      auto it = done.find(p.key());
-      if (it != done.end()) std::fprintf(partialFile, "%s\n", it->second.c_str());
-    }
-    std::fflush(partialFile);
-  }
-  std::vector<size_t> todo;
-  for (size_t p = 0; p < pairs.size(); ++p)
-    if (!done.count(pairs[p].key())) todo.push_back(p);
-
+  // What an earlier run left that still holds.
+  const std::vector<batch::Pair>& pairs = job.pairs;
   std::vector<std::string> rows(pairs.size());
-  std::atomic<size_t> next{0};
-  std::atomic<size_t> failed{0};
+  std::vector<size_t> todo;
+  size_t changed = 0, withoutFile = 0;
+  for (size_t p = 0; p < pairs.size(); ++p) {
+    auto it = earlier.ok.find(pairs[p].key());
+    if (it != earlier.ok.end() && !set.alignments.empty() &&
+        ::access((set.alignments + "/" + names[p]).c_str(), F_OK) != 0) {
+      ++withoutFile;
+      it = earlier.ok.end();
+    } else if (it == earlier.ok.end()) {
+      auto d = earlier.digestOf.find(pairs[p].s->id + '\t' + pairs[p].t->id);
+      changed += d != earlier.digestOf.end() && d->second != pairs[p].digest;
+    }
+    if (it != earlier.ok.end())
+      rows[p] = it->second;
+    else
+      todo.push_back(p);
+  }
+  if (!earlier.digestOf.empty()) {
+    std::cerr << "seqcorvane-batch: resuming " << quoted(set.out) << ": " << pairs.size() - todo.size() << " of "
+              << pairs.size() << " pairs done, " << todo.size() << " to align";
+    if (changed) std::cerr << " (" << changed << " whose sequences changed since)";
+    if (withoutFile) std::cerr << " (" << withoutFile << " without their alignment file)";
+    std::cerr << "\n";
+  }
+  if (pairs.empty())
+    std::cerr << "seqcorvane-batch: notice: shard " << set.shardK << "/" << set.shardN << " holds none of the job's "
+              << job.jobPairs << " pairs\n";
+
+  const std::string head = batch::provenanceLines(provenance) + batch::HEADER + "\n";
+  std::FILE* partialFile = nullptr;
+  if (resumable) {
+    partialFile = std::fopen(partial.c_str(), "w");
+    if (partialFile == nullptr) fail("cannot write " + quoted(partial) + ": " + std::strerror(errno));
+    std::string text = head;
+    for (size_t p = 0; p < pairs.size(); ++p)
+      if (!rows[p].empty()) text += rows[p] + "\n";
+    writeAll(partialFile, text, quoted(partial));
+  }
+
+  std::atomic<size_t> next{0}, failed{0};
   std::mutex writeMutex;
-  Progress progress(todo.size(), ::isatty(2) == 1 && !todo.empty());
+  std::string partialError;
+  batch::Progress progress(todo.size(), ::isatty(2) == 1 && !todo.empty());
   seqcorvane::setCheckHandler(throwPairFailure);
   seqcorvane::AlignConfig config;
-  config.criterion = parsedCriterion;
+  config.criterion = set.criterion;
   config.threads = 1;  // one thread a pair: the pairs run side by side
+  const int threads = std::max(1, std::min<int>(set.threads, static_cast<int>(todo.size())));
+  // What the pairs may use at once: what this process may use now, less room
+  // for the threads' stacks and the rest of the program.
+  batch::MemoryGate gate(seqcorvane::memoryAvailable() - 32.0 * (1 << 20) - 16.0 * (1 << 20) * threads);
   auto worker = [&] {
     while (true) {
       const size_t n = next++;
       if (n >= todo.size()) return;
-      const Pair& pair = pairs[todo[n]];
+      const batch::Pair& pair = pairs[todo[n]];
       const auto t0 = std::chrono::steady_clock::now();
-      std::string row = pair.s->id + '\t' + pair.t->id + '\t' + std::to_string(pair.s->sequence.size()) + '\t' +
-                        std::to_string(pair.t->sequence.size()) + '\t' + criterion + '\t';
-      std::string failure;
+      auto seconds = [&] {
+        return formatFixed(std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count(), 3);
+      };
+      const std::string start = pair.s->id + '\t' + pair.t->id + '\t' + std::to_string(pair.s->sequence.size()) + '\t' +
+                                std::to_string(pair.t->sequence.size()) + '\t' + set.criterionName + '\t';
+      std::string row, failure;
       try {
         if (pair.s->sequence.empty() || pair.t->sequence.empty())
           throw PairFailure{"no standard residues (upper-case ACDEFGHIKLMNPQRSTVWY) in " +
-                            (pair.s->sequence.empty() ? pair.s->id : pair.t->id)};
-        const double needed =
-            seqcorvane::memoryNeeded(pair.s->sequence.size(), pair.t->sequence.size(), parsedCriterion);
-        const double available = seqcorvane::memoryAvailable();
-        if (needed > available)
-          throw PairFailure{"needs " + seqcorvane::gibText(needed) + " of memory; " + seqcorvane::gibText(available) +
+                            printable(pair.s->sequence.empty() ? pair.s->id : pair.t->id)};
+        const double needed = seqcorvane::memoryNeeded(pair.s->sequence.size(), pair.t->sequence.size(), set.criterion);
+        if (!gate.enter(needed))
+          throw PairFailure{"needs " + seqcorvane::gibText(needed) + " of memory; " + seqcorvane::gibText(gate.room()) +
                             " available"};
-        const seqcorvane::AlignResult r =
-            seqcorvane::align({pair.s->id, pair.s->sequence}, {pair.t->id, pair.t->sequence}, models, config);
+        seqcorvane::AlignResult r;
+        try {
+          r = seqcorvane::align({pair.s->id, pair.s->sequence}, {pair.t->id, pair.t->sequence}, models, config);
+        } catch (...) {
+          gate.leave(needed);
+          throw;
+        }
+        gate.leave(needed);
         const bool aligned = !r.path.empty();  // a criterion with an alignment
-        const int K = parsedCriterion == seqcorvane::Criterion::optimal ? r.parameters.K : r.marginalK;
+        const int K = set.criterion == seqcorvane::Criterion::optimal ? r.parameters.K : r.marginalK;
         const double alignmentMsgLen = aligned ? r.alignmentMsgLen : r.marginalMsgLen;
-        row += std::to_string(K) + '\t' +
-               formatFixed(seqcorvane::nits2bits(r.nullMsgLenS) + seqcorvane::nits2bits(r.nullMsgLenT), 3) + '\t' +
-               formatFixed(seqcorvane::nits2bits(alignmentMsgLen), 3) + '\t' + formatFixed(r.compressionBits, 3) +
-               '\t' + (aligned ? formatFixed(seqcorvane::percentIdentity({r.rowS, r.rowT}), 3) : "NA") + '\t' +
-               (aligned ? std::to_string(seqcorvane::gapOpenings(r.path)) : "NA") + '\t';
-        if (!alignments.empty())
-          seqcorvane::writeAfastaFile(alignments + "/" + safeName(pair.s->id) + "__" + safeName(pair.t->id) + ".afasta",
-                                      {r.rowS, r.rowT});
-        row += formatFixed(std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count(), 3) + "\tok";
+        const std::string numbers =
+            std::to_string(K) + '\t' +
+            formatFixed(seqcorvane::nits2bits(r.nullMsgLenS) + seqcorvane::nits2bits(r.nullMsgLenT), 3) + '\t' +
+            formatFixed(seqcorvane::nits2bits(alignmentMsgLen), 3) + '\t' + formatFixed(r.compressionBits, 3) + '\t' +
+            (aligned ? formatFixed(seqcorvane::percentIdentity({r.rowS, r.rowT}), 3) : "NA") + '\t' +
+            (aligned ? std::to_string(seqcorvane::gapOpenings(r.path)) : "NA") + '\t';
+        if (!set.alignments.empty())
+          seqcorvane::writeAfastaFile(set.alignments + "/" + names[todo[n]], {r.rowS, r.rowT});
+        row = start + numbers + seconds() + "\tok\t" + pair.digest;
       } catch (const seqcorvane::Error& e) {
         failure = e.what();
       } catch (const PairFailure& f) {
@@ -363,41 +321,47 @@ int run(int argc, char* argv[]) {
       } catch (const std::bad_alloc&) {
         failure = "out of memory";
       }
+      std::lock_guard<std::mutex> lock(writeMutex);
       if (!failure.empty()) {
         ++failed;
-        row += "NA\tNA\tNA\tNA\tNA\tNA\t" +
-               formatFixed(std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count(), 3) + "\terror";
-        std::lock_guard<std::mutex> lock(writeMutex);
-        std::cerr << "seqcorvane-batch: pair " << pair.s->id << " / " << pair.t->id << ": " << failure << "\n";
+        row = start + "NA\tNA\tNA\tNA\tNA\tNA\t" + seconds() + "\terror\t" + pair.digest;
+        std::cerr << "seqcorvane-batch: pair " << printable(pair.s->id) << " / " << printable(pair.t->id) << ": "
+                  << failure << "\n";
       }
       rows[todo[n]] = row;
-      if (partialFile != nullptr) {
-        std::lock_guard<std::mutex> lock(writeMutex);
-        std::fprintf(partialFile, "%s\n", row.c_str());
-        std::fflush(partialFile);
+      if (partialFile != nullptr && partialError.empty()) {
+        const std::string line = row + "\n";
+        if (std::fwrite(line.data(), 1, line.size(), partialFile) != line.size() || std::fflush(partialFile) != 0)
+          partialError = std::strerror(errno);
       }
       progress.pairDone();
     }
   };
   std::vector<std::thread> pool;
-  for (int t = 1; t < std::min<int>(threads, static_cast<int>(todo.size())); ++t) pool.emplace_back(worker);
+  for (int t = 1; t < threads; ++t) {
+    try {
+      pool.emplace_back(worker);
+    } catch (const std::system_error& e) {
+      std::cerr << "seqcorvane-batch: notice: could start " << t << " of " << threads << " threads ("
+                << e.code().message() << "); going on with " << t << "\n";
+      break;
+    }
+  }
   worker();
   for (auto& t : pool) t.join();
   seqcorvane::setCheckHandler(nullptr);
+  if (!partialError.empty()) fail("cannot write " + quoted(partial) + ": " + partialError);
 
   // The whole table, in the order of the pairs.
-  std::string table = std::string(HEADER) + "\n";
-  for (size_t p = 0; p < pairs.size(); ++p) {
-    auto it = done.find(pairs[p].key());
-    table += (it != done.end() ? it->second : rows[p]) + "\n";
-  }
-  if (out.empty()) {
-    std::cout << table << std::flush;
+  std::string table = head;
+  for (const std::string& row : rows) table += row + "\n";
+  if (set.out.empty()) {
+    writeAll(stdout, table, "the table to standard output");
   } else {
-    if (std::ferror(partialFile) != 0 || std::fclose(partialFile) != 0)
-      fail("cannot write '" + partial + "': " + std::strerror(errno));
-    seqcorvane::writeWholeFile(out, table);
-    ::unlink(partial.c_str());
+    if (partialFile != nullptr && (std::ferror(partialFile) != 0 || std::fclose(partialFile) != 0))
+      fail("cannot write " + quoted(partial) + ": " + std::strerror(errno));
+    seqcorvane::writeWholeFile(set.out, table);
+    if (partialFile != nullptr) ::unlink(partial.c_str());
   }
   if (failed > 0) {
     std::cerr << "seqcorvane-batch: " << failed << " of " << todo.size() << " pairs failed\n";
@@ -410,8 +374,8 @@ int run(int argc, char* argv[]) {
 
 int main(int argc, char* argv[]) {
   ::signal(SIGXFSZ, SIG_IGN);
+  ::signal(SIGPIPE, SIG_IGN);  // a closed pipe is a failed write, reported
   auto failLine = [](const std::string& message) {
-    std::cout.flush();
     std::cerr << "seqcorvane-batch: error: " << message << std::endl;
     return 1;
   };

@@ -1,14 +1,13 @@
 // The public calls as another program uses them: the header compiles on its
 // own (it comes first here), results hang together, errors are typed, and
 // threads sharing one Models get what one thread gets.
-#include "seqcorvane/seqcorvane.h"
-
 #include <gtest/gtest.h>
 
 #include <cmath>
 #include <thread>
 
 #include "seqcorvane/io.h"
+#include "seqcorvane/seqcorvane.h"
 #include "testUtil.h"
 
 using seqcorvane::AlignConfig;
@@ -38,7 +37,8 @@ void expectSame(const AlignResult& a, const AlignResult& b) {
   EXPECT_EQ(a.compressionBits, b.compressionBits);
   EXPECT_EQ(a.marginalK, b.marginalK);
   EXPECT_EQ(a.columnConfidence, b.columnConfidence);
-  EXPECT_EQ(std::isnan(a.marginalMsgLen) ? 0.0 : a.marginalMsgLen, std::isnan(b.marginalMsgLen) ? 0.0 : b.marginalMsgLen);
+  EXPECT_EQ(std::isnan(a.marginalMsgLen) ? 0.0 : a.marginalMsgLen,
+            std::isnan(b.marginalMsgLen) ? 0.0 : b.marginalMsgLen);
 }
 
 std::string messageOf(const std::function<void()>& fn, seqcorvane::Error::Kind kind) {
@@ -122,16 +122,28 @@ TEST(Api, ThreadsSharingOneModelsGetWhatOneThreadGets) {
 TEST(Api, ProblemsAreTypedErrorsWithOneLine) {
   using Kind = seqcorvane::Error::Kind;
   const seqcorvane::Models& m = testutil::models();
-  EXPECT_EQ(messageOf([&] { seqcorvane::align({"s", ""}, {"t", "ACD"}, m); }, Kind::input),
+  EXPECT_EQ(messageOf(
+                [&] {
+                  seqcorvane::align({"s", ""}, {"t", "ACD"}, m);
+                },
+                Kind::input),
             "sequence 's' holds no standard residues (upper-case ACDEFGHIKLMNPQRSTVWY) to align");
-  EXPECT_EQ(messageOf([&] { seqcorvane::align({"s", "ACx"}, {"t", "ACD"}, m); }, Kind::input),
+  EXPECT_EQ(messageOf(
+                [&] {
+                  seqcorvane::align({"s", "ACx"}, {"t", "ACD"}, m);
+                },
+                Kind::input),
             "sequence 's' holds 'x', which is not one of the residue letters ACDEFGHIKLMNPQRSTVWY (filter it with "
             "standardResidues)");
   EXPECT_EQ(messageOf([&] { seqcorvane::scoreAlignment("A-", "-", m); }, Kind::input),
             "the two rows of the alignment differ in length (2 and 1 columns)");
   EXPECT_EQ(messageOf([&] { seqcorvane::scoreAlignment("A-C", "A-D", m); }, Kind::input),
             "column 2 of the alignment holds two gaps");
-  EXPECT_EQ(messageOf([&] { seqcorvane::CellPaths({"s", "A"}, {"t", "C"}, m, 0); }, Kind::input),
+  EXPECT_EQ(messageOf(
+                [&] {
+                  seqcorvane::CellPaths({"s", "A"}, {"t", "C"}, m, 0);
+                },
+                Kind::input),
             "distance 0 is outside 1..1000");
   EXPECT_EQ(messageOf([&] { seqcorvane::pairMsgLen(m, 5, 'A', 'B'); }, Kind::input),
             "'AB' is not a pair of residue letters ACDEFGHIKLMNPQRSTVWY");

@@ -11,7 +11,7 @@ namespace {
 
 const std::string HEADER =
     "id_s\tid_t\tlength_s\tlength_t\tcriterion\tK\tnull_bits\talignment_bits\tcompression_bits\tidentity\t"
-    "gap_openings\tseconds\tstatus";
+    "gap_openings\tseconds\tstatus\tpair_digest";
 
 testutil::RunResult batch(const std::vector<std::string>& args, const std::string& cwd) {
   testutil::RunOptions o;
@@ -19,10 +19,12 @@ testutil::RunResult batch(const std::vector<std::string>& args, const std::strin
   return testutil::runBinary(args, "", cwd, o);
 }
 
+// The header and the rows of a table (its '#' lines left out).
 std::vector<std::vector<std::string>> rowsOf(const std::string& table) {
   std::vector<std::vector<std::string>> rows;
   std::istringstream lines(table);
   for (std::string line; std::getline(lines, line);) {
+    if (!line.empty() && line[0] == '#') continue;
     std::vector<std::string> f;
     std::istringstream fields(line);
     for (std::string x; std::getline(fields, x, '\t');) f.push_back(x);
@@ -70,14 +72,15 @@ TEST(Batch, NumbersAreTheSinglePairProgramsNumbers) {
   testutil::RunOptions plain;
   plain.env = {{"NO_COLOR", "1"}};
   for (const std::string criterion : {"optimal", "marginal", "posterior"}) {
-    auto b = batch({"hbb_human.fa", "hba_macfa.fa", "--criterion", criterion, "-o", "t.tsv", "--alignments", "."},
-                   dir.path());
+    const std::string table = criterion + ".tsv";
+    auto b =
+        batch({"hbb_human.fa", "hba_macfa.fa", "--criterion", criterion, "-o", table, "--alignments", "."}, dir.path());
     if (criterion == "marginal") {  // alignments need the optimal criterion
       EXPECT_EQ(b.status, 1);
-      b = batch({"hbb_human.fa", "hba_macfa.fa", "--criterion", criterion, "-o", "t.tsv"}, dir.path());
+      b = batch({"hbb_human.fa", "hba_macfa.fa", "--criterion", criterion, "-o", table}, dir.path());
     }
     ASSERT_EQ(b.status, 0) << b.err;
-    const auto rows = rowsOf(testutil::readFile(dir.file("t.tsv")));
+    const auto rows = rowsOf(testutil::readFile(dir.file(table)));
     ASSERT_EQ(rows.size(), 2u);
     const auto& r = rows[1];
     auto single = testutil::runBinary({"hbb_human.fa", "hba_macfa.fa", "--criterion", criterion, "-o", "single"}, "",
@@ -113,7 +116,8 @@ TEST(Batch, WaysToNamePairsShardsAndThreads) {
   const std::string table = testutil::readFile(dir.file("all.tsv"));
   const auto rows = rowsOf(table);
   ASSERT_EQ(rows.size(), 7u);  // the header and the 6 pairs of 4 records
-  EXPECT_EQ(table.substr(0, table.find('\n')), HEADER);
+  EXPECT_EQ(table.substr(0, table.find("# seqcorvane-batch table 1.1\n# criterion: optimal\n# models: ")), "");
+  EXPECT_NE(table.find("\n" + HEADER + "\n"), std::string::npos);
   EXPECT_EQ(rows[1][0] + " " + rows[1][1], "HBB_HUMAN HBA_MACFA");
   // Two threads, or two shards merged: the same table.
   auto threads = batch({"all.fa", "--threads", "2"}, dir.path());
@@ -122,7 +126,7 @@ TEST(Batch, WaysToNamePairsShardsAndThreads) {
   for (const char* shard : {"1/2", "2/2"}) {
     auto s = batch({"all.fa", "--shard", shard}, dir.path());
     ASSERT_EQ(s.status, 0) << s.err;
-    merged += s.out.substr(s.out.find('\n') + 1);
+    merged += s.out.substr(s.out.find(HEADER) + HEADER.size() + 1);
   }
   auto sorted = [](const std::string& t) {
     auto r = rowsOf(withoutSeconds(t));
@@ -158,7 +162,7 @@ TEST(Batch, ResumesAndReportsFailedPairs) {
   // An interrupted run: three rows done (one with a marked time), the last
   // line cut short; no table yet.
   auto lines = rowsOf(full);
-  std::string partial = HEADER + "\n";
+  std::string partial = full.substr(0, full.find(HEADER)) + HEADER + "\n";
   for (int k = 1; k <= 3; ++k) {
     if (k == 2) lines[k][11] = "99.000";
     for (size_t f = 0; f < lines[k].size(); ++f) partial += (f ? "\t" : "") + lines[k][f];

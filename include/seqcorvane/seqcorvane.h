@@ -86,6 +86,9 @@ class Models {
   explicit Models(const std::string& dataDir = "");
   // The directory the files came from.
   const std::string& directory() const;
+  // A digest of the five files' contents (FNV-1a, 64 bits, 16 hexadecimal
+  // digits): equal digests, the same models.
+  const std::string& digest() const;
   // The names of the five files, the null model's first.
   static const std::vector<std::string>& fileNames();
 

@@ -3,7 +3,11 @@
 // given alignment), reported from the library's results.
 #include "main.h"
 
+#include <sys/stat.h>
+
+#include <cerrno>
 #include <csignal>
+#include <cstring>
 #include <iomanip>
 #include <iostream>
 #include <sstream>
@@ -43,6 +47,21 @@ std::vector<seqcorvane::Record> getAASeqs(const std::vector<std::string>& fileNa
     seqs.push_back(records[0]);
   }
   return seqs;
+}
+
+// Refuses, before any work, an output file that is one of the input files:
+// writing it would destroy the input.
+void checkOutputsAreNotInputs(const std::vector<std::string>& outputs, const std::vector<std::string>& inputs) {
+  for (const std::string& out : outputs) {
+    struct stat o;
+    if (::stat(out.c_str(), &o) != 0 || !S_ISREG(o.st_mode)) continue;
+    for (const std::string& in : inputs) {
+      struct stat i;
+      if (::stat(in.c_str(), &i) == 0 && i.st_dev == o.st_dev && i.st_ino == o.st_ino)
+        throw seqcorvane::Error(seqcorvane::Error::Kind::output, "the output file '" + out + "' is the input file '" +
+                                                                     in + "': choose another prefix with -o");
+    }
+  }
 }
 
 // Refuses, before any work, a run whose dynamic programming cannot fit in
@@ -107,6 +126,10 @@ void alignFiles(const std::vector<std::string>& seqfn, const std::string& criter
   noteDropped(seqfn[1], records[1].text);
   checkMemoryFor(s.residues.size(), t.residues.size(), criterion);
   seqcorvane::checkOutputDirectory(outPrefix);
+  checkOutputsAreNotInputs(
+      {outPrefix + ".afasta", outPrefix + ".confidence.tsv", outPrefix + "_MarginalProbabilityLandscape.csv",
+       outPrefix + "_MarginalProbabilityLandscape.m"},
+      seqfn);
 
   // Width 1 uses up the width left pending by the banner without padding.
   std::cout << std::setw(1) << ".................................................Running in"
@@ -224,7 +247,16 @@ int fail(const std::string& message) {
 int seqcorvaneMain(int argc, char* argv[]) {
   // Nothing thrown reaches the user as a signal: one line and exit status 1.
   try {
-    return run(argc, argv);
+    const int status = run(argc, argv);
+    // A report that did not reach standard output (a full disk, a closed
+    // stream) is a failure, not a completed run.
+    errno = 0;
+    if (!std::cout.flush()) {
+      const std::string reason = errno != 0 ? std::string(": ") + std::strerror(errno) : std::string();
+      std::cerr << "seqcorvane: error: cannot write the report to standard output" << reason << std::endl;
+      return 1;
+    }
+    return status;
   } catch (const seqcorvane::CorruptPathError& e) {
     std::cout << "Wierd!\n" << e.letters << "\n" << e.i << " " << e.j << " in State " << e.state << "\n";
     return fail(e.what());

@@ -34,7 +34,11 @@ std::vector<std::string> seqcorvane::readTextLines(const std::string& path) {
     if (n == 0) break;
     text.append(buf, static_cast<size_t>(n));
   }
-  gzclose(in);
+  // A compressed stream that ends before its end marker reads as a shorter
+  // text without an error from gzread: gzclose tells.
+  const int closed = gzclose(in);
+  if (closed == Z_BUF_ERROR) readFailed(path, "read", "the compressed data ends before its end (a truncated file)");
+  if (closed != Z_OK) readFailed(path, "read", closed == Z_ERRNO ? std::strerror(errno) : "compressed data: corrupt");
 
   size_t start = 0;
   if (text.compare(0, 3, "\xEF\xBB\xBF") == 0) start = 3;  // UTF-8 byte-order mark

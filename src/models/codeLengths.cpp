@@ -31,7 +31,9 @@ int catalan_C(int K) {
 double wtCodeLen_bits(int value) {
   SC_CHECK(value <= MAX_TREE_CODE_VALUE);
   const int n = value + 1;
-  SC_CHECK(n > 0);
+  // clang-format off
+  SC_CHECK(n>0);  // the condition's text is what a failure reports
+  // clang-format on
   if (n == 1) return 1;
   int32_t cumulative = 0;
   int j = 0;

@@ -1,8 +1,35 @@
 #include "models.h"
 
+#include <cstdint>
+#include <cstdio>
+#include <fstream>
+
 #include "check.h"
 #include "config.h"
 #include "dataFiles.h"
+
+namespace {
+
+// FNV-1a (64 bits) of the model files' contents, in the order of their names.
+std::string digestOfFiles(const std::string& dir) {
+  std::uint64_t h = 14695981039346656037ULL;
+  for (const std::string& name : modelFileNames()) {
+    std::ifstream in(dir + "/" + name, std::ios::binary);
+    if (!in) modelError(dir + "/" + name + ": cannot open for reading");
+    char buf[65536];
+    while (in.read(buf, sizeof buf) || in.gcount() > 0) {
+      for (std::streamsize k = 0; k < in.gcount(); ++k) {
+        h ^= static_cast<unsigned char>(buf[k]);
+        h *= 1099511628211ULL;
+      }
+    }
+  }
+  char text[17];
+  std::snprintf(text, sizeof text, "%016llx", static_cast<unsigned long long>(h));
+  return text;
+}
+
+}  // namespace
 
 namespace seqcorvane {
 
@@ -21,10 +48,12 @@ Models::Models(const std::string& dataDir) {
     modelError("the null model table holds contexts of " + std::to_string(nullMdl.getOrder() + 1) +
                " residues (order " + std::to_string(nullMdl.getOrder()) + "); only order 0 is supported");
   const NullProbs pnull = nullProbsOf(nullMdl, pam.getAlphabet());
-  data_ = std::make_shared<const Data>(Data{dir, std::move(nullMdl), std::move(pam), pnull});
+  data_ = std::make_shared<const Data>(Data{dir, digestOfFiles(dir), std::move(nullMdl), std::move(pam), pnull});
 }
 
 const std::string& Models::directory() const { return data_->directory; }
+
+const std::string& Models::digest() const { return data_->digest; }
 
 const std::vector<std::string>& Models::fileNames() { return modelFileNames(); }
 

@@ -11,6 +11,7 @@
 
 struct seqcorvane::Models::Data {
   std::string directory;
+  std::string digest;
   nullModelClass_t nullMdl;
   SubmatClass_t pam;  // at the starting distance, 250
   NullProbs pnull;

@@ -1,7 +1,10 @@
 #!/usr/bin/env bash
 # The cluster workflow on one machine: an all-against-all job of 100
 # sequences split into three shards and run by Snakemake on 2 cores gives the
-# table of one seqcorvane-batch run (all columns but the seconds).
+# table of one seqcorvane-batch run (all columns but the seconds); a rerun
+# with another criterion, shard count or output never merges the earlier
+# shards; paths with blanks and a list of pairs work; the README's command
+# runs as written from the top of a source tree.
 #   workflow_test.sh SOURCE_DIR BATCH_BINARY
 set -euo pipefail
 src=$1
@@ -25,12 +28,48 @@ for n in range(100):
     s = "".join(rng.choice(letters) if rng.random() < 0.3 else c for c in s)
     print(f">seq{n:03d}\n{s}")
 PY
-snakemake -s "$src/workflow/Snakefile" --cores 2 --quiet \
-  --config seqs=seqs.fa shards=3 out=merged.tsv work=shards batch="$batch" data="$src/data" >snakemake.log 2>&1 ||
-  { cat snakemake.log; exit 1; }
+flow() {
+  snakemake -s "$src/workflow/Snakefile" --cores 2 --quiet --config "$@" batch="$batch" data="$src/data" \
+    >snakemake.log 2>&1 || { cat snakemake.log; exit 1; }
+}
+cutTable() { grep -v '^#' "$1" | cut -f1-11,13,14; }
+flow seqs=seqs.fa shards=3 out=merged.tsv work=shards
 "$batch" seqs.fa --data "$src/data" --threads 2 -o one.tsv
-[ "$(wc -l < one.tsv)" -eq 4951 ] || { echo "expected 4950 pairs"; exit 1; }
-cut -f1-11,13 one.tsv > one.cut
-cut -f1-11,13 merged.tsv > merged.cut
-cmp one.cut merged.cut
-echo "workflow: merged table of $(($(wc -l < merged.tsv) - 1)) pairs equals one batch run"
+[ "$(grep -vc '^#' one.tsv)" -eq 4951 ] || { echo "expected 4950 pairs"; exit 1; }
+cmp <(cutTable one.tsv) <(cutTable merged.tsv)
+cmp <(grep '^#' one.tsv) <(grep '^#' merged.tsv)
+echo "workflow: merged table of $(grep -vc '^#' merged.tsv) lines equals one batch run"
+
+# Another criterion into another table, then another shard count: never the
+# earlier shards.
+flow seqs=seqs.fa shards=3 out=marginal.tsv work=shards criterion=marginal
+[ "$(grep -v '^#' marginal.tsv | tail -n +2 | cut -f5 | sort -u)" = marginal ] || { echo "stale shards merged"; exit 1; }
+flow seqs=seqs.fa shards=2 out=two.tsv work=shards
+cmp <(cutTable one.tsv) <(cutTable two.tsv)
+# A changed input reruns the shards.
+sed -i 's/^>seq099$/>seq099/; $ s/.$/W/' seqs.fa
+flow seqs=seqs.fa shards=3 out=changed.tsv work=shards
+[ "$(grep -c $'^seq098\tseq099\t' changed.tsv)" -eq 1 ]
+if cmp -s <(cutTable merged.tsv) <(cutTable changed.tsv); then echo "a changed input kept the old shards"; exit 1; fi
+
+# Blanks in every path, and a list of pairs.
+mkdir "my dir"
+head -n 20 seqs.fa > "my dir/ten seqs.fa"
+flow seqs="my dir/ten seqs.fa" shards=2 out="my dir/my table.tsv" work="my dir/shards"
+[ "$(grep -vc '^#' "my dir/my table.tsv")" -eq 46 ] || { echo "paths with blanks"; exit 1; }
+printf '>a\nHEAGAWGHEEKLMNPQ\n' > "my dir/a.fa"
+printf '>b\nHEAGAWGHEERLMNPQ\n' > "my dir/b.fa"
+printf 'my dir/a.fa\tmy dir/b.fa\nmy dir/b.fa\tmy dir/a.fa\n' > "my dir/list.tsv"
+flow pairs="my dir/list.tsv" shards=2 out="my dir/listed.tsv" work="my dir/shards"
+[ "$(grep -vc '^#' "my dir/listed.tsv")" -eq 3 ] || { echo "pairs mode"; exit 1; }
+
+# The README's command, as written, from the top of a source tree.
+tree="$work/tree"
+mkdir -p "$tree/workflow" "$tree/bench/pairs" "$tree/build/batch"
+cp "$src/workflow/Snakefile" "$tree/workflow/"
+cp "$src/bench/pairs/globins100.fa" "$tree/bench/pairs/"
+ln -s "$batch" "$tree/build/batch/seqcorvane-batch"
+command=$(grep -m1 '^snakemake -s workflow/Snakefile --cores 2 --config seqs=' "$src/README.md")
+(cd "$tree" && eval "$command --quiet" >"$work/readme.log" 2>&1) || { cat "$work/readme.log"; exit 1; }
+[ "$(grep -vc '^#' "$tree/table.tsv")" -eq 4951 ] || { echo "the README's command"; exit 1; }
+echo "workflow: stale shards never merged; blanks, pairs and the README's command work"

@@ -1,0 +1,188 @@
+#include "job.h"
+
+#include <cctype>
+#include <cstdio>
+#include <iostream>
+#include <set>
+
+#include "seqcorvane/io.h"
+
+namespace batch {
+
+namespace {
+
+[[noreturn]] void fail(const std::string& message) { throw seqcorvane::Error(seqcorvane::Error::Kind::input, message); }
+
+std::string quoted(const std::string& path) { return "'" + printable(path) + "'"; }
+
+}  // namespace
+
+std::string printable(const std::string& text) {
+  std::string out;
+  for (unsigned char c : text) {
+    if (c == '\r')
+      out += "\\r";
+    else if (c == '\t')
+      out += "\\t";
+    else if (c < 0x20 || c == 0x7f) {
+      char buf[8];
+      std::snprintf(buf, sizeof buf, "\\x%02X", c);
+      out += buf;
+    } else
+      out += static_cast<char>(c);
+  }
+  return out;
+}
+
+std::string digestOf(const std::string& text, std::uint64_t h) {
+  for (unsigned char c : text) {
+    h ^= c;
+    h *= 1099511628211ULL;
+  }
+  char buf[17];
+  std::snprintf(buf, sizeof buf, "%016llx", static_cast<unsigned long long>(h));
+  return buf;
+}
+
+std::string pairDigest(const std::string& s, const std::string& t) { return digestOf(s + '/' + t); }
+
+std::vector<Record> readRecords(const std::string& path) {
+  const std::string source = path == "-" ? "/dev/stdin" : path;
+  std::size_t leading = 0;
+  const std::vector<seqcorvane::Record> read = seqcorvane::readFasta(source, &leading);
+  std::vector<Record> records;
+  size_t dropped = 0;
+  for (const seqcorvane::Record& r : read) {
+    const std::string id = r.name.empty() ? "record" + std::to_string(records.size() + 1) : r.name;
+    records.push_back(Record{id, seqcorvane::standardResidues(r.text), path});
+    dropped += seqcorvane::droppedCharacters(r.text);
+  }
+  std::set<std::string> seen;
+  for (const Record& r : records)
+    if (!seen.insert(r.id).second) fail(quoted(path) + " holds the identifier '" + printable(r.id) + "' twice");
+  if (dropped != 0)
+    std::cerr << "seqcorvane-batch: notice: " << quoted(path) << ": dropped " << dropped
+              << " characters that are not upper-case residue letters (ACDEFGHIKLMNPQRSTVWY)\n";
+  if (leading != 0)
+    std::cerr << "seqcorvane-batch: notice: " << quoted(path) << ": dropped " << leading
+              << " characters before the first header ('>'), which belong to no record\n";
+  return records;
+}
+
+std::vector<std::pair<std::string, std::string>> readPairList(const std::string& path) {
+  std::vector<std::pair<std::string, std::string>> names;
+  long lineNo = 0;
+  for (std::string line : seqcorvane::readTextLines(path == "-" ? "/dev/stdin" : path)) {
+    ++lineNo;
+    if (!line.empty() && line.back() == '\r') line.pop_back();
+    if (line.find_first_not_of(" \t") == std::string::npos || line[0] == '#') continue;
+    const size_t tab = line.find('\t');
+    if (tab == std::string::npos || line.find('\t', tab + 1) != std::string::npos || tab == 0 || tab + 1 == line.size())
+      fail(quoted(path) + ":" + std::to_string(lineNo) + ": expected two file names separated by a tab");
+    names.emplace_back(line.substr(0, tab), line.substr(tab + 1));
+  }
+  return names;
+}
+
+Job makeJob(const std::vector<std::string>& files, const std::string& pairList, long shardK, long shardN) {
+  Job job;
+  const unsigned long long K = static_cast<unsigned long long>(shardK - 1), N = static_cast<unsigned long long>(shardN);
+  auto inShard = [&](unsigned long long p) { return p % N == K; };
+  if (!pairList.empty()) {
+    job.inputFiles.push_back(pairList);
+    const auto names = readPairList(pairList);
+    job.jobPairs = names.size();
+    // Only the files of the shard's pairs are read.
+    std::vector<size_t> mine;
+    for (size_t p = 0; p < names.size(); ++p)
+      if (inShard(p)) mine.push_back(p);
+    job.sets.reserve(2 * mine.size());
+    for (size_t p : mine) {
+      for (const std::string& f : {names[p].first, names[p].second}) {
+        job.inputFiles.push_back(f);
+        job.sets.push_back(readRecords(f));
+        if (job.sets.back().size() != 1)
+          fail(quoted(f) + " holds " + std::to_string(job.sets.back().size()) + " records; expected exactly one");
+      }
+    }
+    for (size_t k = 0; k < mine.size(); ++k) {
+      const Record* s = &job.sets[2 * k][0];
+      const Record* t = &job.sets[2 * k + 1][0];
+      job.pairs.push_back(Pair{s, t, pairDigest(s->sequence, t->sequence)});
+    }
+  } else {
+    job.sets.reserve(files.size());
+    for (const std::string& f : files) {
+      job.inputFiles.push_back(f);
+      job.sets.push_back(readRecords(f));
+    }
+    if (job.sets.size() == 1) {
+      // Pair (i, j), i < j, is number off(i) + j - i - 1 of the job, off(i)
+      // the pairs of the rows before i; the shard's first in row i follows.
+      const std::vector<Record>& r = job.sets[0];
+      const unsigned long long n = r.size();
+      job.jobPairs = n * (n - 1) / 2;
+      for (unsigned long long i = 0; i + 1 < n; ++i) {
+        const unsigned long long off = i * n - i * (i + 1) / 2;
+        const unsigned long long first = (K + N - off % N) % N;
+        for (unsigned long long j = i + 1 + first; j < n; j += N)
+          job.pairs.push_back(Pair{&r[i], &r[j], pairDigest(r[i].sequence, r[j].sequence)});
+      }
+    } else {
+      const std::vector<Record>&q = job.sets[0], &t = job.sets[1];
+      job.jobPairs = static_cast<unsigned long long>(q.size()) * t.size();
+      for (unsigned long long a = 0; a < q.size(); ++a) {
+        const unsigned long long off = a * t.size();
+        const unsigned long long first = (K + N - off % N) % N;
+        for (unsigned long long b = first; b < t.size(); b += N)
+          job.pairs.push_back(Pair{&q[a], &t[b], pairDigest(q[a].sequence, t[b].sequence)});
+      }
+    }
+  }
+  std::set<std::string> keys;
+  for (const Pair& p : job.pairs)
+    if (!keys.insert(p.key()).second)
+      fail("the pair " + printable(p.s->id) + " / " + printable(p.t->id) + " comes twice with the same sequences");
+  return job;
+}
+
+namespace {
+
+// A file name made of an identifier: anything but letters, digits, '.', '-'
+// and '_' replaced by '_'.
+std::string safeName(const std::string& id) {
+  std::string s = id;
+  for (char& c : s)
+    if (!(std::isalnum(static_cast<unsigned char>(c)) || c == '.' || c == '-' || c == '_')) c = '_';
+  return s;
+}
+
+}  // namespace
+
+// The alignment file of each pair: <id_s>__<id_t>.afasta, unless another pair
+// of the job has that name, an identifier had characters replaced, or the
+// name is long; then a digest of the pair's identifiers and sequences follows,
+// so that no two pairs share a file.
+std::vector<std::string> alignmentNames(const std::vector<Pair>& pairs) {
+  std::vector<std::string> names(pairs.size());
+  std::set<std::string> used;
+  for (size_t k = 0; k < pairs.size(); ++k) {
+    const Pair& p = pairs[k];
+    const std::string a = safeName(p.s->id), b = safeName(p.t->id);
+    std::string name = a + "__" + b;
+    const bool altered = a != p.s->id || b != p.t->id;
+    if (name.size() > 180) name = name.substr(0, 180);
+    if (altered || name.size() == 180 || used.count(name)) {
+      const std::string plain = name;
+      name += "__" + digestOf(p.s->id + '\t' + p.t->id + '\t' + p.digest).substr(0, 8);
+      if (used.count(plain) && !altered)
+        std::cerr << "seqcorvane-batch: notice: another pair's alignment is " << plain << ".afasta; the pair "
+                  << printable(p.s->id) << " / " << printable(p.t->id) << " is written to " << name << ".afasta\n";
+    }
+    used.insert(name);
+    names[k] = name + ".afasta";
+  }
+  return names;
+}
+
+}  // namespace batch

@@ -273,7 +273,7 @@ int run(int argc, char* argv[]) {
   const int threads = std::max(1, std::min<int>(set.threads, static_cast<int>(todo.size())));
   // What the pairs may use at once: what this process may use now, less room
   // for the threads' stacks and the rest of the program.
-  batch::MemoryGate gate(seqcorvane::memoryAvailable() - 32.0 * (1 << 20) - 16.0 * (1 << 20) * threads);
+  batch::MemoryGate gate(seqcorvane::memoryAvailable() - 32.0 * (1 << 20), 80.0 * (1 << 20));
   auto worker = [&] {
     while (true) {
       const size_t n = next++;

@@ -35,11 +35,16 @@ void noteDropped(const std::string& fileName, const std::string& raw) {
             << std::endl;
 }
 
-// One record from each of the two files (exactly one each).
+// One record from each of the two files (exactly one each); a notice for
+// text before the first header, which belongs to no record.
 std::vector<seqcorvane::Record> getAASeqs(const std::vector<std::string>& fileNames) {
   std::vector<seqcorvane::Record> seqs;
   for (const std::string& name : fileNames) {
-    std::vector<seqcorvane::Record> records = seqcorvane::readFasta(name);
+    std::size_t leading = 0;
+    std::vector<seqcorvane::Record> records = seqcorvane::readFasta(name, &leading);
+    if (leading != 0)
+      std::cerr << "seqcorvane: notice: '" << name << "': dropped " << leading
+                << " characters before the first header ('>'), which belong to no record" << std::endl;
     if (records.size() != 1)
       throw seqcorvane::Error(
           seqcorvane::Error::Kind::input,

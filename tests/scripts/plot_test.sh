@@ -35,3 +35,31 @@ PY
 if "$plot" landscape missing.csv -o x.png 2>err.txt; then echo "a missing input was accepted"; exit 1; fi
 [ "$(cat err.txt)" = "seqcorvane-plot: error: cannot read 'missing.csv': No such file or directory" ] || { cat err.txt; exit 1; }
 [ ! -e x.png ]
+
+# Outputs: a device is written into (and its failure reported), never
+# replaced; a symbolic link is written through.
+if "$plot" table table.tsv -o /dev/full 2>err.txt; then echo "a full device was accepted"; exit 1; fi
+[ "$(cat err.txt)" = "seqcorvane-plot: error: cannot write '/dev/full': No space left on device" ] || { cat err.txt; exit 1; }
+[ -c /dev/full ] || { echo "/dev/full was replaced"; exit 1; }
+ln -s real.png link.png
+"$plot" table table.tsv -o link.png
+[ -L link.png ] && [ -s real.png ] || { echo "the link was replaced"; exit 1; }
+# Inputs: one clear line and status 1 for text that is not UTF-8, not a
+# number, not finite, or cut short.
+bad() {
+  local expected=$1
+  shift
+  if "$plot" "$@" -o bad.png 2>err.txt; then echo "accepted: $*"; exit 1; fi
+  [ "$(wc -l < err.txt)" -eq 1 ] && grep -q "$expected" err.txt || { cat err.txt; exit 1; }
+  [ ! -e bad.png ] || { echo "a picture of bad input: $*"; exit 1; }
+}
+printf '\xff\xfe1,2\n' > latin.csv
+bad "latin.csv:1: not UTF-8 text" landscape latin.csv
+printf '1,2\n1,nan\n' > nan.csv
+bad "nan.csv:2: 'nan' is not a finite number" landscape nan.csv
+printf '1,2\n1,x\n' > word.csv
+bad "word.csv:2: 'x' is not a number" landscape word.csv
+head -c -5 table.tsv > cut.tsv
+bad "cut.tsv: the last line is cut short" table cut.tsv
+"$plot" --version | grep -q '^seqcorvane-plot [0-9]' || { echo "no version number"; exit 1; }
+echo "plot: devices, links and bad inputs handled"

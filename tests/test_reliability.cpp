@@ -236,3 +236,25 @@ TEST(Reliability, InputsThatYieldNoPairOrLoseResiduesSaySo) {
   EXPECT_EQ(shard.status, 0) << shard.err;
   EXPECT_EQ(rowsOf(shard.out).size(), 500u);
 }
+
+// A marginal run whose landscape cannot be written leaves neither file nor
+// temporary file; a null model with a letter the substitution model lacks
+// names its file.
+TEST(Reliability, FailedWritesLeaveNothingAndModelErrorsNameTheirFile) {
+  testutil::TempDir dir;
+  testutil::writeFile(dir.file("s.fa"), testutil::readFile(testutil::examplePath("hbb_human.fa")));
+  auto limited = shell("ulimit -f 20; exec " + std::string(SEQCORVANE_BINARY) + " s.fa s.fa --criterion marginal -o x",
+                       dir.path());
+  EXPECT_EQ(limited.status, 1);
+  EXPECT_NE(limited.err.find("File too large"), std::string::npos) << limited.err;
+  EXPECT_TRUE(filesMatching(dir.path(), "(\\..*tmp.*|x_.*)").empty());
+  testutil::TempDir models;
+  std::string null = testutil::readFile(testutil::dataDir() + "/protSeqNullMMLEstimatesOrder0.txt");
+  null[0] = 'a';
+  testutil::makeModelDir(models.path(), {{"protSeqNullMMLEstimatesOrder0.txt", null}});
+  auto lower = testutil::runBinary({"s.fa", "s.fa", "--data", models.file("data")}, "", dir.path());
+  EXPECT_EQ(lower.status, 1);
+  EXPECT_NE(lower.err.find(models.file("data") + "/protSeqNullMMLEstimatesOrder0.txt: the null model's alphabet"),
+            std::string::npos)
+      << lower.err;
+}

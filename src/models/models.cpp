@@ -40,13 +40,14 @@ Models::Models(const std::string& dataDir) {
   SubmatClass_t pam(250, dir);
   nullModelClass_t nullMdl("0", dir);
   if (!nullMdl.isCompatible(pam.getAlphabet()))
-    modelError("the null model's alphabet '" + nullMdl.getAlphabet() +
+    modelError(dir + "/protSeqNullMMLEstimatesOrder0.txt: the null model's alphabet '" + nullMdl.getAlphabet() +
                "' does not hold every letter of the substitution model's alphabet '" + pam.getAlphabet() + "'");
   // The alignment machine costs residues and pairs with single-residue
   // contexts; a table of longer contexts cannot be used.
   if (nullMdl.getOrder() != 0)
-    modelError("the null model table holds contexts of " + std::to_string(nullMdl.getOrder() + 1) +
-               " residues (order " + std::to_string(nullMdl.getOrder()) + "); only order 0 is supported");
+    modelError(dir + "/protSeqNullMMLEstimatesOrder0.txt: the null model table holds contexts of " +
+               std::to_string(nullMdl.getOrder() + 1) + " residues (order " + std::to_string(nullMdl.getOrder()) +
+               "); only order 0 is supported");
   const NullProbs pnull = nullProbsOf(nullMdl, pam.getAlphabet());
   data_ = std::make_shared<const Data>(Data{dir, digestOfFiles(dir), std::move(nullMdl), std::move(pam), pnull});
 }

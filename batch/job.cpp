@@ -163,7 +163,7 @@ std::string safeName(const std::string& id) {
 // of the job has that name, an identifier had characters replaced, or the
 // name is long; then a digest of the pair's identifiers and sequences follows,
 // so that no two pairs share a file.
-std::vector<std::string> alignmentNames(const std::vector<Pair>& pairs) {
+std::vector<std::string> alignmentNames(const std::vector<Pair>& pairs, const std::string& extension) {
   std::vector<std::string> names(pairs.size());
   std::set<std::string> used;
   for (size_t k = 0; k < pairs.size(); ++k) {
@@ -176,11 +176,12 @@ std::vector<std::string> alignmentNames(const std::vector<Pair>& pairs) {
       const std::string plain = name;
       name += "__" + digestOf(p.s->id + '\t' + p.t->id + '\t' + p.digest).substr(0, 8);
       if (used.count(plain) && !altered)
-        std::cerr << "seqcorvane-batch: notice: another pair's alignment is " << plain << ".afasta; the pair "
-                  << printable(p.s->id) << " / " << printable(p.t->id) << " is written to " << name << ".afasta\n";
+        std::cerr << "seqcorvane-batch: notice: another pair's alignment is " << plain << extension << "; the pair "
+                  << printable(p.s->id) << " / " << printable(p.t->id) << " is written to " << name << extension
+                  << "\n";
     }
     used.insert(name);
-    names[k] = name + ".afasta";
+    names[k] = name + extension;
   }
   return names;
 }

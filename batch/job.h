@@ -47,11 +47,11 @@ std::vector<std::pair<std::string, std::string>> readPairList(const std::string&
 // The job of one or two FASTA files, or of a pair list; shard K of N.
 Job makeJob(const std::vector<std::string>& files, const std::string& pairList, long shardK, long shardN);
 
-// The alignment file of each pair: <id_s>__<id_t>.afasta, unless another
+// The alignment file of each pair: <id_s>__<id_t><extension>, unless another
 // pair of the job has that name, an identifier had characters other than
 // letters, digits, '.', '-' and '_' (replaced by '_'), or the name is long;
 // then a digest of the pair follows, so that no two pairs share a file.
-std::vector<std::string> alignmentNames(const std::vector<Pair>& pairs);
+std::vector<std::string> alignmentNames(const std::vector<Pair>& pairs, const std::string& extension = ".afasta");
 
 // A name for messages: control characters written as \r, \t, \xNN.
 std::string printable(const std::string& text);

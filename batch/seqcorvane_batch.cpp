@@ -53,6 +53,8 @@ const char* HELP =
     "  --criterion C        optimal (default), marginal or posterior\n"
     "  --alignments <dir>   also write each pair's alignment there, as <id_s>__<id_t>.afasta\n"
     "                       (optimal and posterior criteria; the directory is created)\n"
+    "  --format F           the alignment files' format: afasta (default), fasta, clustal\n"
+    "                       (.aln), stockholm (.sto) or json\n"
     "  --threads N          pairs at once (default: all cores)\n"
     "  --shard K/N          only the pairs K, K+N, K+2N, ... of the job (1 <= K <= N)\n"
     "  --data <dir>         the directory of the five model files\n"
@@ -114,6 +116,7 @@ struct Settings {
   std::vector<std::string> files;
   std::string out, criterionName = "optimal", alignments, pairsList, dataDir;
   seqcorvane::Criterion criterion = seqcorvane::Criterion::optimal;
+  seqcorvane::AlignmentFormat format = seqcorvane::AlignmentFormat::afasta;
   int threads = static_cast<int>(std::max(1u, std::thread::hardware_concurrency()));
   long shardK = 1, shardN = 1;
 };
@@ -127,6 +130,7 @@ Settings parse(int argc, char* argv[]) {
                                            {"--pairs", 1},
                                            {"--data", 1},
                                            {"--threads", 1},
+                                           {"--format", 1},
                                            {"--shard", 1}},
                                           false, true);
   if (!args.unknown.empty()) usageError("unknown option " + args.unknown[0]);
@@ -144,6 +148,9 @@ Settings parse(int argc, char* argv[]) {
   if (!seqcorvane::parseCriterion(s.criterionName, s.criterion) ||
       s.criterion == seqcorvane::Criterion::marginalInteractive)
     usageError("--criterion takes optimal, marginal or posterior, not '" + s.criterionName + "'");
+  for (const std::string& v : args.of("--format"))
+    if (!seqcorvane::parseAlignmentFormat(v, s.format))
+      usageError("--format takes afasta, fasta, clustal, stockholm or json, not '" + v + "'");
   for (const std::string& v : args.of("--threads")) {
     long n = 0;
     if (!seqcorvane::parseInteger(v, n) || n < 1 || n > 4096)
@@ -210,6 +217,8 @@ int run(int argc, char* argv[]) {
     seqcorvane::checkOutputDirectory(set.alignments + "/x");
   }
 
+  for (const std::string& note : seqcorvane::ignoredSettings())
+    std::cerr << "seqcorvane-batch: notice: " << note << "\n";
   const seqcorvane::Models models(set.dataDir);
   const batch::Provenance provenance{set.criterionName, models.directory(), models.digest()};
   batch::EarlierRows earlier;
@@ -218,7 +227,8 @@ int run(int argc, char* argv[]) {
     batch::readEarlier(partial, provenance, earlier);
   }
   const std::vector<std::string> names =
-      set.alignments.empty() ? std::vector<std::string>() : batch::alignmentNames(job.pairs);
+      set.alignments.empty() ? std::vector<std::string>()
+                             : batch::alignmentNames(job.pairs, seqcorvane::alignmentFormatExtension(set.format));
 
   // What an earlier run left that still holds.
   const std::vector<batch::Pair>& pairs = job.pairs;
@@ -312,7 +322,7 @@ int run(int argc, char* argv[]) {
             (aligned ? formatFixed(seqcorvane::percentIdentity({r.rowS, r.rowT}), 3) : "NA") + '\t' +
             (aligned ? std::to_string(seqcorvane::gapOpenings(r.path)) : "NA") + '\t';
         if (!set.alignments.empty())
-          seqcorvane::writeAfastaFile(set.alignments + "/" + names[todo[n]], {r.rowS, r.rowT});
+          seqcorvane::writeAlignmentFile(set.alignments + "/" + names[todo[n]], r, set.format);
         row = start + numbers + seconds() + "\tok\t" + pair.digest;
       } catch (const seqcorvane::Error& e) {
         failure = e.what();

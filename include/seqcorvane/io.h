@@ -35,9 +35,12 @@ std::string standardResidues(const std::string& text);
 // blanks, line ends and digits (the numbering of some sequence formats).
 std::size_t droppedCharacters(const std::string& text);
 
-// An alignment read for scoring: its two rows with the columns the models
-// cannot use (a character other than a residue or '-', or two gaps) dropped.
+// An alignment read for scoring, from afasta, FASTA, Clustal or Stockholm
+// (told apart by their first line; Stockholm's '.' gaps read as '-'): its
+// two rows with the columns the models cannot use (a character other than
+// a residue or '-', or two gaps) dropped.
 struct AlignmentFile {
+  std::vector<std::string> names;  // the records' names as read (afasta's: "aligned")
   std::vector<std::string> rows;   // two rows of equal length
   std::size_t droppedColumns = 0;  // columns holding other characters
   // The two characters of such a column, once for each of them that is
@@ -50,6 +53,24 @@ AlignmentFile readAlignmentFile(const std::string& path);
 // Writes the two rows as an afasta file: ">aligned seq 1", row 0 in lines of
 // 60, an empty line, ">aligned seq 2", row 1 in lines of 60. Whole or absent.
 void writeAfastaFile(const std::string& path, const std::vector<std::string>& rows);
+
+// Formats of an alignment file: afasta (">aligned seq 1" and ">aligned seq
+// 2", rows of 60), FASTA with the records' names, Clustal (blocks of 60 with
+// a line of '*' under identical columns), Stockholm (with, where the result
+// has column confidences, a "#=GR <name> PP" line per sequence: 0-9 for the
+// posterior probability rounded to tenths, * for 0.95 and above, '.' at
+// gaps), and JSON (the whole result). Names missing or equal are made
+// unique ("S" and "T", or a suffix /1 and /2).
+enum class AlignmentFormat { afasta, fasta, clustal, stockholm, json };
+bool parseAlignmentFormat(const std::string& name, AlignmentFormat& format);
+const char* alignmentFormatName(AlignmentFormat format);
+// ".afasta", ".fasta", ".aln", ".sto", ".json".
+const char* alignmentFormatExtension(AlignmentFormat format);
+// The text of the result's alignment in the format (the result must hold an
+// alignment, except for JSON).
+std::string formatAlignment(const AlignResult& result, AlignmentFormat format);
+// Writes it, whole or absent.
+void writeAlignmentFile(const std::string& path, const AlignResult& result, AlignmentFormat format);
 
 // <path>: per column of the path its number, the positions of its residues
 // in S and T (from 1; '-' for a gap), its state and its posterior.
@@ -123,5 +144,10 @@ std::string gibText(double bytes);
 // Threads a single alignment uses by default: SEQCORVANE_THREADS when set, else 2,
 // at most the cores.
 int defaultThreads();
+
+// One sentence for each setting of the environment that has no effect as
+// given (SEQCORVANE_SIMD naming no instruction set, SEQCORVANE_THREADS that is
+// not a number), saying what is used instead; for the programs to show.
+std::vector<std::string> ignoredSettings();
 
 }  // namespace seqcorvane

@@ -4,6 +4,7 @@
 #include <atomic>
 #include <cstdlib>
 #include <future>
+#include <string>
 #include <thread>
 
 #include "seqcorvane/io.h"
@@ -22,6 +23,17 @@ int fromEnvironment() {
 }
 
 }  // namespace
+
+std::string threadsSettingNote() {
+  const char* v = std::getenv("SEQCORVANE_THREADS");
+  if (v == nullptr) return "";
+  char* end = nullptr;
+  const long x = std::strtol(v, &end, 10);
+  if (end != v && *end == '\0' && x >= 1) return "";
+  const int n = seqcorvane::defaultThreads();
+  return std::string("SEQCORVANE_THREADS='") + v + "' is not a number of threads (1 or more): " + std::to_string(n) +
+         (n == 1 ? " is" : " are") + " used";
+}
 
 int seqcorvane::defaultThreads() {
   static const int n = fromEnvironment();

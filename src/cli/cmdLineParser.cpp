@@ -17,6 +17,7 @@
 #include <map>
 
 #include "check.h"
+#include "seqcorvane/io.h"
 #include "seqcorvane/seqcorvane.h"
 
 namespace {
@@ -90,7 +91,7 @@ ArgumentScan scanArguments(int argc, char* argv[], const std::vector<OptionSpec>
 void parseCmdLine(int32_t argc, char* argv[], std::vector<std::string>& seqfn, bool& ivalueFlag, std::string& algnfn,
                   std::string& outPrefix, std::string& criterion, CmdLineExtras* extras) {
   std::vector<OptionSpec> known{{"--ivalue", 1}, {"-o", 1}, {"--criterion", 1}};
-  if (extras != nullptr) known.insert(known.end(), {{"--data", 1}, {"--confidence", 0}});
+  if (extras != nullptr) known.insert(known.end(), {{"--data", 1}, {"--confidence", 0}, {"--format", 1}});
   const ArgumentScan args = scanArguments(argc, argv, known, true);
   bool success = true;
   if (args.seen.count("--ivalue")) ivalueFlag = true;
@@ -108,6 +109,7 @@ void parseCmdLine(int32_t argc, char* argv[], std::vector<std::string>& seqfn, b
   const std::vector<std::string> unknown = args.of("-X");
   const std::vector<std::string> dirs = args.of("--data");
   const std::vector<std::string> flagValues = args.of("--confidence");
+  const std::vector<std::string> formats = args.of("--format");
 
   if (ivalueFlag) {
     if (ivalue.size() != 1) {
@@ -131,6 +133,15 @@ void parseCmdLine(int32_t argc, char* argv[], std::vector<std::string>& seqfn, b
   }
   if (args.seen.count("--data") && dirs.size() != 1) {
     std::cerr << ERR << "Option '--data' takes one model directory as an argument" << std::endl;
+    success = false;
+  }
+  if (args.seen.count("--format") && formats.size() != 1) {
+    std::cerr << ERR << "Option '--format' takes one alignment format as an argument" << std::endl;
+    success = false;
+  }
+  seqcorvane::AlignmentFormat format;
+  if (formats.size() == 1 && !seqcorvane::parseAlignmentFormat(formats[0], format)) {
+    std::cerr << ERR << "Invalid option for --format: " << formats[0] << std::endl;
     success = false;
   }
   if (!flagValues.empty()) {
@@ -175,4 +186,5 @@ void parseCmdLine(int32_t argc, char* argv[], std::vector<std::string>& seqfn, b
   if (!ivalueFlag) SC_CHECK(seqfn.size() == 2);
   outPrefix = outs.size() == 1 ? outs[0] : "output";
   if (extras != nullptr) extras->dataDir = dirs.size() == 1 ? dirs[0] : "";
+  if (extras != nullptr && formats.size() == 1) extras->format = formats[0];
 }

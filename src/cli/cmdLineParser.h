@@ -34,14 +34,15 @@ ArgumentScan scanArguments(int argc, char* argv[], const std::vector<OptionSpec>
 
 // The options beyond the original command line.
 struct CmdLineExtras {
-  std::string dataDir;      // --data <dir>: the model directory ("" when absent)
-  bool confidence = false;  // --confidence: the column posteriors of the optimal alignment too
+  std::string dataDir;            // --data <dir>: the model directory ("" when absent)
+  bool confidence = false;        // --confidence: the column posteriors of the optimal alignment too
+  std::string format = "afasta";  // --format F: of the alignment file
 };
 
 // Fills the settings from the arguments; on any error prints the
 // "::CmdLineError::" lines and the usage text on standard error and exits
-// with status 1. With extras given, --data <dir> and --confidence are
-// accepted too.
+// with status 1. With extras given, --data <dir>, --confidence and --format F
+// are accepted too.
 void parseCmdLine(int32_t argc, char* argv[], std::vector<std::string>& seqfn, bool& ivalueFlag, std::string& algnfn,
                   std::string& outPrefix, std::string& criterion, CmdLineExtras* extras = nullptr);
 

@@ -131,9 +131,11 @@ void alignFiles(const std::vector<std::string>& seqfn, const std::string& criter
   noteDropped(seqfn[1], records[1].text);
   checkMemoryFor(s.residues.size(), t.residues.size(), criterion);
   seqcorvane::checkOutputDirectory(outPrefix);
+  seqcorvane::AlignmentFormat format = seqcorvane::AlignmentFormat::afasta;
+  seqcorvane::parseAlignmentFormat(extras.format, format);
   checkOutputsAreNotInputs(
-      {outPrefix + ".afasta", outPrefix + ".confidence.tsv", outPrefix + "_MarginalProbabilityLandscape.csv",
-       outPrefix + "_MarginalProbabilityLandscape.m"},
+      {outPrefix + seqcorvane::alignmentFormatExtension(format), outPrefix + ".confidence.tsv",
+       outPrefix + "_MarginalProbabilityLandscape.csv", outPrefix + "_MarginalProbabilityLandscape.m"},
       seqfn);
 
   // Width 1 uses up the width left pending by the banner without padding.
@@ -146,6 +148,11 @@ void alignFiles(const std::vector<std::string>& seqfn, const std::string& criter
   seqcorvane::AlignConfig config;
   config.criterion = criterion;
   config.columnConfidence = extras.confidence;
+  if (extras.confidence && (criterion == Criterion::marginal || criterion == Criterion::marginalInteractive)) {
+    std::cout.flush();
+    std::cerr << "seqcorvane: notice: --confidence has no effect with the " << criterionText
+              << " criterion, which gives no alignment: no confidence file is written" << std::endl;
+  }
   printCriterionHeading(std::cout, criterion);
   seqcorvane::AlignResult r;
   if (criterion == Criterion::marginal || criterion == Criterion::marginalInteractive) {
@@ -167,7 +174,7 @@ void alignFiles(const std::vector<std::string>& seqfn, const std::string& criter
     printCriterionReport(std::cout, r, config, outPrefix);
   }
   printBlockEnd(std::cout);
-  reportAlignment(std::cout, r, outPrefix, extras.confidence);
+  reportAlignment(std::cout, r, outPrefix, extras.confidence, format);
 }
 
 const char* HELP_TEXT = "seqcorvane " SEQCORVANE_VERSION
@@ -176,7 +183,8 @@ const char* HELP_TEXT = "seqcorvane " SEQCORVANE_VERSION
                         "likely related than not.\n"
                         "\n"
                         "Usage:\n"
-                        "  seqcorvane <seq1 fasta> <seq2 fasta> [--criterion C] [-o <output_prefix>] [--data <dir>]\n"
+                        "  seqcorvane <seq1 fasta> <seq2 fasta> [--criterion C] [-o <output_prefix>] [--format F]\n"
+                        "             [--confidence] [--data <dir>]\n"
                         "  seqcorvane --ivalue <alignment fasta> [--data <dir>]\n"
                         "  seqcorvane --help | --version\n"
                         "\n"
@@ -194,8 +202,13 @@ const char* HELP_TEXT = "seqcorvane " SEQCORVANE_VERSION
                         "                   column (<prefix>.afasta, <prefix>.confidence.tsv)\n"
                         "  --confidence   with optimal: the posterior of every column of the optimal alignment\n"
                         "                 too, in <prefix>.confidence.tsv\n"
+                        "  --format F     the alignment file's format: afasta (default, <prefix>.afasta), fasta\n"
+                        "                 (.fasta, with the names), clustal (.aln), stockholm (.sto, with the\n"
+                        "                 posterior of each residue where there is one) or json (.json, the\n"
+                        "                 whole result)\n"
                         "  -o <prefix>    prefix of the output files (default: output)\n"
-                        "  --ivalue <afasta>  score the given alignment (two records of equal length)\n"
+                        "  --ivalue <file>  score the given alignment: two records of equal length in afasta,\n"
+                        "                 FASTA, Clustal or Stockholm format\n"
                         "  --data <dir>   the directory of the five model files (default: ./data, else the\n"
                         "                 data installed with the program)\n"
                         "  --help         this text;  --version  the version\n"
@@ -232,6 +245,8 @@ int run(int argc, char* argv[]) {
   CmdLineExtras extras;
   parseCmdLine(argc, argv, seqfn, ivalueFlag, algnfn, outPrefix, criterion, &extras);
 
+  for (const std::string& note : seqcorvane::ignoredSettings())
+    std::cerr << "seqcorvane: notice: " << note << std::endl;
   const seqcorvane::Models models(extras.dataDir);
   if (ivalueFlag)
     scoreAlignmentFile(algnfn, models);

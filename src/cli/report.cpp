@@ -186,7 +186,8 @@ void requireFinite(double value, const std::string& what) {
         what + " is not finite (" + seqcorvane::formatFixed(value, 3) + " nits); no verdict can be given");
 }
 
-void reportAlignment(std::ostream& out, const AlignResult& r, const std::string& outPrefix, bool confidence) {
+void reportAlignment(std::ostream& out, const AlignResult& r, const std::string& outPrefix, bool confidence,
+                     seqcorvane::AlignmentFormat format) {
   const bool optimal = r.criterion == Criterion::optimal;
   const double IAlgn = optimal ? r.alignmentMsgLen : r.marginalMsgLen;
   requireFinite(r.nullMsgLen, "the null message length");
@@ -194,9 +195,14 @@ void reportAlignment(std::ostream& out, const AlignResult& r, const std::string&
   const double bits = r.compressionBits;
 
   if (!r.path.empty()) {
-    const std::string afastaName = outPrefix + ".afasta";
-    seqcorvane::writeAfastaFile(afastaName, {r.rowS, r.rowT});
-    out << "Alignment fasta (afasta) file written to:  " << getTerminalColorString(afastaName, 43) << "\n";
+    const std::string name = outPrefix + seqcorvane::alignmentFormatExtension(format);
+    seqcorvane::writeAlignmentFile(name, r, format);
+    std::string label = "Alignment fasta (afasta) file written to:  ";
+    if (format != seqcorvane::AlignmentFormat::afasta) {
+      label = std::string("Alignment (") + seqcorvane::alignmentFormatName(format) + ") file written to:";
+      label += std::string(label.size() < 43 ? 43 - label.size() : 1, ' ');
+    }
+    out << label << getTerminalColorString(name, 43) << "\n";
     if (confidence || r.criterion == Criterion::posterior) {
       const std::string name = outPrefix + ".confidence.tsv";
       seqcorvane::writeConfidenceFile(name, r.path, r.columnConfidence);

@@ -10,6 +10,7 @@
 #include <ostream>
 #include <string>
 
+#include "seqcorvane/io.h"
 #include "seqcorvane/seqcorvane.h"
 
 // The start-up banner.
@@ -29,8 +30,8 @@ void printScore(std::ostream& out, const seqcorvane::ScoreResult& s);
 // The rule that closes a criterion's block.
 void printBlockEnd(std::ostream& out);
 // The output files of the criterion (afasta, confidences) and the verdict.
-void reportAlignment(std::ostream& out, const seqcorvane::AlignResult& r, const std::string& outPrefix,
-                     bool confidence);
+void reportAlignment(std::ostream& out, const seqcorvane::AlignResult& r, const std::string& outPrefix, bool confidence,
+                     seqcorvane::AlignmentFormat format = seqcorvane::AlignmentFormat::afasta);
 // The scoring mode's closing lines.
 void printScoreVerdict(std::ostream& out, const seqcorvane::ScoreResult& s);
 // Refuses a verdict on a message length that is not a number.

@@ -5,7 +5,10 @@
 
 #include "check.h"
 #include "fasta.h"
+#include "parallel.h"
 #include "paths.h"
+#include "seqcorvane/io.h"
+#include "simdRows.h"
 #include "threeStateDPAClass.h"
 
 namespace seqcorvane {
@@ -111,6 +114,13 @@ AlignResult align(const Sequence& s, const Sequence& t, const Models& models, co
   }
   r.compressionBits = nits2bits(r.nullMsgLen - verdictMsgLen);
   return r;
+}
+
+std::vector<std::string> ignoredSettings() {
+  std::vector<std::string> notes;
+  for (const std::string& note : {simdSettingNote(), threadsSettingNote()})
+    if (!note.empty()) notes.push_back(note);
+  return notes;
 }
 
 double pairMsgLen(const Models& models, int K, char a, char b) {

@@ -5,6 +5,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <initializer_list>
+#include <string>
 
 void bestPathRow_scalar(const BestRowArgs& a);
 double probBlock_scalar(const ProbBlockArgs& a);
@@ -33,6 +34,16 @@ SimdLevel detect() {
 }
 
 }  // namespace
+
+std::string simdSettingNote() {
+  const char* want = std::getenv("SEQCORVANE_SIMD");
+  if (want == nullptr) return "";
+  for (SimdLevel l : {SimdLevel::scalar, SimdLevel::sse2, SimdLevel::avx2, SimdLevel::avx512})
+    if (std::strcmp(want, simdLevelName(l)) == 0) return "";
+  return std::string("SEQCORVANE_SIMD='") + want +
+         "' is not one of scalar, sse2, avx2, avx512: " + simdLevelName(bestSimdLevel()) +
+         " (the widest this CPU has) is used";
+}
 
 const char* simdLevelName(SimdLevel level) {
   switch (level) {

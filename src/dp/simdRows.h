@@ -6,6 +6,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <string>
 
 // One row i >= 1 of the best-path fill. Column 0 of the current row is set by
 // the caller; the routine fills j = 1..n.
@@ -57,6 +58,8 @@ enum class SimdLevel { scalar = 0, sse2 = 1, avx2 = 2, avx512 = 3 };
 SimdLevel bestSimdLevel();
 bool simdLevelSupported(SimdLevel level);
 const char* simdLevelName(SimdLevel level);
+// A sentence about a SEQCORVANE_SIMD that names no level ("" when it names one or is unset).
+std::string simdSettingNote();
 // The level the kernels use (the best, unless set); tests run every level.
 SimdLevel currentSimdLevel();
 void setSimdLevel(SimdLevel level);

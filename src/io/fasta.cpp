@@ -43,9 +43,13 @@ std::size_t droppedCharacters(const std::string& text) {
 }
 
 std::vector<Record> readFasta(const std::string& path, std::size_t* leadingCharacters) {
+  return fastaRecords(readTextLines(path), leadingCharacters);
+}
+
+std::vector<Record> fastaRecords(const std::vector<std::string>& lines, std::size_t* leadingCharacters) {
   std::vector<Record> records;
   std::string before;
-  for (const std::string& line : readTextLines(path)) {
+  for (const std::string& line : lines) {
     if (!line.empty() && line[0] == '>') {
       const std::string header = line.substr(1);
       records.push_back(Record{firstWord(header), header, ""});

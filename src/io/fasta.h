@@ -14,3 +14,8 @@ std::vector<std::string> readFastaFile(const std::string& fileName);
 std::vector<seqcorvane::Record> getAASeqs(const std::vector<std::string>& fileNames);
 std::string removeNonStandardAA(const std::string& seq);
 bool isResidue(char c);
+
+namespace seqcorvane {
+// The records of the lines of a FASTA file (see readFasta).
+std::vector<Record> fastaRecords(const std::vector<std::string>& lines, std::size_t* leadingCharacters = nullptr);
+}  // namespace seqcorvane

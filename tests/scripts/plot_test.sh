@@ -22,7 +22,7 @@ cat "$src"/examples/h*.fa > globins.fa
 /usr/bin/python3 - <<'PY'
 import struct
 import matplotlib.image as mpimg
-for name, size in (("landscape.png", (700, 600)), ("table.png", (700, 500))):
+for name, size in (("landscape.png", (1050, 900)), ("table.png", (1050, 750))):
     with open(name, "rb") as f:
         head = f.read(24)
     assert head[:8] == b"\x89PNG\r\n\x1a\n", name + ": not a PNG"

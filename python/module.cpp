@@ -1,0 +1,181 @@
+// The Python module's compiled part: the public API, converted at its edges
+// (sequences and rows as str, results as read-only objects, errors as Python
+// exceptions). Alignments run without the global interpreter lock.
+#include <pybind11/pybind11.h>
+#include <pybind11/stl.h>
+
+#include <atomic>
+#include <exception>
+#include <mutex>
+#include <thread>
+
+#include "seqcorvane/io.h"
+#include "seqcorvane/seqcorvane.h"
+
+namespace py = pybind11;
+using seqcorvane::AlignResult;
+
+namespace {
+
+// A broken invariant inside the library, raised as RuntimeError rather than
+// ending the interpreter.
+struct InternalCheck {
+  std::string message;
+};
+[[noreturn]] void throwInternal(const std::string& message) { throw InternalCheck{message}; }
+
+seqcorvane::Criterion criterionOf(const std::string& name) {
+  seqcorvane::Criterion c;
+  if (!seqcorvane::parseCriterion(name, c) || c == seqcorvane::Criterion::marginalInteractive)
+    throw py::value_error("criterion is 'optimal', 'marginal' or 'posterior', not '" + name + "'");
+  return c;
+}
+
+seqcorvane::AlignConfig configOf(const std::string& criterion, bool confidence, int threads) {
+  seqcorvane::AlignConfig config;
+  config.criterion = criterionOf(criterion);
+  config.columnConfidence = confidence;
+  config.threads = threads;
+  return config;
+}
+
+py::dict transitionsOf(const seqcorvane::Transitions& t) {
+  static const char letter[3] = {'M', 'D', 'I'};
+  py::dict d;
+  for (int x = 0; x < 3; ++x)
+    for (int y = 0; y < 3; ++y) d[py::str(std::string{letter[x], letter[y]})] = t[x][y];
+  return d;
+}
+
+py::object bitsOrNone(double nits) {
+  return std::isfinite(nits) ? py::object(py::float_(seqcorvane::nits2bits(nits))) : py::object(py::none());
+}
+
+}  // namespace
+
+PYBIND11_MODULE(_seqcorvane, m) {
+  m.doc() = "SeqCorvane's library: pairwise protein alignment in the Minimum Message Length framework";
+  seqcorvane::setCheckHandler(throwInternal);
+  static py::exception<seqcorvane::Error> modelError(m, "ModelError", PyExc_RuntimeError);
+  py::register_exception_translator([](std::exception_ptr p) {
+    try {
+      if (p) std::rethrow_exception(p);
+    } catch (const seqcorvane::Error& e) {
+      switch (e.kind()) {
+        case seqcorvane::Error::Kind::input: PyErr_SetString(PyExc_ValueError, e.what()); break;
+        case seqcorvane::Error::Kind::model: modelError(e.what()); break;
+        case seqcorvane::Error::Kind::output: PyErr_SetString(PyExc_OSError, e.what()); break;
+        case seqcorvane::Error::Kind::resources: PyErr_SetString(PyExc_MemoryError, e.what()); break;
+      }
+    } catch (const InternalCheck& e) {
+      PyErr_SetString(PyExc_RuntimeError, ("internal check failed: " + e.message).c_str());
+    }
+  });
+  m.attr("__version__") = seqcorvane::version();
+
+  py::class_<seqcorvane::Models>(m, "Models", "The five model files, loaded and checked once; share it freely.")
+      .def(py::init([](const py::object& dir) {
+             return seqcorvane::Models(dir.is_none() ? std::string() : py::str(dir).cast<std::string>());
+           }),
+           py::arg("data_dir") = py::none())
+      .def_property_readonly("directory", &seqcorvane::Models::directory)
+      .def_property_readonly("digest", &seqcorvane::Models::digest)
+      .def("__repr__", [](const seqcorvane::Models& x) { return "Models('" + x.directory() + "')"; });
+
+  py::class_<seqcorvane::ScoreResult>(m, "Score", "The message length of a given alignment.")
+      .def_property_readonly("K", [](const seqcorvane::ScoreResult& s) { return s.parameters.K; })
+      .def_property_readonly("transitions", [](const seqcorvane::ScoreResult& s) { return transitionsOf(s.parameters.transitions); })
+      .def_property_readonly("path_bits", [](const seqcorvane::ScoreResult& s) { return bitsOrNone(s.pathMsgLen); })
+      .def_property_readonly("residues_bits", [](const seqcorvane::ScoreResult& s) { return bitsOrNone(s.residuesMsgLen); })
+      .def_property_readonly("bits", [](const seqcorvane::ScoreResult& s) { return bitsOrNone(s.msgLen); })
+      .def_property_readonly("null_bits", [](const seqcorvane::ScoreResult& s) { return bitsOrNone(s.nullMsgLen); })
+      .def_property_readonly("compression_bits", [](const seqcorvane::ScoreResult& s) { return s.compressionBits; });
+
+  py::class_<AlignResult>(m, "Result", "The result of align(): the alignment, its parameters and message lengths.")
+      .def_property_readonly("criterion", [](const AlignResult& r) { return seqcorvane::criterionName(r.criterion); })
+      .def_property_readonly("name_s", [](const AlignResult& r) { return r.s.name; })
+      .def_property_readonly("name_t", [](const AlignResult& r) { return r.t.name; })
+      .def_property_readonly("s", [](const AlignResult& r) { return r.s.residues; })
+      .def_property_readonly("t", [](const AlignResult& r) { return r.t.residues; })
+      .def_property_readonly("path", [](const AlignResult& r) { return r.path; })
+      .def_property_readonly("row_s", [](const AlignResult& r) { return r.rowS; })
+      .def_property_readonly("row_t", [](const AlignResult& r) { return r.rowT; })
+      .def_property_readonly("rows", [](const AlignResult& r) { return py::make_tuple(r.rowS, r.rowT); })
+      .def_property_readonly("K", [](const AlignResult& r) { return r.parameters.K; })
+      .def_property_readonly("transitions", [](const AlignResult& r) { return transitionsOf(r.parameters.transitions); })
+      .def_property_readonly("null_bits", [](const AlignResult& r) { return bitsOrNone(r.nullMsgLen); })
+      .def_property_readonly("alignment_bits", [](const AlignResult& r) { return bitsOrNone(r.alignmentMsgLen); })
+      .def_property_readonly("marginal_bits", [](const AlignResult& r) { return bitsOrNone(r.marginalMsgLen); })
+      .def_property_readonly("compression_bits", [](const AlignResult& r) { return r.compressionBits; })
+      .def_property_readonly("related", &AlignResult::related)
+      .def_property_readonly("verdict", [](const AlignResult& r) { return r.related() ? "related" : "not related"; })
+      .def_property_readonly("column_confidence",
+                             [](const AlignResult& r) -> py::object {
+                               if (r.columnConfidence.empty()) return py::none();
+                               return py::cast(r.columnConfidence);
+                             })
+      .def_property_readonly("marginal_K", [](const AlignResult& r) { return r.marginalK; })
+      .def_property_readonly("score", [](const AlignResult& r) -> py::object {
+        if (r.criterion != seqcorvane::Criterion::posterior) return py::none();
+        return py::cast(r.score);
+      })
+      .def("format", [](const AlignResult& r, const std::string& name) {
+             seqcorvane::AlignmentFormat f;
+             if (!seqcorvane::parseAlignmentFormat(name, f))
+               throw py::value_error("format is afasta, fasta, clustal, stockholm or json, not '" + name + "'");
+             return seqcorvane::formatAlignment(r, f);
+           }, py::arg("format"), "The alignment as the text of a file in the format.")
+      .def("__repr__", [](const AlignResult& r) {
+        return "<Result " + std::string(seqcorvane::criterionName(r.criterion)) + " " + r.s.name + "/" + r.t.name +
+               " K=" + std::to_string(r.parameters.K) + " " + std::to_string(r.compressionBits) + " bits>";
+      });
+
+  m.def("_align",
+        [](const std::string& nameS, const std::string& s, const std::string& nameT, const std::string& t,
+           const seqcorvane::Models& models, const std::string& criterion, bool confidence, int threads) {
+          const seqcorvane::AlignConfig config = configOf(criterion, confidence, threads);
+          py::gil_scoped_release release;
+          return seqcorvane::align({nameS, s}, {nameT, t}, models, config);
+        });
+  m.def("_score", [](const std::string& rowS, const std::string& rowT, const seqcorvane::Models& models) {
+    py::gil_scoped_release release;
+    return seqcorvane::scoreAlignment(rowS, rowT, models);
+  });
+  // Many pairs on threads of their own, one pair a thread; the first error
+  // (in the order of the pairs) is raised once all are done.
+  m.def("_align_many", [](const std::vector<std::array<std::string, 4>>& pairs, const seqcorvane::Models& models,
+                          const std::string& criterion, bool confidence, int threads) {
+    const seqcorvane::AlignConfig config = configOf(criterion, confidence, 1);
+    std::vector<AlignResult> results(pairs.size());
+    std::vector<std::exception_ptr> errors(pairs.size());
+    {
+      py::gil_scoped_release release;
+      std::atomic<size_t> next{0};
+      auto work = [&] {
+        for (size_t k; (k = next++) < pairs.size();) {
+          try {
+            const auto& p = pairs[k];
+            results[k] = seqcorvane::align({p[0], p[1]}, {p[2], p[3]}, models, config);
+          } catch (...) {
+            errors[k] = std::current_exception();
+          }
+        }
+      };
+      const int n = threads > 0 ? threads : static_cast<int>(std::max(1u, std::thread::hardware_concurrency()));
+      std::vector<std::thread> pool;
+      for (int k = 1; k < std::min<int>(n, static_cast<int>(pairs.size())); ++k) {
+        try {
+          pool.emplace_back(work);
+        } catch (const std::system_error&) {
+          break;  // fewer threads
+        }
+      }
+      work();
+      for (auto& t : pool) t.join();
+    }
+    for (const auto& e : errors)
+      if (e) std::rethrow_exception(e);
+    return results;
+  });
+  m.def("_data_subdir", [] { return std::string("share/seqcorvane/data"); });
+}

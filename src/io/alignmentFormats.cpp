@@ -1,0 +1,226 @@
+// Alignment files in the formats other tools read: FASTA with names,
+// Clustal, Stockholm with posterior probabilities, and JSON of the whole
+// result (afasta is alignmentFiles.cpp's).
+#include <charconv>
+#include <cmath>
+#include <cstddef>
+
+#include "check.h"
+#include "codeLengths.h"
+#include "seqcorvane/io.h"
+
+namespace seqcorvane {
+
+namespace {
+
+constexpr std::size_t LINE_WIDTH = 60;
+
+struct NamedPair {
+  std::string s, t;
+};
+
+// The records' names, made unique: a missing one is S or T; equal ones get
+// /1 and /2.
+NamedPair namesOf(const AlignResult& r) {
+  NamedPair n{r.s.name.empty() ? "S" : r.s.name, r.t.name.empty() ? "T" : r.t.name};
+  if (n.s == n.t) n.s += "/1", n.t += "/2";
+  return n;
+}
+
+std::string wrapped(const std::string& row) {
+  std::string text;
+  for (std::size_t start = 0; start < row.size(); start += LINE_WIDTH) text += row.substr(start, LINE_WIDTH) + "\n";
+  return text;
+}
+
+std::string fasta(const AlignResult& r) {
+  const NamedPair n = namesOf(r);
+  return ">" + n.s + "\n" + wrapped(r.rowS) + ">" + n.t + "\n" + wrapped(r.rowT);
+}
+
+std::string clustal(const AlignResult& r) {
+  const NamedPair n = namesOf(r);
+  const std::size_t width = std::max<std::size_t>(std::max(n.s.size(), n.t.size()) + 6, 16);
+  auto field = [&](const std::string& name) { return name + std::string(width - name.size(), ' '); };
+  std::string text = "CLUSTAL W (seqcorvane " + std::string(version()) + ") multiple sequence alignment\n\n";
+  for (std::size_t start = 0; start < r.rowS.size(); start += LINE_WIDTH) {
+    const std::string a = r.rowS.substr(start, LINE_WIDTH), b = r.rowT.substr(start, LINE_WIDTH);
+    std::string same(a.size(), ' ');
+    for (std::size_t k = 0; k < a.size(); ++k)
+      if (a[k] == b[k] && a[k] != '-') same[k] = '*';
+    text += "\n" + field(n.s) + a + "\n" + field(n.t) + b + "\n" + std::string(width, ' ') + same + "\n";
+  }
+  return text;
+}
+
+// The posterior-probability character of HMMER's Stockholm files: 0-9 for
+// the probability rounded to tenths, * for 0.95 and above.
+char ppChar(double p) {
+  if (p >= 0.95) return '*';
+  const long tenths = std::lround(p * 10);
+  return static_cast<char>('0' + (tenths < 0 ? 0 : tenths > 9 ? 9 : tenths));
+}
+
+std::string stockholm(const AlignResult& r) {
+  const NamedPair n = namesOf(r);
+  const std::size_t width = std::max(n.s.size(), n.t.size()) + 12;
+  auto field = [&](const std::string& label) { return label + std::string(width - label.size(), ' '); };
+  std::string text = "# STOCKHOLM 1.0\n#=GF AU seqcorvane " + std::string(version()) + " (" +
+                     criterionName(r.criterion) + " criterion)\n\n";
+  text += field(n.s) + r.rowS + "\n" + field(n.t) + r.rowT + "\n";
+  if (!r.columnConfidence.empty()) {
+    SC_CHECK(r.columnConfidence.size() == r.rowS.size());
+    std::string pS(r.rowS.size(), '.'), pT(r.rowT.size(), '.');
+    for (std::size_t k = 0; k < r.rowS.size(); ++k) {
+      if (r.rowS[k] != '-') pS[k] = ppChar(r.columnConfidence[k]);
+      if (r.rowT[k] != '-') pT[k] = ppChar(r.columnConfidence[k]);
+    }
+    text += field("#=GR " + n.s + " PP") + pS + "\n" + field("#=GR " + n.t + " PP") + pT + "\n";
+  }
+  return text + "//\n";
+}
+
+// ---- JSON ----
+
+std::string jsonString(const std::string& s) {
+  std::string out = "\"";
+  for (unsigned char c : s) {
+    if (c == '"' || c == '\\') {
+      out += '\\';
+      out += static_cast<char>(c);
+    } else if (c < 0x20) {
+      static const char* hex = "0123456789abcdef";
+      out += "\\u00";
+      out += hex[c >> 4];
+      out += hex[c & 15];
+    } else {
+      out += static_cast<char>(c);
+    }
+  }
+  return out + "\"";
+}
+
+// The shortest text that reads back as the same double; null where JSON has no number.
+std::string jsonNumber(double x) {
+  if (!std::isfinite(x)) return "null";
+  char buf[64];
+  const auto end = std::to_chars(buf, buf + sizeof buf, x).ptr;
+  return std::string(buf, end);
+}
+
+std::string jsonBits(double nits) { return jsonNumber(std::isfinite(nits) ? nits2bits(nits) : nits); }
+
+std::string jsonParameters(const Parameters& p) {
+  static const char letter[3] = {'M', 'D', 'I'};
+  std::string text = "{\"K\": " + std::to_string(p.K) + ", \"transitions\": {";
+  for (int x = 0; x < 3; ++x)
+    for (int y = 0; y < 3; ++y)
+      text += std::string(x || y ? ", " : "") + "\"" + letter[x] + letter[y] + "\": " + jsonNumber(p.transitions[x][y]);
+  return text + "}}";
+}
+
+std::string json(const AlignResult& r) {
+  const NamedPair n = namesOf(r);
+  std::string text = "{\n  \"program\": \"seqcorvane " + std::string(version()) + "\",\n";
+  text += "  \"criterion\": \"" + std::string(criterionName(r.criterion)) + "\",\n";
+  text += "  \"sequences\": [{\"name\": " + jsonString(n.s) + ", \"length\": " + std::to_string(r.s.residues.size()) +
+          "}, {\"name\": " + jsonString(n.t) + ", \"length\": " + std::to_string(r.t.residues.size()) + "}],\n";
+  text += "  \"rows\": [" + (r.path.empty() ? std::string() : jsonString(r.rowS) + ", " + jsonString(r.rowT)) + "],\n";
+  text += "  \"path\": " + jsonString(r.path) + ",\n";
+  text += "  \"parameters\": " + jsonParameters(r.parameters) + ",\n";
+  text += "  \"null_bits\": " + jsonBits(r.nullMsgLen) + ",\n";
+  text += "  \"alignment_bits\": " + jsonBits(r.alignmentMsgLen) + ",\n";
+  text += "  \"marginal_bits\": " + jsonBits(r.marginalMsgLen) + ",\n";
+  text += "  \"compression_bits\": " + jsonNumber(r.compressionBits) + ",\n";
+  text += "  \"verdict\": \"" + std::string(r.related() ? "related" : "not related") + "\",\n";
+  if (r.criterion != Criterion::optimal) {
+    text += "  \"marginal_K\": " + std::to_string(r.marginalK) + ",\n";
+    text += "  \"marginal_parameters\": " + jsonParameters(r.marginalParameters) + ",\n";
+  }
+  if (r.criterion == Criterion::posterior) {
+    text += "  \"decoded_at_optimal_K\": " + std::string(r.decodedAtOptimalK ? "true" : "false") + ",\n";
+    text += "  \"site_rates\": [";
+    for (std::size_t k = 0; k < r.siteRates.size(); ++k) text += (k ? ", " : "") + jsonNumber(r.siteRates[k]);
+    text += "],\n  \"gap_open_scale\": " + jsonNumber(r.gapOpenScale) + ",\n";
+    text += "  \"score\": {\"parameters\": " + jsonParameters(r.score.parameters) +
+            ", \"path_bits\": " + jsonBits(r.score.pathMsgLen) +
+            ", \"residues_bits\": " + jsonBits(r.score.residuesMsgLen) + ", \"bits\": " + jsonBits(r.score.msgLen) +
+            "},\n";
+  }
+  text += "  \"column_confidence\": ";
+  if (r.columnConfidence.empty()) {
+    text += "null";
+  } else {
+    text += "[";
+    for (std::size_t k = 0; k < r.columnConfidence.size(); ++k)
+      text += (k ? ", " : "") + jsonNumber(r.columnConfidence[k]);
+    text += "]";
+  }
+  return text + "\n}\n";
+}
+
+}  // namespace
+
+bool parseAlignmentFormat(const std::string& name, AlignmentFormat& format) {
+  for (AlignmentFormat f : {AlignmentFormat::afasta, AlignmentFormat::fasta, AlignmentFormat::clustal,
+                            AlignmentFormat::stockholm, AlignmentFormat::json})
+    if (name == alignmentFormatName(f)) {
+      format = f;
+      return true;
+    }
+  return false;
+}
+
+const char* alignmentFormatName(AlignmentFormat format) {
+  switch (format) {
+    case AlignmentFormat::fasta:
+      return "fasta";
+    case AlignmentFormat::clustal:
+      return "clustal";
+    case AlignmentFormat::stockholm:
+      return "stockholm";
+    case AlignmentFormat::json:
+      return "json";
+    default:
+      return "afasta";
+  }
+}
+
+const char* alignmentFormatExtension(AlignmentFormat format) {
+  switch (format) {
+    case AlignmentFormat::fasta:
+      return ".fasta";
+    case AlignmentFormat::clustal:
+      return ".aln";
+    case AlignmentFormat::stockholm:
+      return ".sto";
+    case AlignmentFormat::json:
+      return ".json";
+    default:
+      return ".afasta";
+  }
+}
+
+std::string formatAlignment(const AlignResult& r, AlignmentFormat format) {
+  if (format == AlignmentFormat::json) return json(r);
+  SC_CHECK(!r.path.empty() || (r.rowS.empty() && r.s.residues.empty()));
+  switch (format) {
+    case AlignmentFormat::fasta:
+      return fasta(r);
+    case AlignmentFormat::clustal:
+      return clustal(r);
+    case AlignmentFormat::stockholm:
+      return stockholm(r);
+    default:
+      return ">aligned seq 1\n" + wrapped(r.rowS) + "\n>aligned seq 2\n" + wrapped(r.rowT);
+  }
+}
+
+void writeAlignmentFile(const std::string& path, const AlignResult& r, AlignmentFormat format) {
+  if (format == AlignmentFormat::afasta)
+    writeAfastaFile(path, {r.rowS, r.rowT});
+  else
+    writeWholeFile(path, formatAlignment(r, format));
+}
+
+}  // namespace seqcorvane

@@ -359,3 +359,35 @@ TEST(Landscape, ScriptParsesInOctaveAsTheTable) {
       ">/dev/null 2>&1";
   EXPECT_EQ(std::system(cmd.c_str()), 0);
 }
+
+// Settings that do nothing say so on standard error; the run goes on with
+// the same report.
+TEST(CommandLine, SettingsWithoutEffectGetANotice) {
+  testutil::TempDir dir;
+  testutil::writeFile(dir.file("a.fa"), ">a\nHEAGAWGHEE\n");
+  testutil::writeFile(dir.file("b.fa"), ">b\nPAWHEAE\n");
+  testutil::RunOptions odd;
+  odd.env = {{"SEQCORVANE_SIMD", "foo"}, {"SEQCORVANE_THREADS", "abc"}};
+  auto r = runBinary({"a.fa", "b.fa", "--criterion", "marginal", "--confidence"}, "", dir.path(), odd);
+  ASSERT_EQ(r.status, 0) << r.err;
+  EXPECT_NE(r.err.find("seqcorvane: notice: SEQCORVANE_SIMD='foo' is not one of scalar, sse2, avx2, avx512: "),
+            std::string::npos)
+      << r.err;
+  EXPECT_NE(r.err.find("seqcorvane: notice: SEQCORVANE_THREADS='abc' is not a number of threads (1 or more): "),
+            std::string::npos);
+  EXPECT_NE(r.err.find("seqcorvane: notice: --confidence has no effect with the marginal criterion"),
+            std::string::npos);
+  EXPECT_FALSE(testutil::fileExists(dir.file("output.confidence.tsv")));
+  auto plain = runBinary({"a.fa", "b.fa", "--criterion", "marginal"}, "", dir.path());
+  EXPECT_EQ(plain.out, r.out);
+  EXPECT_EQ(plain.err, "");
+  auto badFormat = runBinary({"a.fa", "b.fa", "--format", "xml"}, "", dir.path());
+  EXPECT_EQ(badFormat.status, 1);
+  EXPECT_EQ(badFormat.err.substr(0, badFormat.err.find('\n') + 1), E + "Invalid option for --format: xml\n");
+  // The batch program reads standard input as '-'.
+  testutil::RunOptions b;
+  b.program = SEQCORVANE_BATCH_BINARY;
+  auto fromStdin = runBinary({"-"}, ">a\nHEAGAWGHEE\n>b\nPAWHEAE\n", dir.path(), b);
+  ASSERT_EQ(fromStdin.status, 0) << fromStdin.err;
+  EXPECT_NE(fromStdin.out.find("\na\tb\t10\t7\toptimal\t"), std::string::npos) << fromStdin.out;
+}

@@ -62,10 +62,18 @@ PYBIND11_MODULE(_seqcorvane, m) {
       if (p) std::rethrow_exception(p);
     } catch (const seqcorvane::Error& e) {
       switch (e.kind()) {
-        case seqcorvane::Error::Kind::input: PyErr_SetString(PyExc_ValueError, e.what()); break;
-        case seqcorvane::Error::Kind::model: modelError(e.what()); break;
-        case seqcorvane::Error::Kind::output: PyErr_SetString(PyExc_OSError, e.what()); break;
-        case seqcorvane::Error::Kind::resources: PyErr_SetString(PyExc_MemoryError, e.what()); break;
+        case seqcorvane::Error::Kind::input:
+          PyErr_SetString(PyExc_ValueError, e.what());
+          break;
+        case seqcorvane::Error::Kind::model:
+          modelError(e.what());
+          break;
+        case seqcorvane::Error::Kind::output:
+          PyErr_SetString(PyExc_OSError, e.what());
+          break;
+        case seqcorvane::Error::Kind::resources:
+          PyErr_SetString(PyExc_MemoryError, e.what());
+          break;
       }
     } catch (const InternalCheck& e) {
       PyErr_SetString(PyExc_RuntimeError, ("internal check failed: " + e.message).c_str());
@@ -84,9 +92,11 @@ PYBIND11_MODULE(_seqcorvane, m) {
 
   py::class_<seqcorvane::ScoreResult>(m, "Score", "The message length of a given alignment.")
       .def_property_readonly("K", [](const seqcorvane::ScoreResult& s) { return s.parameters.K; })
-      .def_property_readonly("transitions", [](const seqcorvane::ScoreResult& s) { return transitionsOf(s.parameters.transitions); })
+      .def_property_readonly("transitions",
+                             [](const seqcorvane::ScoreResult& s) { return transitionsOf(s.parameters.transitions); })
       .def_property_readonly("path_bits", [](const seqcorvane::ScoreResult& s) { return bitsOrNone(s.pathMsgLen); })
-      .def_property_readonly("residues_bits", [](const seqcorvane::ScoreResult& s) { return bitsOrNone(s.residuesMsgLen); })
+      .def_property_readonly("residues_bits",
+                             [](const seqcorvane::ScoreResult& s) { return bitsOrNone(s.residuesMsgLen); })
       .def_property_readonly("bits", [](const seqcorvane::ScoreResult& s) { return bitsOrNone(s.msgLen); })
       .def_property_readonly("null_bits", [](const seqcorvane::ScoreResult& s) { return bitsOrNone(s.nullMsgLen); })
       .def_property_readonly("compression_bits", [](const seqcorvane::ScoreResult& s) { return s.compressionBits; });
@@ -102,7 +112,8 @@ PYBIND11_MODULE(_seqcorvane, m) {
       .def_property_readonly("row_t", [](const AlignResult& r) { return r.rowT; })
       .def_property_readonly("rows", [](const AlignResult& r) { return py::make_tuple(r.rowS, r.rowT); })
       .def_property_readonly("K", [](const AlignResult& r) { return r.parameters.K; })
-      .def_property_readonly("transitions", [](const AlignResult& r) { return transitionsOf(r.parameters.transitions); })
+      .def_property_readonly("transitions",
+                             [](const AlignResult& r) { return transitionsOf(r.parameters.transitions); })
       .def_property_readonly("null_bits", [](const AlignResult& r) { return bitsOrNone(r.nullMsgLen); })
       .def_property_readonly("alignment_bits", [](const AlignResult& r) { return bitsOrNone(r.alignmentMsgLen); })
       .def_property_readonly("marginal_bits", [](const AlignResult& r) { return bitsOrNone(r.marginalMsgLen); })
@@ -115,28 +126,31 @@ PYBIND11_MODULE(_seqcorvane, m) {
                                return py::cast(r.columnConfidence);
                              })
       .def_property_readonly("marginal_K", [](const AlignResult& r) { return r.marginalK; })
-      .def_property_readonly("score", [](const AlignResult& r) -> py::object {
-        if (r.criterion != seqcorvane::Criterion::posterior) return py::none();
-        return py::cast(r.score);
-      })
-      .def("format", [](const AlignResult& r, const std::string& name) {
-             seqcorvane::AlignmentFormat f;
-             if (!seqcorvane::parseAlignmentFormat(name, f))
-               throw py::value_error("format is afasta, fasta, clustal, stockholm or json, not '" + name + "'");
-             return seqcorvane::formatAlignment(r, f);
-           }, py::arg("format"), "The alignment as the text of a file in the format.")
+      .def_property_readonly("score",
+                             [](const AlignResult& r) -> py::object {
+                               if (r.criterion != seqcorvane::Criterion::posterior) return py::none();
+                               return py::cast(r.score);
+                             })
+      .def(
+          "format",
+          [](const AlignResult& r, const std::string& name) {
+            seqcorvane::AlignmentFormat f;
+            if (!seqcorvane::parseAlignmentFormat(name, f))
+              throw py::value_error("format is afasta, fasta, clustal, stockholm or json, not '" + name + "'");
+            return seqcorvane::formatAlignment(r, f);
+          },
+          py::arg("format"), "The alignment as the text of a file in the format.")
       .def("__repr__", [](const AlignResult& r) {
         return "<Result " + std::string(seqcorvane::criterionName(r.criterion)) + " " + r.s.name + "/" + r.t.name +
                " K=" + std::to_string(r.parameters.K) + " " + std::to_string(r.compressionBits) + " bits>";
       });
 
-  m.def("_align",
-        [](const std::string& nameS, const std::string& s, const std::string& nameT, const std::string& t,
-           const seqcorvane::Models& models, const std::string& criterion, bool confidence, int threads) {
-          const seqcorvane::AlignConfig config = configOf(criterion, confidence, threads);
-          py::gil_scoped_release release;
-          return seqcorvane::align({nameS, s}, {nameT, t}, models, config);
-        });
+  m.def("_align", [](const std::string& nameS, const std::string& s, const std::string& nameT, const std::string& t,
+                     const seqcorvane::Models& models, const std::string& criterion, bool confidence, int threads) {
+    const seqcorvane::AlignConfig config = configOf(criterion, confidence, threads);
+    py::gil_scoped_release release;
+    return seqcorvane::align({nameS, s}, {nameT, t}, models, config);
+  });
   m.def("_score", [](const std::string& rowS, const std::string& rowT, const seqcorvane::Models& models) {
     py::gil_scoped_release release;
     return seqcorvane::scoreAlignment(rowS, rowT, models);

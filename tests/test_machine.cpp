@@ -212,9 +212,11 @@ TEST(Machine, DistanceSearchesAgreeWithTheirRulesOverEveryDistance) {
     landscapeOf(S, T, r);
     EXPECT_EQ(r.marginalK, bracketOverTable(marginalCost, false, 1));
     EXPECT_EQ(r.marginalMsgLen, marginalCost[r.marginalK]);
+    // Without the landscape the search's fast cost stands where it prints the
+    // same bytes: within the fast pass's margin of the exact one.
     threeStateDPAClass_t plain = machine(S, T);
     EXPECT_EQ(plain.searchMarginalDistance(nullptr), r.marginalK);
-    EXPECT_EQ(plain.getMarginalProbMsgLen(), r.marginalMsgLen);
+    EXPECT_NEAR(plain.getMarginalProbMsgLen(), r.marginalMsgLen, 2e-12 * r.marginalMsgLen + 1e-9);
     plain.computeTotalProbOfST_2sink();
     EXPECT_NEAR(plain.getMarginalProbMsgLen_2sink(), r.marginalMsgLen, 1e-9);
   }

@@ -34,8 +34,18 @@ TEST(Posteriors, MatchTheEnumerationAndDecodeTheBestPath) {
       }
     }
     const std::string first = paths.front();
-    std::vector<double> pathPairs;
+    std::vector<double> pathPairs, fastPathPairs;
     const Posteriors p = computePosteriors(c.costs, true, &first, &pathPairs);
+    // The probability-space posteriors: the same within float precision.
+    const Posteriors fast = computePosteriorsFast(c.costs, true, &first, &fastPathPairs);
+    for (size_t k = 0; k < p.pair.size(); ++k) EXPECT_NEAR(fast.pair[k], p.pair[k], 1e-6);
+    for (size_t k = 0; k < nS; ++k) EXPECT_NEAR(fast.unpairedS[k], p.unpairedS[k], 1e-9);
+    for (size_t k = 0; k < nT; ++k) EXPECT_NEAR(fast.unpairedT[k], p.unpairedT[k], 1e-9);
+    for (size_t k = 0; k < first.size(); ++k) {
+      if (first[k] == 'm') {
+        EXPECT_NEAR(fastPathPairs[k], pathPairs[k], 1e-9);
+      }
+    }
     for (size_t i = 1; i <= nS; ++i) {
       double sum = p.unpairedS[i - 1];
       EXPECT_NEAR(p.unpairedS[i - 1], qS[i - 1] / total, 1e-12);

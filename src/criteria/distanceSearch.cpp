@@ -98,6 +98,8 @@ DistanceSearchResult searchDistance(const DistanceCosts& approximate, const Dist
     return c;
   };
   auto greater = [&](int ka, int kb, double fa, double fb) {
+    // A distance is never greater than itself: no exact pass to tell.
+    if (ka == kb) return false;
     if (ka != 0 && kb != 0 && std::fabs(fa - fb) <= margin(fa) + margin(fb)) {
       const std::vector<double> e = slow(std::vector<int>{ka, kb});
       return e[0] > e[1];

@@ -3,10 +3,13 @@
 // the landscape of marginal probabilities through every cell.
 #include <algorithm>
 #include <cmath>
+#include <sstream>
+#include <string>
 
 #include "check.h"
 #include "distanceSearch.h"
 #include "logSpace.h"
+#include "numberText.h"
 #include "parallel.h"
 #include "threeStateDPAClass.h"
 #include "throughCell.h"
@@ -19,6 +22,19 @@ namespace {
 constexpr double FAST_SUM_RELATIVE_MARGIN = 2e-12;
 constexpr double FAST_SUM_ABSOLUTE_MARGIN = 1e-9;
 double fastSumMargin(double cost) { return FAST_SUM_RELATIVE_MARGIN * std::fabs(cost) + FAST_SUM_ABSOLUTE_MARGIN; }
+
+// The texts of a marginal message length and of its compression against the
+// null one as the reports and tables write them (and the verdict's
+// thresholds at 0 and 6 bits).
+std::string printed(double msgLen, double nullMsgLen) {
+  const double bits = nits2bits(msgLen), compression = nits2bits(nullMsgLen - msgLen);
+  std::ostringstream sixDigits;
+  sixDigits << compression;
+  return formatFixed(bits, 3) + " " + formatFixed(compression, 3) + " " + sixDigits.str() + " " +
+         (compression > 0 ? "+" : "-") + (compression > 6.0 ? "+" : "-");
+}
+
+bool printedAlike(double a, double b, double nullMsgLen) { return printed(a, nullMsgLen) == printed(b, nullMsgLen); }
 
 // The code length of the longer sequence's length, which every sum over
 // whole paths adds after the cost of K.
@@ -54,16 +70,32 @@ int threeStateDPAClass_t::searchMarginalDistance(const seqcorvane::LandscapeVisi
   // The passes of the search sum in probability space, many times faster;
   // wherever two of their costs lie too close to tell apart, the exact
   // log-space costs decide, so the chosen distance is the exact search's.
-  // The two probes of a step run at once.
+  // The two probes of a step run at once, on pairs large enough to gain
+  // more than a thread costs to start.
+  const int stepThreads = static_cast<double>(S.size()) * static_cast<double>(T.size()) < 250000.0 ? 1 : threads;
   const DistanceCosts exact = [&](const std::vector<int>& ks) {
-    return mapInParallel(threads, ks, [&](int k) { return marginalMsgLenAt(k, true); });
+    return mapInParallel(stepThreads, ks, [&](int k) { return marginalMsgLenAt(k, true); });
   };
   const DistanceSearchResult r = searchDistance(
       [&](const std::vector<int>& ks) {
-        return mapInParallel(threads, ks, [&](int k) { return marginalMsgLenAt(k, false); });
+        return mapInParallel(stepThreads, ks, [&](int k) { return marginalMsgLenAt(k, false); });
       },
       exact, fastSumMargin);
   int bestK = r.bestK != 0 ? r.bestK : 1;  // no finite cost at all: K stays 1
+  // Without the landscape, the search's cost at the chosen distance serves
+  // wherever every number printed from it (the marginal message length and
+  // the compression, in bits, to three decimals and to six significant
+  // digits) is the same at both ends of its margin: the exact pass would
+  // print the same bytes.
+  if (landscape == nullptr && r.bestK != 0 && std::isfinite(r.bestCost)) {
+    const double margin = fastSumMargin(r.bestCost);
+    const double nullMsgLen = sequenceNullMsgLen(S, models->nullMdl) + sequenceNullMsgLen(T, models->nullMdl);
+    if (printedAlike(r.bestCost - margin, r.bestCost + margin, nullMsgLen)) {
+      setDistance(bestK);
+      marginalProbMsgLen = r.bestCost;
+      return bestK;
+    }
+  }
 
   // The parameters of the chosen distance and its exact marginal message
   // length; with the landscape, the sums to the sink first (their total is

@@ -9,7 +9,7 @@
 
 std::vector<double> threeStateDPAClass_t::columnConfidence(const std::string& fsastr) const {
   std::vector<double> pathPairs;
-  const Posteriors p = computePosteriors(costs(), false, &fsastr, &pathPairs);
+  const Posteriors p = computePosteriorsFast(costs(), false, &fsastr, &pathPairs);
   return columnPosteriors(p, fsastr, &pathPairs);
 }
 
@@ -40,7 +40,7 @@ void threeStateDPAClass_t::decodePosterior(const seqcorvane::PosteriorOptions& o
   if (options.fallbackAtTop && marginalK >= options.topDistance) posteriorK = optimalDistance();
   if (options.distanceCap > 0 && posteriorK > options.distanceCap) posteriorK = options.distanceCap;
   if (posteriorK != pam.getK()) setDistance(posteriorK);
-  const Posteriors p = computePosteriors(costs(), true);
+  const Posteriors p = computePosteriorsFast(costs(), true);
   posteriorFSAstr = meaAlignment(p, options.gapWeight);
   posteriorConfidence = columnPosteriors(p, posteriorFSAstr);
 }

@@ -7,6 +7,7 @@
 
 #include "check.h"
 #include "dpKernels.h"
+#include "fastSums.h"
 #include "logSpace.h"
 #include "throughCell.h"
 
@@ -110,6 +111,129 @@ Posteriors computePosteriors(const CostTable& c, bool keepPairs, const std::stri
     }
     for (const auto& at : matchedAt[i]) (*pathPairs)[at.second] = pm[at.first];
   });
+  return p;
+}
+
+namespace {
+
+// The cells where a path's matched columns end, by row; pathPairs sized to the path.
+std::vector<std::vector<std::pair<std::size_t, std::size_t>>> matchedCells(const std::string* path, std::size_t nS,
+                                                                           std::size_t nT,
+                                                                           std::vector<double>* pathPairs) {
+  std::vector<std::vector<std::pair<std::size_t, std::size_t>>> at(nS + 1);
+  if (path == nullptr) return at;
+  pathPairs->assign(path->size(), std::numeric_limits<double>::quiet_NaN());
+  std::size_t i = 0, j = 0;
+  for (std::size_t l = 0; l < path->size(); ++l) {
+    const char st = (*path)[l];
+    i += st != 'i';
+    j += st != 'd';
+    SC_CHECK(i <= nS && j <= nT);
+    if (st == 'm') at[i].emplace_back(j, l);
+  }
+  return at;
+}
+
+}  // namespace
+
+Posteriors computePosteriorsFast(const CostTable& c, bool keepPairs, const std::string* path,
+                                 std::vector<double>* pathPairs) {
+  const CostTable reversed = reversedForSink(c);
+  FastSumPass fwd(c), sink(reversed);
+  if (!fwd.usable() || !sink.usable()) return computePosteriors(c, keepPairs, path, pathPairs);
+  const std::size_t nS = c.nS, nT = c.nT, width = nT + 1;
+  Posteriors p;
+  p.nS = nS;
+  p.nT = nT;
+  if (keepPairs) p.pair.assign(nS * nT, 0.0f);
+  p.unpairedS.assign(nS, 0.0);
+  p.unpairedT.assign(nT, 0.0);
+  const auto matchedAt = matchedCells(path, nS, nT, pathPairs);
+
+  // The pass to the sink over the reversed pair, a snapshot every k rows:
+  // row r there is row |S| - r here, column j there column |T| - j here.
+  const std::size_t k = std::max<std::size_t>(1, static_cast<std::size_t>(std::ceil(std::sqrt(nS + 1.0))));
+  std::vector<FastSumPass::Snapshot> checkpoints;
+  sink.start();
+  checkpoints.push_back(sink.save());
+  while (sink.row() < nS) {
+    sink.next();
+    if (sink.row() % k == 0) checkpoints.push_back(sink.save());
+  }
+  // Z, the probability of all paths, as e^-allPaths = zMantissa 2^-zExponent.
+  const double allPaths = sink.endCost();
+  if (!std::isfinite(allPaths)) return computePosteriors(c, keepPairs, path, pathPairs);
+  const double zBits = allPaths / LN2;
+  const long zExponent = static_cast<long>(std::floor(zBits));
+  const double zMantissa = std::exp2(zBits - static_cast<double>(zExponent));  // 2^(allPaths/ln 2 - zExponent)
+  double pt[3][3];
+  for (int x = 0; x < 3; ++x)
+    for (int y = 0; y < 3; ++y) pt[x][y] = std::exp(-c.trans[x][y]);
+
+  // The probability of the paths whose column in state X ends at (i, j):
+  //   F_X(i,j) sum_Y p(X->Y) G_Y(i,j) 3 / Z     (3: one end-column charge of ln 3 taken back)
+  //   F_X(i,j) / Z at the end cell,
+  // each value its block's mantissa times 2^exponent (throughCell.h states it in nits).
+  std::vector<FastSumPass::Snapshot> segment;
+  std::size_t base = std::numeric_limits<std::size_t>::max();
+  std::vector<double> scale(width);
+  const std::size_t fBlock = fwd.blockWidth(), gBlock = sink.blockWidth();
+  auto scaleOf = [&](long e, double m) {
+    return e < -1100 ? 0.0 : e > 1100 ? std::numeric_limits<double>::infinity() : std::ldexp(m, static_cast<int>(e));
+  };
+  fwd.start();
+  while (true) {
+    const std::size_t i = fwd.row(), r = nS - i;
+    if (base == std::numeric_limits<std::size_t>::max() || r < base || r >= base + segment.size()) {
+      base = r / k * k;
+      sink.restore(checkpoints.at(base / k));
+      segment.assign(1, sink.save());
+      const std::size_t last = std::min(nS, base + k - 1);
+      while (sink.row() < last) {
+        sink.next();
+        segment.push_back(sink.save());
+      }
+    }
+    const FastSumPass::Snapshot& g = segment[r - base];
+    // The scale of each column: runs of columns share the blocks of both rows.
+    for (std::size_t j = 0; j < width;) {
+      const std::size_t fb = j / fBlock, gb = (nT - j) / gBlock;
+      const std::size_t runEnd = std::min((fb + 1) * fBlock, nT - gb * gBlock + 1);
+      const long eF = fwd.exponent(fb), eG = g.exps[gb];
+      const double s =
+          eF == FastSumPass::EMPTY || eG == FastSumPass::EMPTY ? 0.0 : scaleOf(eF + eG + zExponent, 3 * zMantissa);
+      for (; j < std::min(runEnd, width); ++j) scale[j] = s;
+    }
+    const double *fM = fwd.values(STATE_M), *fD = fwd.values(STATE_D), *fI = fwd.values(STATE_I);
+    const double *gM = g.values[STATE_M].data(), *gD = g.values[STATE_D].data(), *gI = g.values[STATE_I].data();
+    float* pairRow = keepPairs && i >= 1 ? p.pair.data() + (i - 1) * nT - 1 : nullptr;
+    const std::size_t jEnd = i == nS ? nT : width;  // the end cell apart
+    for (std::size_t j = (i == 0 ? 1 : 0); j < jEnd; ++j) {
+      const std::size_t gj = nT - j;
+      const double s = scale[j];
+      const double probM = fM[j] * (pt[0][0] * gM[gj] + pt[0][1] * gD[gj] + pt[0][2] * gI[gj]) * s;
+      const double probD = fD[j] * (pt[1][0] * gM[gj] + pt[1][1] * gD[gj] + pt[1][2] * gI[gj]) * s;
+      const double probI = fI[j] * (pt[2][0] * gM[gj] + pt[2][1] * gD[gj] + pt[2][2] * gI[gj]) * s;
+      if (i >= 1 && j >= 1 && pairRow != nullptr) pairRow[j] = static_cast<float>(probM);
+      if (i >= 1) p.unpairedS[i - 1] += probD;
+      if (j >= 1) p.unpairedT[j - 1] += probI;
+      for (const auto& at : matchedAt[i])
+        if (at.first == j) (*pathPairs)[at.second] = probM;
+    }
+    if (i == nS) {
+      // The end cell: F_X / Z.
+      const long eF = fwd.exponent(nT / fBlock);
+      const double s = eF == FastSumPass::EMPTY ? 0.0 : scaleOf(eF + zExponent, zMantissa);
+      const double probM = fM[nT] * s, probD = fD[nT] * s, probI = fI[nT] * s;
+      if (nT >= 1 && pairRow != nullptr) pairRow[nT] = static_cast<float>(probM);
+      p.unpairedS[nS - 1] += probD;
+      if (nT >= 1) p.unpairedT[nT - 1] += probI;
+      for (const auto& at : matchedAt[i])
+        if (at.first == nT) (*pathPairs)[at.second] = probM;
+      break;
+    }
+    fwd.next();
+  }
   return p;
 }
 

@@ -35,6 +35,7 @@
 struct SubstitutionData {
   std::string files;  // the three matrix files, for messages
   Matrix S, D, Sinv, M;
+  bool diagonalD = false;  // D without off-diagonal entries: its powers scale rows
   std::shared_ptr<const SubmatClass_t::PriorsTable> priors;
 
   // M^K for K = 1..1000, formed on first use.
@@ -163,6 +164,9 @@ std::shared_ptr<const SubstitutionData> sharedData(const std::string& dir) {
   d->D = parseMatrixFile(dPath);
   d->Sinv = parseMatrixFile(sinvPath);
   d->M = matrixMultiply(d->S, matrixMultiply(d->D, d->Sinv));
+  d->diagonalD = true;
+  for (std::size_t i = 0; i < N; ++i)
+    for (std::size_t j = 0; j < N; ++j) d->diagonalD = d->diagonalD && (i == j || d->D[i][j] == 0.0);
   d->priors = std::make_shared<const SubmatClass_t::PriorsTable>(parsePriorsFile(priorsPath));
   return cache.emplace(key, std::move(d)).first->second;
 }
@@ -181,7 +185,16 @@ std::shared_ptr<const SubmatClass_t::Power> SubstitutionData::power(int K) const
     Matrix DpowK = D;
     const double k = static_cast<double>(K);
     for (std::size_t i = 0; i < DpowK.size(); ++i) DpowK[i][i] = std::pow(DpowK[i][i], k);
-    MpowK = matrixMultiply(S, matrixMultiply(DpowK, Sinv));
+    if (diagonalD) {
+      // D^K S^-1 row by row: each element the one product the full sum from
+      // k = 0 adds to zeros, so the same value to the last bit.
+      Matrix scaled = Sinv;
+      for (std::size_t i = 0; i < N; ++i)
+        for (std::size_t j = 0; j < N; ++j) scaled[i][j] = 0.0 + DpowK[i][i] * Sinv[i][j];
+      MpowK = matrixMultiply(S, scaled);
+    } else {
+      MpowK = matrixMultiply(S, matrixMultiply(DpowK, Sinv));
+    }
   }
   SubmatClass_t::normalizeMpowK(MpowK);
   auto p = std::make_shared<SubmatClass_t::Power>();

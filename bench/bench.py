@@ -4,16 +4,19 @@ programs and calls this.
 
     bench/bench.py --build DIR [--pair N ...] [--runs R] [--no-profile] [--out FILE]
 
-For each pair of bench/pairs/ (1,100, 3,000, 10,000 residues; 30,000 for the
-optimal criterion alone) the commands of a group run in turn, round after
-round (so that a change of load hits all of them alike): seqcorvane's optimal
-criterion beside needle and parasail, its marginal criterion beside probcons
-(up to 3,000). Each run's CPU time (user + system) and peak resident memory
+For each pair of bench/pairs/ (150, 500, 1,100, 3,000, 10,000 residues;
+30,000 for the optimal criterion alone) the commands of a group run in turn,
+round after round (so that a change of load hits all of them alike):
+seqcorvane's optimal criterion beside needle and parasail, its marginal
+criterion beside probcons (up to 3,000), its posterior criterion beside
+probcons (up to 10,000). Each run's CPU time (user + system) and peak resident memory
 come from the kernel (wait4); the tables give medians. The posterior and
 marginal-interactive criteria run once per pair for their memory. Then the
 CPU nanoseconds per cell of each kind of pass and the model work of full runs
 (seqcorvane-dpcells, in one process), the batch program's throughput on 4,950
-globin pairs, and a profile of the 3,000 pair (perf, when it is installed).
+globin pairs (optimal, and posterior beside probcons run pair by pair on the
+first 300 pairs), and a profile of the 3,000 pair (perf, when it is
+installed).
 """
 import argparse
 import os
@@ -75,12 +78,12 @@ def pair_lengths(n):
 def main():
     ap = argparse.ArgumentParser(description=__doc__.splitlines()[0])
     ap.add_argument("--build", required=True)
-    ap.add_argument("--pair", type=int, action="append", choices=[1100, 3000, 10000, 30000])
+    ap.add_argument("--pair", type=int, action="append", choices=[150, 500, 1100, 3000, 10000, 30000])
     ap.add_argument("--runs", type=int)
     ap.add_argument("--no-profile", action="store_true")
     ap.add_argument("--out", default=os.path.join(HERE, "RESULTS.md"))
     a = ap.parse_args()
-    sizes = a.pair or [1100, 3000, 10000, 30000]
+    sizes = a.pair or [150, 500, 1100, 3000, 10000, 30000]
     a.build = os.path.abspath(a.build)
     bin_ = os.path.join(a.build, "seqcorvane")
     batch = os.path.join(a.build, "batch", "seqcorvane-batch")
@@ -94,7 +97,7 @@ def main():
             s, t, st = (os.path.join(PAIRS, "%s%d.fa" % (x, n)) for x in ("s", "t", "st"))
             nS, nT = pair_lengths(n)
             cells = nS * nT
-            rounds = a.runs or {1100: 5, 3000: 3}.get(n, 1)
+            rounds = a.runs or {150: 7, 500: 7, 1100: 5, 3000: 3}.get(n, 1)
             print("== pair %d (%d x %d), %d rounds" % (n, nS, nT, rounds), file=sys.stderr)
             sc = lambda c: ([bin_, s, t, "--criterion", c, "-o", "bench"], None)
             opt = [("seqcorvane optimal", sc("optimal"))]
@@ -111,7 +114,12 @@ def main():
                     marg.append(("probcons", (["probcons", st], None)))
                 commands.update(dict(marg))
                 results.update(alternate(marg, rounds, scratch))
-                for c, stdin_text in (("posterior", None), ("marginal-interactive", "0 0\n4\n")):
+                post = [("seqcorvane posterior", sc("posterior"))]
+                if n > 3000:
+                    post.append(("probcons", (["probcons", st], None)))
+                commands.update(dict(post))
+                results.update(alternate(post, rounds, scratch))
+                for c, stdin_text in (("marginal-interactive", "0 0\n4\n"),):
                     commands["seqcorvane " + c] = ([bin_, s, t, "--criterion", c, "-o", "bench"], stdin_text)
                     cmd, stdin_text = commands["seqcorvane " + c]
                     results["seqcorvane " + c] = [run(cmd, scratch, stdin_text)]
@@ -140,12 +148,31 @@ def main():
         print("== batch throughput", file=sys.stderr)
         globins = os.path.join(PAIRS, "globins100.fa")
         batch_rows = []
-        for threads in (1, 2):
-            cpu, wall, rss = run([batch, globins, "--threads", str(threads), "-o", "table.tsv"], scratch)
+        for criterion, threads in (("optimal", 1), ("optimal", 2), ("posterior", 1), ("posterior", 2)):
+            cpu, wall, rss = run([batch, globins, "--criterion", criterion, "--threads", str(threads), "-o",
+                                  "table.tsv"], scratch)
             with open(os.path.join(scratch, "table.tsv")) as f:
-                n_pairs = sum(1 for _ in f) - 1
+                n_pairs = sum(1 for l in f if not l.startswith("#")) - 1
             os.remove(os.path.join(scratch, "table.tsv"))
-            batch_rows.append((threads, n_pairs, cpu, wall, rss))
+            batch_rows.append((criterion, threads, n_pairs, cpu, wall, rss))
+        # probcons pair by pair on the first 300 pairs of the same set.
+        records = []
+        with open(globins) as f:
+            for l in f:
+                if l.startswith(">"):
+                    records.append([l, ""])
+                else:
+                    records[-1][1] += l
+        pc_pairs, pc_cpu = 0, 0.0
+        for i in range(len(records)):
+            for j in range(i + 1, len(records)):
+                if pc_pairs == 300:
+                    break
+                path = os.path.join(scratch, "pair.fa")
+                with open(path, "w") as f:
+                    f.write("".join(records[i]) + "".join(records[j]))
+                pc_cpu += run(["probcons", path], scratch)[0]
+                pc_pairs += 1
 
         # ---- the profile
         profile = {}
@@ -180,15 +207,17 @@ def main():
       % (cpu, os.cpu_count(), mem_gib, platform.platform(), time.strftime("%Y-%m-%d %H:%M UTC", time.gmtime()),
          "" if not a.pair else " --pair " + " --pair ".join(map(str, a.pair))))
     w("## CPU time (user + system), medians of alternated runs\n")
-    w("| pair | seqcorvane optimal | needle | ratio | seqcorvane marginal | probcons | ratio | rounds |")
-    w("|---|---:|---:|---:|---:|---:|---:|---:|")
+    w("| pair | seqcorvane optimal | needle | ratio | seqcorvane marginal | seqcorvane posterior | probcons | "
+      "marginal ratio | posterior ratio | rounds |")
+    w("|---|---:|---:|---:|---:|---:|---:|---:|---:|---:|")
     f = lambda row, k: "%.3f s" % row[k][0] if k in row else "-"
     ratio = lambda row, x, y: "%.2f" % (row[x][0] / row[y][0]) if x in row and y in row and row[y][0] > 0 else "-"
     for row in speed:
-        w("| %d x %d | %s | %s | %s | %s | %s | %s | %d |" % (
+        w("| %d x %d | %s | %s | %s | %s | %s | %s | %s | %s | %d |" % (
             row["nS"], row["nT"], f(row, "seqcorvane optimal"), f(row, "needle"),
-            ratio(row, "seqcorvane optimal", "needle"), f(row, "seqcorvane marginal"), f(row, "probcons"),
-            ratio(row, "seqcorvane marginal", "probcons"), row["seqcorvane optimal"][2]))
+            ratio(row, "seqcorvane optimal", "needle"), f(row, "seqcorvane marginal"), f(row, "seqcorvane posterior"),
+            f(row, "probcons"), ratio(row, "seqcorvane marginal", "probcons"),
+            ratio(row, "seqcorvane posterior", "probcons"), row["seqcorvane optimal"][2]))
     w("\nWall time, medians (seqcorvane uses 2 threads in the marginal search; the peers one):\n")
     w("| pair | seqcorvane optimal | needle | parasail | seqcorvane marginal | probcons |")
     w("|---|---:|---:|---:|---:|---:|")
@@ -205,7 +234,7 @@ def main():
     for n, nS, nT, name, rss, per_cell, above in memory:
         w("| %d x %d | %s | %.1f MiB | %.2f | %.2f |" % (nS, nT, name, rss / 2 ** 20, per_cell, above))
     w("\n## CPU nanoseconds per cell of each kind of pass (K = 250), and model work of full runs\n")
-    keys = ["optimal_fill", "forward_exact", "forward_fast", "posteriors"]
+    keys = ["optimal_fill", "forward_exact", "forward_fast", "posteriors_exact", "posteriors_fast"]
     w("| pair | " + " | ".join(keys) + " | optimal run | marginal run | posterior run | powers formed (opt/marg/post) | data files read |")
     w("|---|" + "---:|" * (len(keys) + 5))
     for n, d in passes:
@@ -216,12 +245,16 @@ def main():
             d["data_files_read"]))
     w("\n(The process keeps each matrix power once formed: the marginal run after the optimal one forms only"
       " the powers the optimal search did not; no run builds a model of its own.)\n")
-    w("## seqcorvane-batch: all 4,950 pairs of 100 globins of about 150 residues (optimal)\n")
-    w("| threads | pairs | CPU | wall | pairs per CPU-second | peak RSS |")
-    w("|---:|---:|---:|---:|---:|---:|")
-    for threads, n_pairs, cpu_s, wall, rss in batch_rows:
-        w("| %d | %d | %.2f s | %.2f s | %.0f | %.1f MiB |" % (threads, n_pairs, cpu_s, wall, n_pairs / cpu_s,
-                                                            rss / 2 ** 20))
+    w("## seqcorvane-batch: all 4,950 pairs of 100 globins of about 150 residues\n")
+    w("| criterion | threads | pairs | CPU | wall | pairs per CPU-second | peak RSS |")
+    w("|---|---:|---:|---:|---:|---:|---:|")
+    for criterion, threads, n_pairs, cpu_s, wall, rss in batch_rows:
+        w("| %s | %d | %d | %.2f s | %.2f s | %.0f | %.1f MiB |" % (criterion, threads, n_pairs, cpu_s, wall,
+                                                                 n_pairs / cpu_s, rss / 2 ** 20))
+    post_rate = [n / c for crit, t, n, c, _, _ in batch_rows if crit == "posterior" and t == 1][0]
+    w("\nprobcons, one process a pair, on the first %d pairs: %.2f s CPU, %.0f pairs per CPU-second; the batch "
+      "program's posterior criterion on one thread: %.1f times as many.\n" % (pc_pairs, pc_cpu, pc_pairs / pc_cpu,
+                                                                              post_rate / (pc_pairs / pc_cpu)))
     if profile:
         w("\n## Profile of the 3,000 pair (perf, cpu-clock; symbols above 2%)\n")
         for c, rows in profile.items():

@@ -39,7 +39,7 @@ fi
 
 echo "== build (Release) in $build" >&2
 cmake -S "$root" -B "$build" -DCMAKE_BUILD_TYPE=Release -DSEQCORVANE_TESTS=OFF >/dev/null
-cmake --build "$build" -j2 --target seqcorvane seqcorvane-batch seqcorvane-dpcells >/dev/null
+cmake --build "$build" -j2 --target seqcorvane-bin seqcorvane-batch seqcorvane-dpcells >/dev/null
 
 for f in s30000.fa globins100.fa; do
   [ -s "$here/pairs/$f" ] || { /usr/bin/python3 "$here/make_pairs.py" >&2; break; }

@@ -135,7 +135,7 @@ TEST(Speed, FastSearchPicksTheExactDistance) {
 
 // The posteriors from the probability-space sums decode the alignment the
 // log-space ones decode, on 200 seeded random and related pairs and the
-// bench pairs of 150 and 500 residues; their column posteriors agree to the
+// bench pairs of 150, 500 and 1,100 residues; their column posteriors agree to the
 // four decimals of the confidence file. A pair whose two alignments score
 // within 1e-9 of each other under the exact posteriors is reported as a tie.
 TEST(Speed, FastPosteriorsDecodeTheExactAlignment) {
@@ -147,6 +147,7 @@ TEST(Speed, FastPosteriorsDecodeTheExactAlignment) {
   };
   pairs.emplace_back(bench("s150.fa"), bench("t150.fa"));
   pairs.emplace_back(bench("s500.fa"), bench("t500.fa"));
+  pairs.emplace_back(bench("s1100.fa"), bench("t1100.fa"));
   int ties = 0;
   double worst = 0;
   for (size_t p = 0; p < pairs.size(); ++p) {

@@ -235,14 +235,15 @@ def main():
         w("| %d x %d | %s | %.1f MiB | %.2f | %.2f |" % (nS, nT, name, rss / 2 ** 20, per_cell, above))
     w("\n## CPU nanoseconds per cell of each kind of pass (K = 250), and model work of full runs\n")
     keys = ["optimal_fill", "forward_exact", "forward_fast", "posteriors_exact", "posteriors_fast"]
-    w("| pair | " + " | ".join(keys) + " | optimal run | marginal run | posterior run | powers formed (opt/marg/post) | data files read |")
-    w("|---|" + "---:|" * (len(keys) + 5))
+    w("| pair | " + " | ".join(keys) + " | optimal run | marginal run | posterior run | powers formed (opt/marg/post) |"
+      " search passes, fast/exact (marg, post) | data files read |")
+    w("|---|" + "---:|" * (len(keys) + 6))
     for n, d in passes:
-        w("| %s x %s | %s | %s s | %s s | %s s | %s / %s / %s | %s |" % (
+        w("| %s x %s | %s | %s s | %s s | %s s | %s / %s / %s | %s, %s | %s |" % (
             d["nS"], d["nT"], " | ".join("%.2f" % float(d[k + "_ns_per_cell"]) for k in keys),
             "%.3f" % float(d["optimal_seconds"]), "%.3f" % float(d["marginal_seconds"]),
             "%.3f" % float(d["posterior_seconds"]), d["optimal_powers"], d["marginal_powers"], d["posterior_powers"],
-            d["data_files_read"]))
+            d["marginal_search_passes"], d["posterior_search_passes"], d["data_files_read"]))
     w("\n(The process keeps each matrix power once formed: the marginal run after the optimal one forms only"
       " the powers the optimal search did not; no run builds a model of its own.)\n")
     w("## seqcorvane-batch: all 4,950 pairs of 100 globins of about 150 residues\n")

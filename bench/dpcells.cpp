@@ -22,6 +22,7 @@
 //   <criterion>_models       substitution models constructed in it
 //   <criterion>_powers       matrix powers M^K formed in it (the process keeps
 //                            each power once formed, so later runs form fewer)
+//   <criterion>_search_passes  fast/exact passes of its distance search
 //   data_files_read          model files read by the process in all
 #include <sys/stat.h>
 #include <time.h>
@@ -133,16 +134,19 @@ int main(int argc, char* argv[]) {
       if (!seqcorvane::parseCriterion(name, config.criterion)) usage();
       const long built = SubmatClass_t::modelsBuilt(), powers = SubmatClass_t::powersFormed();
       const double t0 = cpuSeconds();
+      seqcorvane::AlignResult result;
       if (config.criterion == seqcorvane::Criterion::optimal || config.criterion == seqcorvane::Criterion::posterior) {
-        seqcorvane::align(seq[0], seq[1], models, config);
+        result = seqcorvane::align(seq[0], seq[1], models, config);
       } else {
         seqcorvane::LandscapeFiles landscape(std::string(dir) + "/run", S.size(), T.size());
-        seqcorvane::align(seq[0], seq[1], models, config, [&](const seqcorvane::LandscapeRow& r) { landscape.row(r); });
+        result = seqcorvane::align(seq[0], seq[1], models, config,
+                                   [&](const seqcorvane::LandscapeRow& r) { landscape.row(r); });
         landscape.commit();
       }
       std::cout << name << "_seconds " << cpuSeconds() - t0 << "\n"
                 << name << "_models " << SubmatClass_t::modelsBuilt() - built << "\n"
-                << name << "_powers " << SubmatClass_t::powersFormed() - powers << "\n";
+                << name << "_powers " << SubmatClass_t::powersFormed() - powers << "\n"
+                << name << "_search_passes " << result.searchFastPasses << "/" << result.searchExactPasses << "\n";
     }
     std::cout << "data_files_read " << dataFilesRead() << "\n";
     std::error_code ec;

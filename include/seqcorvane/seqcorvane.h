@@ -197,6 +197,9 @@ struct AlignResult {
   std::vector<double> siteRates;   // the rate categories' mean rates (empty: one rate)
   double gapOpenScale = 1;
   ScoreResult score;  // the posterior alignment scored as scoreAlignment scores it
+  // The passes over the whole grid that the distance search made (marginal
+  // and posterior criteria): in probability space, and exact ones in log space.
+  int searchFastPasses = 0, searchExactPasses = 0;
 };
 
 // One row i (0..|S|) of the marginal landscape: for every column j (0..|T|)

@@ -89,6 +89,8 @@ AlignResult align(const Sequence& s, const Sequence& t, const Models& models, co
       r.marginalK = m.searchMarginalDistance(landscape ? &landscape : nullptr);
       r.parameters = r.marginalParameters = m.parameters();
       r.marginalMsgLen = verdictMsgLen = m.getMarginalProbMsgLen();
+      r.searchFastPasses = m.getFastPasses();
+      r.searchExactPasses = m.getExactPasses();
       break;
     case Criterion::posterior: {
       m.decodePosterior(config.posterior);
@@ -101,6 +103,8 @@ AlignResult align(const Sequence& s, const Sequence& t, const Models& models, co
       r.gapOpenScale = m.getGapOpenScale();
       r.columnConfidence = m.getPosteriorConfidence();
       r.marginalMsgLen = verdictMsgLen = m.getMarginalProbMsgLen();
+      r.searchFastPasses = m.getFastPasses();
+      r.searchExactPasses = m.getExactPasses();
       threeStateDPAClass_t scorer(s.residues, t.residues, data, config.threads);
       r.score = scorer.scoreGiven(r.path);
       r.alignmentMsgLen = r.score.msgLen;

@@ -108,5 +108,6 @@ DistanceSearchResult searchDistance(const DistanceCosts& approximate, const Dist
   };
   DistanceSearchResult r = bracket(costsOf, greater, false);
   r.evaluated = static_cast<int>(fast.known.size());
+  r.evaluatedExactly = static_cast<int>(slow.known.size());
   return r;
 }

@@ -25,7 +25,8 @@
 struct DistanceSearchResult {
   int bestK = 0;  // 0 when no distance had a cost below +infinity
   double bestCost = 0;
-  int evaluated = 0;  // distinct distances evaluated
+  int evaluated = 0;         // distinct distances evaluated
+  int evaluatedExactly = 0;  // of those, with the exact costs too (near ties)
 };
 
 using DistanceCosts = std::function<std::vector<double>(const std::vector<int>& ks)>;

@@ -82,6 +82,8 @@ int threeStateDPAClass_t::searchMarginalDistance(const seqcorvane::LandscapeVisi
       },
       exact, fastSumMargin);
   int bestK = r.bestK != 0 ? r.bestK : 1;  // no finite cost at all: K stays 1
+  fastPasses = r.evaluated;
+  exactPasses = r.evaluatedExactly;
   // Without the landscape, the search's cost at the chosen distance serves
   // wherever every number printed from it (the marginal message length and
   // the compression, in bits, to three decimals and to six significant
@@ -93,7 +95,7 @@ int threeStateDPAClass_t::searchMarginalDistance(const seqcorvane::LandscapeVisi
     if (printedAlike(r.bestCost - margin, r.bestCost + margin, nullMsgLen)) {
       setDistance(bestK);
       marginalProbMsgLen = r.bestCost;
-      return bestK;
+      return bestK;  // no exact pass
     }
   }
 
@@ -110,11 +112,13 @@ int threeStateDPAClass_t::searchMarginalDistance(const seqcorvane::LandscapeVisi
     return forwardSum({});
   };
   const double exactAtBest = settle(bestK);
+  ++exactPasses;
   // The exact pass at the chosen distance checks the fast ones: should they
   // disagree there, the search runs again on exact passes alone.
   if (r.bestK != 0 && std::isfinite(exactAtBest) &&
       !(std::fabs(r.bestCost - exactAtBest) <= fastSumMargin(exactAtBest))) {
     const DistanceSearchResult e = searchDistance(exact, false);
+    exactPasses += e.evaluated;
     const int k = e.bestK != 0 ? e.bestK : 1;
     if (k != bestK) settle(bestK = k);
   }

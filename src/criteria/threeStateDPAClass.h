@@ -111,6 +111,10 @@ class threeStateDPAClass_t {
   // marginalProbMsgLen left at it; with a visitor, the landscape's rows are
   // handed to it. Returns the distance.
   int searchMarginalDistance(const seqcorvane::LandscapeVisitor* landscape);
+  // The passes the last search made: fast ones, and exact ones (near ties,
+  // the check of the chosen distance).
+  int getFastPasses() const { return fastPasses; }
+  int getExactPasses() const { return exactPasses; }
   // Hands the landscape's rows to visit, from the sums to the sink and the
   // forward sums at the current parameters (the name is the historical one:
   // it prints nothing).
@@ -177,5 +181,6 @@ class threeStateDPAClass_t {
   std::string posteriorFSAstr;
   std::vector<double> posteriorConfidence;
   int searchedDistance = 0;
+  int fastPasses = 0, exactPasses = 0;
   seqcorvane::Parameters searchedParameters;
 };

@@ -2,6 +2,8 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstdint>
+#include <cstring>
 #include <limits>
 
 #include "check.h"
@@ -77,9 +79,14 @@ FastSumPass::FastSumPass(const CostTable& c_) : c(c_), nS(c_.nS), nT(c_.nT), wid
   curExp = &exps[1];
 }
 
+// 2^(e - frame), built from its bits (e never exceeds the frame). Below the
+// normal doubles it is 0: the passes run with subnormal inputs taken as 0.
 double FastSumPass::factor(long e, long frame) const {
-  if (e == EMPTY || e - frame < -1100) return 0.0;
-  return std::ldexp(1.0, static_cast<int>(e - frame));
+  if (e == EMPTY || e - frame < -1022) return 0.0;
+  const std::uint64_t bits = static_cast<std::uint64_t>(e - frame + 1023) << 52;
+  double f;
+  std::memcpy(&f, &bits, sizeof f);
+  return f;
 }
 
 void FastSumPass::start() {

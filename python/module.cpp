@@ -191,5 +191,4 @@ PYBIND11_MODULE(_seqcorvane, m) {
       if (e) std::rethrow_exception(e);
     return results;
   });
-  m.def("_data_subdir", [] { return std::string("share/seqcorvane/data"); });
 }

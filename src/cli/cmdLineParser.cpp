@@ -53,7 +53,7 @@ std::vector<std::string> ArgumentScan::of(const std::string& key) const {
   return out;
 }
 
-ArgumentScan scanArguments(int argc, char* argv[], const std::vector<OptionSpec>& options, bool sticky,
+ArgumentScan scanArguments(int argc, char* argv[], const std::vector<OptionRule>& options, bool sticky,
                            bool positionalDash) {
   ArgumentScan scan;
   std::string key = "-seq";
@@ -65,10 +65,10 @@ ArgumentScan scanArguments(int argc, char* argv[], const std::vector<OptionSpec>
       if (!sticky) key = "-seq";
       continue;
     }
-    const OptionSpec* spec = nullptr;
-    for (const OptionSpec& o : options)
-      if (o.name == arg) spec = &o;
-    if (spec == nullptr) {
+    const OptionRule* rule = nullptr;
+    for (const OptionRule& o : options)
+      if (o.name == arg) rule = &o;
+    if (rule == nullptr) {
       scan.unknown.push_back(arg);
       key = "-X";
       continue;
@@ -76,7 +76,7 @@ ArgumentScan scanArguments(int argc, char* argv[], const std::vector<OptionSpec>
     ++scan.seen[arg];
     if (sticky) {
       key = arg;
-    } else if (spec->arity == 0) {
+    } else if (rule->arity == 0) {
       key = "-seq";
     } else if (a + 1 < argc) {
       scan.values.emplace(arg, argv[++a]);
@@ -90,7 +90,7 @@ ArgumentScan scanArguments(int argc, char* argv[], const std::vector<OptionSpec>
 
 void parseCmdLine(int32_t argc, char* argv[], std::vector<std::string>& seqfn, bool& ivalueFlag, std::string& algnfn,
                   std::string& outPrefix, std::string& criterion, CmdLineExtras* extras) {
-  std::vector<OptionSpec> known{{"--ivalue", 1}, {"-o", 1}, {"--criterion", 1}};
+  std::vector<OptionRule> known{{"--ivalue", 1}, {"-o", 1}, {"--criterion", 1}};
   if (extras != nullptr) known.insert(known.end(), {{"--data", 1}, {"--confidence", 0}, {"--format", 1}});
   const ArgumentScan args = scanArguments(argc, argv, known, true);
   bool success = true;

@@ -25,11 +25,11 @@ struct ArgumentScan {
   std::map<std::string, int> seen;                 // how often each known option appeared
   std::vector<std::string> of(const std::string& key) const;
 };
-struct OptionSpec {
+struct OptionRule {
   std::string name;
   int arity;  // 0: a flag; 1: one value
 };
-ArgumentScan scanArguments(int argc, char* argv[], const std::vector<OptionSpec>& options, bool sticky,
+ArgumentScan scanArguments(int argc, char* argv[], const std::vector<OptionRule>& options, bool sticky,
                            bool positionalDash = false);
 
 // The options beyond the original command line.

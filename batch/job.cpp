@@ -34,17 +34,7 @@ std::string printable(const std::string& text) {
   return out;
 }
 
-std::string digestOf(const std::string& text, std::uint64_t h) {
-  for (unsigned char c : text) {
-    h ^= c;
-    h *= 1099511628211ULL;
-  }
-  char buf[17];
-  std::snprintf(buf, sizeof buf, "%016llx", static_cast<unsigned long long>(h));
-  return buf;
-}
-
-std::string pairDigest(const std::string& s, const std::string& t) { return digestOf(s + '/' + t); }
+std::string pairDigest(const std::string& s, const std::string& t) { return seqcorvane::digestOf(s + '/' + t); }
 
 std::vector<Record> readRecords(const std::string& path) {
   const std::string source = path == "-" ? "/dev/stdin" : path;
@@ -174,7 +164,7 @@ std::vector<std::string> alignmentNames(const std::vector<Pair>& pairs, const st
     if (name.size() > 180) name = name.substr(0, 180);
     if (altered || name.size() == 180 || used.count(name)) {
       const std::string plain = name;
-      name += "__" + digestOf(p.s->id + '\t' + p.t->id + '\t' + p.digest).substr(0, 8);
+      name += "__" + seqcorvane::digestOf(p.s->id + '\t' + p.t->id + '\t' + p.digest).substr(0, 8);
       if (used.count(plain) && !altered)
         std::cerr << "seqcorvane-batch: notice: another pair's alignment is " << plain << extension << "; the pair "
                   << printable(p.s->id) << " / " << printable(p.t->id) << " is written to " << name << extension

@@ -30,9 +30,7 @@ struct Job {
   std::vector<std::string> inputFiles;    // every file read, for the output checks
 };
 
-// FNV-1a (64 bits) of the text, as 16 hexadecimal digits.
-std::string digestOf(const std::string& text, std::uint64_t start = 14695981039346656037ULL);
-// The digest of a pair: of S, a separator and T.
+// The digest of a pair (seqcorvane::digestOf): of S, a separator and T.
 std::string pairDigest(const std::string& s, const std::string& t);
 
 // The records of a FASTA file (plain or gzip-compressed; "-" for standard

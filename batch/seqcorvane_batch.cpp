@@ -101,17 +101,6 @@ struct PairFailure {
 
 std::string quoted(const std::string& path) { return "'" + printable(path) + "'"; }
 
-// The same file (device and inode) as any of the inputs.
-bool sameFileAsInput(const std::string& path, const std::vector<std::string>& inputs) {
-  struct stat out;
-  if (::stat(path.c_str(), &out) != 0 || !S_ISREG(out.st_mode)) return false;
-  for (const std::string& in : inputs) {
-    struct stat st;
-    if (in != "-" && ::stat(in.c_str(), &st) == 0 && st.st_dev == out.st_dev && st.st_ino == out.st_ino) return true;
-  }
-  return false;
-}
-
 struct Settings {
   std::vector<std::string> files;
   std::string out, criterionName = "optimal", alignments, pairsList, dataDir;
@@ -207,7 +196,7 @@ int run(int argc, char* argv[]) {
     resumable = !exists || S_ISREG(st.st_mode);
     if (resumable) seqcorvane::checkOutputDirectory(set.out);
     for (const std::string& f : {set.out, partial})
-      if (sameFileAsInput(f, job.inputFiles))
+      if (!seqcorvane::sameFileAmong(f, job.inputFiles).empty())
         fail("the table " + quoted(f) + " is one of the input files: name another table with -o");
   }
   if (!set.alignments.empty()) {

@@ -127,6 +127,13 @@ void writeWholeFile(const std::string& path, const std::string& text);
 // Throws Error (output) unless files can be created in the directory of path.
 void checkOutputDirectory(const std::string& path);
 
+// The one of candidates that is the same regular file as path (the same
+// device and inode), or "" when none is: an output that would destroy an input.
+std::string sameFileAmong(const std::string& path, const std::vector<std::string>& candidates);
+
+// FNV-1a (64 bits) of the text, as 16 hexadecimal digits.
+std::string digestOf(const std::string& text);
+
 // The lines of a text file (plain or gzip-compressed), without their newlines.
 std::vector<std::string> readTextLines(const std::string& path);
 

@@ -3,8 +3,6 @@
 // given alignment), reported from the library's results.
 #include "main.h"
 
-#include <sys/stat.h>
-
 #include <cerrno>
 #include <csignal>
 #include <cstring>
@@ -58,14 +56,10 @@ std::vector<seqcorvane::Record> getAASeqs(const std::vector<std::string>& fileNa
 // writing it would destroy the input.
 void checkOutputsAreNotInputs(const std::vector<std::string>& outputs, const std::vector<std::string>& inputs) {
   for (const std::string& out : outputs) {
-    struct stat o;
-    if (::stat(out.c_str(), &o) != 0 || !S_ISREG(o.st_mode)) continue;
-    for (const std::string& in : inputs) {
-      struct stat i;
-      if (::stat(in.c_str(), &i) == 0 && i.st_dev == o.st_dev && i.st_ino == o.st_ino)
-        throw seqcorvane::Error(seqcorvane::Error::Kind::output, "the output file '" + out + "' is the input file '" +
-                                                                     in + "': choose another prefix with -o");
-    }
+    const std::string in = seqcorvane::sameFileAmong(out, inputs);
+    if (!in.empty())
+      throw seqcorvane::Error(seqcorvane::Error::Kind::output, "the output file '" + out + "' is the input file '" +
+                                                                   in + "': choose another prefix with -o");
   }
 }
 

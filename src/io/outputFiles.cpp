@@ -156,6 +156,16 @@ void writeWholeFile(const std::string& path, const std::string& text) {
   f.commit();
 }
 
+std::string sameFileAmong(const std::string& path, const std::vector<std::string>& candidates) {
+  struct stat out;
+  if (::stat(path.c_str(), &out) != 0 || !S_ISREG(out.st_mode)) return "";
+  for (const std::string& c : candidates) {
+    struct stat st;
+    if (::stat(c.c_str(), &st) == 0 && st.st_dev == out.st_dev && st.st_ino == out.st_ino) return c;
+  }
+  return "";
+}
+
 void checkOutputDirectory(const std::string& path) {
   const std::string dir = directoryOf(path);
   struct stat st;

@@ -1,32 +1,24 @@
 #include "models.h"
 
-#include <cstdint>
-#include <cstdio>
 #include <fstream>
 
 #include "check.h"
 #include "config.h"
 #include "dataFiles.h"
+#include "digest.h"
 
 namespace {
 
-// FNV-1a (64 bits) of the model files' contents, in the order of their names.
+// The digest of the model files' contents, in the order of their names.
 std::string digestOfFiles(const std::string& dir) {
-  std::uint64_t h = 14695981039346656037ULL;
+  Fnv1a digest;
   for (const std::string& name : modelFileNames()) {
     std::ifstream in(dir + "/" + name, std::ios::binary);
     if (!in) modelError(dir + "/" + name + ": cannot open for reading");
     char buf[65536];
-    while (in.read(buf, sizeof buf) || in.gcount() > 0) {
-      for (std::streamsize k = 0; k < in.gcount(); ++k) {
-        h ^= static_cast<unsigned char>(buf[k]);
-        h *= 1099511628211ULL;
-      }
-    }
+    while (in.read(buf, sizeof buf) || in.gcount() > 0) digest.add(buf, static_cast<std::size_t>(in.gcount()));
   }
-  char text[17];
-  std::snprintf(text, sizeof text, "%016llx", static_cast<unsigned long long>(h));
-  return text;
+  return digest.hex();
 }
 
 }  // namespace

@@ -30,6 +30,10 @@ void requireResidues(const Sequence& s) {
                std::to_string(MAX_SEQUENCE_LENGTH) + " can be aligned");
 }
 
+void requireDistance(int K) {
+  if (K < 1 || K > 1000) fatalError("distance " + std::to_string(K) + " is outside 1..1000");
+}
+
 }  // namespace
 
 const char* criterionName(Criterion c) {
@@ -128,7 +132,7 @@ std::vector<std::string> ignoredSettings() {
 }
 
 double pairMsgLen(const Models& models, int K, char a, char b) {
-  if (K < 1 || K > 1000) fatalError("distance " + std::to_string(K) + " is outside 1..1000");
+  requireDistance(K);
   if (!isResidue(a) || !isResidue(b))
     fatalError("'" + std::string{a, b} + "' is not a pair of residue letters ACDEFGHIKLMNPQRSTVWY");
   SubmatClass_t model = models.data().pam;
@@ -162,7 +166,7 @@ struct CellPaths::Impl {
 CellPaths::CellPaths(const Sequence& s, const Sequence& t, const Models& models, int K) {
   requireResidues(s);
   requireResidues(t);
-  if (K < 1 || K > 1000) fatalError("distance " + std::to_string(K) + " is outside 1..1000");
+  requireDistance(K);
   impl_ = std::make_unique<Impl>(
       Impl{threeStateDPAClass_t(s.residues, t.residues, models.data()), s.residues.size(), t.residues.size()});
   threeStateDPAClass_t& m = impl_->machine;

@@ -12,8 +12,28 @@
 #include "throughCell.h"
 
 namespace {
+
 constexpr double INF = std::numeric_limits<double>::infinity();
+
+// The cells where a path's matched columns end, by row; pathPairs sized to the path.
+std::vector<std::vector<std::pair<std::size_t, std::size_t>>> matchedCells(const std::string* path, std::size_t nS,
+                                                                           std::size_t nT,
+                                                                           std::vector<double>* pathPairs) {
+  std::vector<std::vector<std::pair<std::size_t, std::size_t>>> at(nS + 1);
+  if (path == nullptr) return at;
+  pathPairs->assign(path->size(), std::numeric_limits<double>::quiet_NaN());
+  std::size_t i = 0, j = 0;
+  for (std::size_t l = 0; l < path->size(); ++l) {
+    const char st = (*path)[l];
+    i += st != 'i';
+    j += st != 'd';
+    SC_CHECK(i <= nS && j <= nT);
+    if (st == 'm') at[i].emplace_back(j, l);
+  }
+  return at;
 }
+
+}  // namespace
 
 double forEachRowOfBothSums(const CostTable& c, const std::function<void(const RowOfBothSums&)>& visit) {
   const std::size_t nS = c.nS, nT = c.nT, width = nT + 1;
@@ -67,19 +87,7 @@ Posteriors computePosteriors(const CostTable& c, bool keepPairs, const std::stri
   if (keepPairs) p.pair.assign(nS * nT, 0.0f);
   p.unpairedS.assign(nS, 0.0);
   p.unpairedT.assign(nT, 0.0);
-  // The cells where the path's matched columns end, by row.
-  std::vector<std::vector<std::pair<std::size_t, std::size_t>>> matchedAt(nS + 1);
-  if (path != nullptr) {
-    pathPairs->assign(path->size(), std::numeric_limits<double>::quiet_NaN());
-    std::size_t i = 0, j = 0;
-    for (std::size_t l = 0; l < path->size(); ++l) {
-      const char st = (*path)[l];
-      i += st != 'i';
-      j += st != 'd';
-      SC_CHECK(i <= nS && j <= nT);
-      if (st == 'm') matchedAt[i].emplace_back(j, l);
-    }
-  }
+  const auto matchedAt = matchedCells(path, nS, nT, pathPairs);
   // The probability of the paths whose column in state X ends at (i, j):
   // e^(Z - L_X(i,j)), L_X their message length (throughCell.h; at the end
   // cell F_X(i,j)).
@@ -113,28 +121,6 @@ Posteriors computePosteriors(const CostTable& c, bool keepPairs, const std::stri
   });
   return p;
 }
-
-namespace {
-
-// The cells where a path's matched columns end, by row; pathPairs sized to the path.
-std::vector<std::vector<std::pair<std::size_t, std::size_t>>> matchedCells(const std::string* path, std::size_t nS,
-                                                                           std::size_t nT,
-                                                                           std::vector<double>* pathPairs) {
-  std::vector<std::vector<std::pair<std::size_t, std::size_t>>> at(nS + 1);
-  if (path == nullptr) return at;
-  pathPairs->assign(path->size(), std::numeric_limits<double>::quiet_NaN());
-  std::size_t i = 0, j = 0;
-  for (std::size_t l = 0; l < path->size(); ++l) {
-    const char st = (*path)[l];
-    i += st != 'i';
-    j += st != 'd';
-    SC_CHECK(i <= nS && j <= nT);
-    if (st == 'm') at[i].emplace_back(j, l);
-  }
-  return at;
-}
-
-}  // namespace
 
 Posteriors computePosteriorsFast(const CostTable& c, bool keepPairs, const std::string* path,
                                  std::vector<double>* pathPairs) {

@@ -7,7 +7,7 @@ set -euo pipefail
 cd "$(dirname "${BASH_SOURCE[0]}")/.."
 seconds=${1:-12}
 build=${2:-build-fuzz}
-targets=(nullModel matrix priors fasta afasta pairlist)
+targets=(nullModel matrix priors joints fasta afasta pairlist)
 CC=clang CXX=clang++ cmake -S . -B "$build" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DSEQCORVANE_FUZZ=ON \
   -DSEQCORVANE_TESTS=OFF -DSEQCORVANE_WERROR=ON >/dev/null
 cmake --build "$build" -j2 --target "${targets[@]/#/fuzz_}"

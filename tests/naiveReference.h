@@ -73,9 +73,15 @@ struct Reference {
     for (int x = 0; x < 3; ++x)
       for (int y = 0; y < 3; ++y) trans[x]["MDI"[y]] = -std::log(p[x][y]);
   }
+  // Fitted match emissions: a joint table over pairs in the substitution
+  // model's alphabet order, used instead of the model's when set.
+  const PairTable* joint = nullptr;
   static double pn(char c) { return models().nullMdl.pr(std::string(1, c)); }
   double gap(char c) const { return -std::log(pn(c)); }
-  double match(char a, char b) const { return -std::log(0.5 * (pn(a) * pam.pr(b, a) + pn(b) * pam.pr(a, b))); }
+  double match(char a, char b) const {
+    if (joint != nullptr) return -std::log((*joint)[pam.getAlphabet().find(a)][pam.getAlphabet().find(b)]);
+    return -std::log(0.5 * (pn(a) * pam.pr(b, a) + pn(b) * pam.pr(a, b)));
+  }
   double t(char from, char to) const {
     return trans[std::string("mdi").find(from)].at(static_cast<char>(std::toupper(to)));
   }

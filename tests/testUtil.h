@@ -164,7 +164,7 @@ inline void makeModelDir(const std::string& dir,
   const std::string data = dir + "/data";
   ::mkdir(data.c_str(), 0755);
   for (const char* f : {"protSeqNullMMLEstimatesOrder0.txt", "S_double_precision.txt", "D_double_precision.txt",
-                        "S_inv_double_precision.txt", "DirichletPriorsGivenN.txt"})
+                        "S_inv_double_precision.txt", "DirichletPriorsGivenN.txt", "posteriorMatchJoints.txt"})
     writeFile(data + "/" + f, readFile(sourceDir() + "/data/" + f));
   for (const auto& r : replaced) {
     if (r.second.empty())

@@ -80,8 +80,17 @@ TEST(Api, ResultsOfEachCriterionHangTogether) {
   const seqcorvane::ScoreResult scored = seqcorvane::scoreAlignment(post.rowS, post.rowT, testutil::models());
   EXPECT_EQ(post.score.msgLen, scored.msgLen);
   EXPECT_EQ(post.alignmentMsgLen, scored.msgLen);
-  EXPECT_EQ(post.siteRates.size(), 4u);
+  // The shipped models have fitted match emissions; without them the matches
+  // are averaged over four site rates.
+  EXPECT_TRUE(post.fittedMatches);
+  EXPECT_TRUE(post.siteRates.empty());
   EXPECT_EQ(post.gapOpenScale, 0.35);
+  seqcorvane::AlignConfig averaged;
+  averaged.criterion = Criterion::posterior;
+  averaged.posterior.fittedMatches = false;
+  const AlignResult rated = seqcorvane::align(s, t, testutil::models(), averaged);
+  EXPECT_FALSE(rated.fittedMatches);
+  EXPECT_EQ(rated.siteRates.size(), 4u);
 
   for (Criterion c : {Criterion::optimal, Criterion::marginal, Criterion::marginalInteractive, Criterion::posterior}) {
     Criterion back = Criterion::optimal;

@@ -16,6 +16,8 @@
 #include "check.h"
 #include "dataFiles.h"
 #include "dpCosts.h"
+#include "matchJoints.h"
+#include "models.h"
 #include "nullModelClass.h"
 #include "siteRates.h"
 #include "testUtil.h"
@@ -357,4 +359,71 @@ TEST(Models, GammaRateCategoriesAndMatchCostsOverRates) {
                                      std::exp(-matchMsgLen(high, pnull, alphabet[x], alphabet[y])));
       EXPECT_NEAR(averaged.match[x][y], -std::log(expected), 1e-12);
     }
+}
+
+// The fitted match emissions: the shipped tables pass the checks and their
+// interpolation is a distribution, exact at the tables' distances; every
+// defect of a file is named with the file (and line).
+TEST(Models, FittedMatchJointsAndTheirDefects) {
+  const std::string shipped = testutil::dataDir() + "/" + matchJointsFileName();
+  const MatchJoints m = readMatchJoints(shipped, ALPHABET);
+  ASSERT_GE(m.K.size(), 2u);
+  EXPECT_EQ(testutil::models().data().matchJoints.K, m.K);
+  for (const double k : {1.0, m.K[0], 0.5 * (m.K[0] + m.K[1]), 1000.0}) {
+    const PairTable t = m.at(k);
+    double sum = 0;
+    for (unsigned a = 0; a < N; ++a)
+      for (unsigned b = 0; b < N; ++b) sum += t[a][b];
+    EXPECT_NEAR(sum, 1, 1e-12) << k;
+  }
+  EXPECT_EQ(m.at(m.K[1])[3][5], m.joints[1][3][5]);
+  const double w = std::log(1.5) / std::log(2.0);  // K = 15 between tables at 10 and 20
+  MatchJoints two;
+  two.K = {10, 20};
+  two.joints = {m.joints[0], m.joints[1]};
+  EXPECT_NEAR(two.at(15)[7][7], (1 - w) * m.joints[0][7][7] + w * m.joints[1][7][7], 1e-15);
+
+  // A valid file of two uniform tables, with the alphabet in the null model's order.
+  auto table = [](const std::string& k, const std::string& entry) {
+    std::string t = "K " + k + "\n";
+    for (unsigned a = 0; a < N; ++a) {
+      for (unsigned b = 0; b < N; ++b) t += (b ? " " : "") + entry;
+      t += "\n";
+    }
+    return t;
+  };
+  const std::string head = "# test tables\nalphabet " + LETTERS + "\n";
+  testutil::TempDir dir;
+  const std::string path = dir.file(matchJointsFileName());
+  auto failure = [&](const std::string& text) {
+    testutil::writeFile(path, text);
+    return failureOf([&] { readMatchJoints(path, ALPHABET); });
+  };
+  EXPECT_EQ(failure(head + table("5", "0.0025") + table("50.5", "0.0025")), "");
+  std::string asymmetric = table("5", "0.0025");
+  asymmetric.replace(11, 6, "0.0024");  // [A][R], then [A][N]: the sum stays 1
+  asymmetric.replace(18, 6, "0.0026");
+  const std::vector<std::pair<std::string, std::string>> cases = {
+      {"", ": no tables"},
+      {table("5", "0.0025"), ":1: a table before the alphabet line"},
+      {"alphabet ACDEF\n", ":1: the alphabet must have 20 letters"},
+      {"alphabet AADEFGHIKLMNPQRSTVWY\n",
+       ":1: the alphabet 'AADEFGHIKLMNPQRSTVWY' is not the substitution model's '" + ALPHABET + "'"},
+      {head + table("0.5", "0.0025"), ":3: the distance must be a number in 1..1000"},
+      {head + table("9", "0.0025") + table("9", "0.0025"), ":24: the distances must increase"},
+      {head + table("5", "0.0025").substr(0, 424), ":6: the last table is cut short"},
+      {head + table("5", "0.0030"), ": the table at K 5 sums to 1.2, not 1"},
+      {head + table("5", "-0.0025"), ":4: a probability that is not positive: -0.0025"},
+      {head + asymmetric, ": the table at K 5 is not symmetric"},
+      {head + "K 5\n0.1 0.2\n", ":4: expected 20 probabilities in row 1"},
+      {head + "beta 3\n", ":3: unexpected line: beta 3"},
+  };
+  for (const auto& c : cases) EXPECT_EQ(failure(c.first), path + c.second) << c.first.substr(0, 60);
+  // A model directory with a defective table file does not load.
+  testutil::TempDir models;
+  for (const std::string& name : modelFileNames())
+    testutil::writeFile(models.file(name), testutil::readFile(testutil::dataDir() + "/" + name));
+  testutil::writeFile(models.file(matchJointsFileName()), head + table("5", "0.0030"));
+  EXPECT_EQ(failureOf([&] { seqcorvane::Models x(models.path()); }),
+            models.file(matchJointsFileName()) + ": the table at K 5 sums to 1.2, not 1");
 }

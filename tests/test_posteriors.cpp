@@ -1,6 +1,7 @@
 // Posterior probabilities against the enumeration of every path of tiny pairs.
 #include <gtest/gtest.h>
 
+#include "codeLengths.h"
 #include "dpPosteriors.h"
 #include "naiveReference.h"
 
@@ -72,5 +73,54 @@ TEST(Posteriors, MatchTheEnumerationAndDecodeTheBestPath) {
         EXPECT_NEAR(firstColumns[l], columnPosteriors(p, first)[l], 1e-6);
       }
     }
+  }
+}
+
+// With the fitted match emissions (the shipped tables, interpolated here in
+// ln K between the two that enclose K): the marginal message length of the
+// machine and of the distance search, and the pair posteriors, against the
+// enumeration of every path.
+TEST(Posteriors, FittedMatchEmissionsMatchTheEnumeration) {
+  const MatchJoints& joints = models().matchJoints;
+  ASSERT_FALSE(joints.empty());
+  std::mt19937 rng(2207);
+  for (int trial = 0; trial < 20; ++trial) {
+    const std::string S = randomSeq(rng, 1 + static_cast<int>(rng() % 4)),
+                      T = randomSeq(rng, 1 + static_cast<int>(rng() % 4));
+    const int K = trial == 0 ? 1 : trial == 1 ? 1000 : 1 + static_cast<int>(rng() % 1000);
+    SCOPED_TRACE(S + " / " + T + " K=" + std::to_string(K));
+    PairTable atK = joints.joints.front();
+    for (size_t b = 1; b < joints.K.size(); ++b) {
+      if (K >= joints.K[b]) atK = joints.joints[b];
+      if (K > joints.K[b - 1] && K < joints.K[b]) {
+        const double w = std::log(K / joints.K[b - 1]) / std::log(joints.K[b] / joints.K[b - 1]);
+        for (int x = 0; x < 20; ++x)
+          for (int y = 0; y < 20; ++y) atK[x][y] = (1 - w) * joints.joints[b - 1][x][y] + w * joints.joints[b][x][y];
+      }
+    }
+    Reference ref(K);
+    ref.joint = &atK;
+    std::vector<std::vector<double>> pair(S.size() + 1, std::vector<double>(T.size() + 1, 0.0));
+    std::vector<double> totals;
+    for (const std::string& p : allPaths(S.size(), T.size())) {
+      const auto pt = ref.parts(p, S, T, 0, 0);
+      totals.push_back(pt.first + pt.second);
+      size_t i = 0, j = 0;
+      for (char x : p) {
+        i += x != 'i';
+        j += x != 'd';
+        if (x == 'm') pair[i][j] += std::exp(-totals.back());
+      }
+    }
+    const double total = neglogSumOf(totals);
+    threeStateDPAClass_t m = machine(S, T);
+    m.setPosteriorModel({}, 1, &joints);
+    // The marginal message length adds the distance's and the lengths' codes.
+    const double codes = LN1000_ + wtCodeLen_nits(static_cast<int>(std::max(S.size(), T.size())));
+    EXPECT_NEAR(m.computeTotalProbOfST(K), total + codes, 1e-9);
+    EXPECT_NEAR(m.marginalMsgLenAt(K, true), total + codes, 1e-9);
+    const Posteriors p = computePosteriorsFast(m.costs(), true);
+    for (size_t i = 1; i <= S.size(); ++i)
+      for (size_t j = 1; j <= T.size(); ++j) EXPECT_NEAR(p.pairOf(i, j), pair[i][j] / std::exp(-total), 1e-6);
   }
 }

@@ -257,4 +257,18 @@ TEST(Reliability, FailedWritesLeaveNothingAndModelErrorsNameTheirFile) {
   EXPECT_NE(lower.err.find(models.file("data") + "/protSeqNullMMLEstimatesOrder0.txt: the null model's alphabet"),
             std::string::npos)
       << lower.err;
+  // A fitted-emissions table that does not sum to 1 stops the run before
+  // any alignment, in one line naming the file.
+  testutil::TempDir bad;
+  std::string table = "# header\nalphabet ARNDCQEGHILKMFPSTWYV\nK 50\n";
+  for (int a = 0; a < 20; ++a) {
+    for (int b = 0; b < 20; ++b) table += b ? " 0.002" : "0.002";
+    table += "\n";
+  }
+  testutil::makeModelDir(bad.path(), {{"posteriorMatchJoints.txt", table}});
+  auto unsummed =
+      testutil::runBinary({"s.fa", "s.fa", "--criterion", "posterior", "--data", bad.file("data")}, "", dir.path());
+  EXPECT_EQ(unsummed.status, 1);
+  EXPECT_EQ(unsummed.err, "seqcorvane: error: " + bad.file("data") +
+                              "/posteriorMatchJoints.txt: the table at K 50 sums to 0.8, not 1\n");
 }

@@ -153,7 +153,7 @@ TEST(Speed, FastPosteriorsDecodeTheExactAlignment) {
   for (size_t p = 0; p < pairs.size(); ++p) {
     SCOPED_TRACE("pair " + std::to_string(p));
     threeStateDPAClass_t m(pairs[p].first, pairs[p].second, testutil::models().data());
-    m.setPosteriorModel(gammaRateCategories(1, 4), 0.35);
+    m.setPosteriorModel(gammaRateCategories(1, 4), 0.35, nullptr);
     m.setDistance(1 + static_cast<int>(rng() % 400));
     const CostTable c = m.costs();
     const Posteriors exact = computePosteriors(c, true), fast = computePosteriorsFast(c, true);

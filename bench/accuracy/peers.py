@@ -3,9 +3,9 @@
 each pair's alignment as <out>/<peer>/<pair_id>.afasta (two gapped records,
 S first), the form seqcorvane-calibrate accuracy --alignments reads.
 
-    bench/accuracy/peers.py PAIRS OUT [--peers probcons,parasail,needle] [--jobs N]
+    bench/accuracy/peers.py PAIRS OUT [--peers probcons,probalign,parasail,needle] [--jobs N]
 
-Peers (Debian packages): probcons (default settings); parasail_aligner
+Peers (Debian packages): probcons and probalign (default settings); parasail_aligner
 (global, BLOSUM62, gap open 10, extend 1); needle from emboss (EBLOSUM62,
 gap open 10, extend 0.5, its defaults). Alignments already written are kept,
 so an interrupted run resumes. Per peer, the CPU seconds its runs used are
@@ -49,6 +49,11 @@ def probcons(d):
     return recs["s"], recs["t"]
 
 
+def probalign(d):
+    recs = dict(read_fasta(run(["probalign", "both.fa"], d)))
+    return recs["s"], recs["t"]
+
+
 def parasail(d):
     # the query comes on standard input: the aligner refuses a query file and a pipe together
     run(["parasail_aligner", "-a", "nw_trace_striped_sat", "-x", "-m", "blosum62", "-o", "10", "-e", "1",
@@ -68,7 +73,7 @@ def needle(d):
     return recs[0][1], recs[1][1]
 
 
-PEERS = {"probcons": probcons, "parasail": parasail, "needle": needle}
+PEERS = {"probcons": probcons, "probalign": probalign, "parasail": parasail, "needle": needle}
 
 
 def align(peer, pair_id, s, t, out):

@@ -120,6 +120,9 @@ struct PosteriorOptions {
   bool fallbackAtTop = true;   // decode at the optimal criterion's distance where the marginal one is >= topDistance
   int topDistance = 999;
   int distanceCap = 0;  // decode at no more than this distance (0: no cap)
+  // Match emissions from the models' fitted joint residue-pair tables, where
+  // the model directory has them (then the site rates are not used).
+  bool fittedMatches = true;
 };
 
 struct AlignConfig {
@@ -195,6 +198,7 @@ struct AlignResult {
   Parameters marginalParameters;   // its parameters
   bool decodedAtOptimalK = false;  // the marginal distance was the top of the range
   std::vector<double> siteRates;   // the rate categories' mean rates (empty: one rate)
+  bool fittedMatches = false;      // match emissions from the models' fitted joint tables
   double gapOpenScale = 1;
   ScoreResult score;  // the posterior alignment scored as scoreAlignment scores it
   // The passes over the whole grid that the distance search made (marginal

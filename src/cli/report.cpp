@@ -45,6 +45,9 @@ std::string plain(double x) {
 }
 
 void printPosteriorReport(std::ostream& out, const AlignResult& r, const seqcorvane::AlignConfig& config) {
+  if (r.fittedMatches)
+    out << "Match emissions: residue-pair probabilities fitted to structure-based alignments, interpolated at the "
+           "distance\n";
   if (!r.siteRates.empty()) {
     out << "Site rates: " << r.siteRates.size() << " equally likely categories of a gamma distribution of shape "
         << plain(config.posterior.rateShape) << ", mean rates";

@@ -104,6 +104,7 @@ AlignResult align(const Sequence& s, const Sequence& t, const Models& models, co
       r.marginalParameters = m.getSearchedParameters();
       r.decodedAtOptimalK = r.parameters.K != r.marginalK;
       r.siteRates = m.getSiteRates();
+      r.fittedMatches = m.usesFittedMatches();
       r.gapOpenScale = m.getGapOpenScale();
       r.columnConfidence = m.getPosteriorConfidence();
       r.marginalMsgLen = verdictMsgLen = m.getMarginalProbMsgLen();

@@ -29,7 +29,7 @@ void threeStateDPAClass_t::decodePosterior(const seqcorvane::PosteriorOptions& o
   // marginal message length is that model's.
   setPosteriorModel(
       options.rateShape > 0 ? gammaRateCategories(options.rateShape, options.rateCategories) : std::vector<double>{},
-      options.gapOpenScale);
+      options.gapOpenScale, options.fittedMatches ? &models->matchJoints : nullptr);
   const int marginalK = searchMarginalDistance(nullptr);
   searchedDistance = marginalK;
   searchedParameters = parameters();

@@ -44,15 +44,19 @@ void threeStateDPAClass_t::setDistance(int K) {
   estimate3StateMachineParams_dirichlet();
 }
 
-void threeStateDPAClass_t::setPosteriorModel(std::vector<double> rates, double openScale) {
+void threeStateDPAClass_t::setPosteriorModel(std::vector<double> rates, double openScale, const MatchJoints* joints) {
   SC_CHECK(openScale > 0 && openScale <= 1);
-  siteRates = std::move(rates);
+  matchJoints = joints != nullptr && !joints->empty() ? joints : nullptr;
+  siteRates = matchJoints != nullptr ? std::vector<double>{} : std::move(rates);
   gapOpenScale = openScale;
 }
 
 CostTable threeStateDPAClass_t::costs() const {
   CostTable c = makeCostTable(S, T, pnull, pam, fsaPr);
-  if (!siteRates.empty()) averageMatchOverRates(c, pam, pnull, siteRates);
+  if (matchJoints != nullptr)
+    setMatchFromJoint(c, matchJoints->at(pam.getK()));
+  else if (!siteRates.empty())
+    averageMatchOverRates(c, pam, pnull, siteRates);
   return c;
 }
 
@@ -60,7 +64,10 @@ CostTable threeStateDPAClass_t::costsAt(int K) const {
   SubmatClass_t model = pam;
   model.exp(K);
   CostTable c = makeCostTable(S, T, pnull, model, modelTransitions(model));
-  if (!siteRates.empty()) averageMatchOverRates(c, model, pnull, siteRates);
+  if (matchJoints != nullptr)
+    setMatchFromJoint(c, matchJoints->at(K));
+  else if (!siteRates.empty())
+    averageMatchOverRates(c, model, pnull, siteRates);
   return c;
 }
 

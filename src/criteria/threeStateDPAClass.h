@@ -54,7 +54,11 @@ class threeStateDPAClass_t {
   void setDistance(int K);
   // The posterior criterion's model: site rates (empty: one rate) and the
   // gap opening scaled by openScale.
-  void setPosteriorModel(std::vector<double> rates, double openScale);
+  // The posterior criterion's model: matches from the fitted joints when
+  // given (not null, not empty), else averaged over the site rates; the gap
+  // opening scaled by openScale.
+  void setPosteriorModel(std::vector<double> rates, double openScale, const MatchJoints* joints);
+  bool usesFittedMatches() const { return matchJoints != nullptr; }
   const std::vector<double>& getSiteRates() const { return siteRates; }
   double getGapOpenScale() const { return gapOpenScale; }
   // The costs every pass reads, at the current parameters, and at distance K
@@ -165,8 +169,9 @@ class threeStateDPAClass_t {
   std::string optAlignFSAstr;
   std::string cell2sinkFSAstr;
 
-  std::vector<double> siteRates;  // empty: every site at one rate
-  double gapOpenScale = 1;        // the posterior criterion's model; 1 for the others
+  std::vector<double> siteRates;             // empty: every site at one rate
+  double gapOpenScale = 1;                   // the posterior criterion's model; 1 for the others
+  const MatchJoints* matchJoints = nullptr;  // the posterior criterion's fitted match emissions
 
   // Best-path trace codes from the start (dpmat) and from the sink
   // (dpmat_cell2sink, in the reversed frame of reversedForSink).

@@ -75,6 +75,11 @@ void averageMatchOverRates(CostTable& c, const SubmatClass_t& pam, const NullPro
     }
 }
 
+void setMatchFromJoint(CostTable& c, const PairTable& joint) {
+  for (int x = 0; x < 20; ++x)
+    for (int y = 0; y < 20; ++y) c.match[x][y] = -std::log(joint[x][y]);
+}
+
 CostTable reversedForSink(const CostTable& forward) {
   CostTable r = forward;
   std::reverse(r.gapS.begin(), r.gapS.end());

@@ -12,6 +12,7 @@
 
 #include "SubmatClass.h"
 #include "codeLengths.h"
+#include "matchJoints.h"
 #include "nullModelClass.h"
 #include "seqcorvane/seqcorvane.h"
 
@@ -55,6 +56,11 @@ CostTable makeCostTable(const std::string& S, const std::string& T, const NullPr
 // at the model's distance K, each rK rounded and kept within 1..1000.
 void averageMatchOverRates(CostTable& c, const SubmatClass_t& pam, const NullProbs& pnull,
                            const std::vector<double>& rates);
+
+// The match costs of the table from a joint distribution over residue pairs
+// (PairTable, [residue of S][residue of T], the substitution model's order):
+// -ln of each pair's probability.
+void setMatchFromJoint(CostTable& c, const PairTable& joint);
 
 // The same costs for the passes towards the sink: both sequences reversed and
 // the transitions transposed. A start-to-cell pass over this table computes,

@@ -1,5 +1,7 @@
 #include "models.h"
 
+#include <unistd.h>
+
 #include <fstream>
 
 #include "check.h"
@@ -12,7 +14,9 @@ namespace {
 // The digest of the model files' contents, in the order of their names.
 std::string digestOfFiles(const std::string& dir) {
   Fnv1a digest;
-  for (const std::string& name : modelFileNames()) {
+  std::vector<std::string> names = modelFileNames();
+  if (::access((dir + "/" + matchJointsFileName()).c_str(), F_OK) == 0) names.push_back(matchJointsFileName());
+  for (const std::string& name : names) {
     std::ifstream in(dir + "/" + name, std::ios::binary);
     if (!in) modelError(dir + "/" + name + ": cannot open for reading");
     char buf[65536];
@@ -41,7 +45,13 @@ Models::Models(const std::string& dataDir) {
                std::to_string(nullMdl.getOrder() + 1) + " residues (order " + std::to_string(nullMdl.getOrder()) +
                "); only order 0 is supported");
   const NullProbs pnull = nullProbsOf(nullMdl, pam.getAlphabet());
-  data_ = std::make_shared<const Data>(Data{dir, digestOfFiles(dir), std::move(nullMdl), std::move(pam), pnull});
+  // The fitted match emissions are optional: without them the posterior
+  // criterion's matches come from the substitution model averaged over rates.
+  const std::string jointsPath = dir + "/" + matchJointsFileName();
+  MatchJoints joints;
+  if (::access(jointsPath.c_str(), F_OK) == 0) joints = readMatchJoints(jointsPath, pam.getAlphabet());
+  data_ = std::make_shared<const Data>(
+      Data{dir, digestOfFiles(dir), std::move(nullMdl), std::move(pam), pnull, std::move(joints)});
 }
 
 const std::string& Models::directory() const { return data_->directory; }

@@ -6,6 +6,7 @@
 #include <string>
 
 #include "SubmatClass.h"
+#include "matchJoints.h"
 #include "nullModelClass.h"
 #include "seqcorvane/seqcorvane.h"
 
@@ -15,4 +16,5 @@ struct seqcorvane::Models::Data {
   nullModelClass_t nullMdl;
   SubmatClass_t pam;  // at the starting distance, 250
   NullProbs pnull;
+  MatchJoints matchJoints;  // the posterior criterion's fitted match emissions; empty when the directory has none
 };

@@ -1,0 +1,184 @@
+#!/usr/bin/python3
+"""Family cross-validation of the posterior criterion's fitted match emissions
+on both reference sets of ../shared/bench, beside the peers, and the verdict
+on the unrelated pairs. Writes a Markdown report.
+
+    PYTHONPATH=build/python bench/accuracy/crossvalidate.py OUT.md --peers DIR
+        [--shared DIR] [--folds 10] [--bins 6] [--pseudocounts 2000] [--rounds 2]
+        [--variants BINSxPSEUDOxROUNDS,...]
+
+The pairs are split into FOLDS by family; for each fold the tables are fitted
+(tools/fit_match_joints.py) on the other folds and the fold's pairs aligned
+with them; the held-out folds are pooled. Accuracy: the share of a reference's
+(core) residue pairs an alignment reproduces, averaged over the pairs of a bin
+of percent identity or of a source. Peers' alignments are read from
+DIR/<set>/<peer>/<pair_id>.afasta (bench/accuracy/peers.py writes them).
+"""
+import argparse
+import os
+import shutil
+import sys
+import time
+
+HERE = os.path.dirname(os.path.abspath(__file__))
+sys.path.insert(0, os.path.join(HERE, "..", "..", "tools"))
+import fit_match_joints as fj  # noqa: E402
+import seqcorvane  # noqa: E402
+
+BINS = [(0, 20), (20, 30), (30, 40), (40, 60), (60, 101)]
+SOURCES = {"twilight": ["prefab4", "sabre"], "calibration": ["homstrad", "ox"]}
+PEERS = ["probcons", "probalign", "parasail"]
+
+
+def matched(row_s, row_t, mask=None):
+    pairs, i, j = set(), 0, 0
+    for k, (a, b) in enumerate(zip(row_s, row_t)):
+        if a != "-" and b != "-" and (mask is None or mask[k] == "1"):
+            pairs.add((i, j))
+        i += a != "-"
+        j += b != "-"
+    return pairs
+
+
+def share(pair, row_s, row_t):
+    ref = matched(pair["row_s"], pair["row_t"], pair["mask"])
+    return len(ref & matched(row_s, row_t)) / len(ref) if ref else None
+
+
+def auc(pos, neg):
+    wins = sum(1.0 if p > n else 0.5 if p == n else 0.0 for p in pos for n in neg)
+    return wins / (len(pos) * len(neg))
+
+
+def read_afasta(path):
+    rows, cur = [], None
+    for line in open(path):
+        line = line.strip()
+        if line.startswith(">"):
+            rows.append("")
+        elif line and rows:
+            rows[-1] += line
+    return rows[0], rows[1]
+
+
+def cross_validate(pairs, data, folds, bins, pseudo, rounds, base_k, log):
+    """Held-out results of every pair under the tables fitted without its fold."""
+    held = [None] * len(pairs)
+    for f in range(folds):
+        train = [k for k, p in enumerate(pairs) if fj.fold_of(p, folds) != f]
+        test = [k for k, p in enumerate(pairs) if fj.fold_of(p, folds) == f]
+        tables = fj.fit_rounds([pairs[k] for k in train], data, bins, pseudo, rounds,
+                               first_distances=[base_k[k] for k in train])
+        d = fj.model_dir(data, tables)
+        for k, r in zip(test, fj.align_all([pairs[k] for k in test], d)):
+            held[k] = r
+        shutil.rmtree(d)
+        log(f"  fold {f}: {len(test)} pairs held out")
+    return held
+
+
+def table(title, pairs, methods):
+    """Rows of mean shares by bin and source, for each method (name -> share per pair)."""
+    out = [f"### {title}\n"]
+    sets = sorted({p["set"] for p in pairs})
+    cols = []
+    for lo, hi in BINS:
+        cols.append((f"{lo}-{min(hi, 100)}%", lambda p, lo=lo, hi=hi: lo <= float(p["percent_identity"]) < hi))
+    for s in sets:
+        for src in SOURCES[s]:
+            cols.append((src, lambda p, src=src: p["dataset"] == src))
+    cols.append(("all", lambda p: True))
+    out.append("| method | " + " | ".join(
+        f"{name} ({sum(1 for p in pairs if keep(p))})" for name, keep in cols) + " |")
+    out.append("|---|" + "---:|" * len(cols))
+    for name, shares in methods.items():
+        cells = []
+        for _, keep in cols:
+            vals = [x for p, x in zip(pairs, shares) if keep(p) and x is not None]
+            cells.append(f"{sum(vals) / len(vals):.4f}" if vals else "-")
+        out.append(f"| {name} | " + " | ".join(cells) + " |")
+    return out + [""]
+
+
+def main():
+    ap = argparse.ArgumentParser(description=__doc__.splitlines()[0])
+    ap.add_argument("out")
+    ap.add_argument("--peers", required=True)
+    ap.add_argument("--shared", default=os.path.join(HERE, "..", "..", "..", "shared", "bench"))
+    ap.add_argument("--data", default=os.path.join(HERE, "..", "..", "data"))
+    ap.add_argument("--folds", type=int, default=10)
+    ap.add_argument("--variants", default="6x2000x1",
+                    help="fits to measure, BINSxPSEUDOCOUNTSxROUNDS, comma-separated; the first is reported in full")
+    a = ap.parse_args()
+    log = lambda m: print(m, file=sys.stderr, flush=True)  # noqa: E731
+    started = time.time()
+    pairs = fj.load_pairs(a.shared)
+    d = fj.model_dir(a.data)
+    base = fj.align_all(pairs, d)
+    optimal = seqcorvane.align_many([(p["s"], p["t"]) for p in pairs], criterion="optimal",
+                                    models=seqcorvane.Models(d))
+    import csv
+    with open(os.path.join(a.shared, "unrelated_pairs.tsv")) as f:
+        unrelated = list(csv.DictReader(f, delimiter="\t"))
+    neg_base = [r.compression_bits for r in
+                seqcorvane.align_many([(u["seq_s"], u["seq_t"]) for u in unrelated], criterion="posterior",
+                                      models=seqcorvane.Models(d))]
+    shutil.rmtree(d)
+    log(f"baseline: {len(pairs)} pairs, {time.time() - started:.0f} s")
+    base_k = [r.K for r in base]
+
+    variants = {}
+    for v in a.variants.split(","):
+        bins, pseudo, rounds = v.split("x")
+        log(f"variant {v}:")
+        variants[v] = cross_validate(pairs, a.data, a.folds, int(bins), float(pseudo), int(rounds), base_k, log)
+
+    methods = {"posterior (today)": [share(p, r.row_s, r.row_t) for p, r in zip(pairs, base)]}
+    for v, held in variants.items():
+        bins, pseudo, rounds = v.split("x")
+        methods[f"posterior, fitted ({bins} tables, {pseudo} pseudocounts, {rounds} rounds), held out"] = \
+            [share(p, r.row_s, r.row_t) for p, r in zip(pairs, held)]
+    for peer in PEERS:
+        vals = []
+        for p in pairs:
+            path = os.path.join(a.peers, p["set"], peer, p["pair_id"] + ".afasta")
+            vals.append(share(p, *read_afasta(path)) if os.path.exists(path) else None)
+        methods[peer] = vals
+    methods["optimal"] = [share(p, r.row_s, r.row_t) for p, r in zip(pairs, optimal)]
+
+    out = ["## Both reference sets, family cross-validation\n",
+           f"{len(pairs)} reference pairs, {a.folds} folds by family; seqcorvane {seqcorvane.__version__}; "
+           f"{time.strftime('%Y-%m-%d', time.gmtime())}; {time.time() - started:.0f} s. "
+           "Made by `bench/accuracy/crossvalidate.py`. Mean over the pairs of each pair's share of reference "
+           "(core) residue pairs reproduced; pairs per column in parentheses.\n"]
+    for s in ("twilight", "calibration"):
+        idx = [k for k, p in enumerate(pairs) if p["set"] == s]
+        out += table(f"{s}_pairs.tsv", [pairs[k] for k in idx], {m: [v[k] for k in idx] for m, v in methods.items()})
+
+    tw = [k for k, p in enumerate(pairs) if p["set"] == "twilight"]
+    out.append("### Verdict: compression of the twilight pairs against the unrelated pairs\n")
+    out.append("| model | ROC AUC | related called unrelated | unrelated called related |")
+    out.append("|---|---:|---:|---:|")
+    pos = [base[k].compression_bits for k in tw]
+    out.append(f"| posterior (today) | {auc(pos, neg_base):.3f} | {sum(c <= 0 for c in pos)} of {len(pos)} | "
+               f"{sum(c > 0 for c in neg_base)} of {len(neg_base)} |")
+    for v, held in variants.items():
+        bins, pseudo, rounds = v.split("x")
+        tables = fj.fit_rounds(pairs, a.data, int(bins), float(pseudo), int(rounds), first_distances=base_k)
+        d = fj.model_dir(a.data, tables)
+        neg = [r.compression_bits for r in
+               seqcorvane.align_many([(u["seq_s"], u["seq_t"]) for u in unrelated], criterion="posterior",
+                                     models=seqcorvane.Models(d))]
+        shutil.rmtree(d)
+        pos = [held[k].compression_bits for k in tw]
+        out.append(f"| fitted {v} | {auc(pos, neg):.3f} | {sum(c <= 0 for c in pos)} of {len(pos)} | "
+                   f"{sum(c > 0 for c in neg)} of {len(neg)} |")
+    text = "\n".join(out) + "\n"
+    with open(a.out + ".tmp", "w") as f:
+        f.write(text)
+    os.replace(a.out + ".tmp", a.out)
+    print(text)
+
+
+if __name__ == "__main__":
+    main()

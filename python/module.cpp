@@ -126,6 +126,7 @@ PYBIND11_MODULE(_seqcorvane, m) {
                                return py::cast(r.columnConfidence);
                              })
       .def_property_readonly("marginal_K", [](const AlignResult& r) { return r.marginalK; })
+      .def_property_readonly("fitted_matches", [](const AlignResult& r) { return r.fittedMatches; })
       .def_property_readonly("score",
                              [](const AlignResult& r) -> py::object {
                                if (r.criterion != seqcorvane::Criterion::posterior) return py::none();

@@ -213,12 +213,14 @@ def main():
     if "marginal-posterior__default" in runs:
         rows.append(("marginal, then posterior", runs["marginal-posterior__default"]))
     if chosen_post:
-        rows.append(("posterior", variants[chosen_post]))
+        rows.append(("posterior, rate-averaged matches", variants[chosen_post]))
+    if "posterior-fitted__default" in runs:
+        rows.append(("posterior, fitted matches (shipped)", runs["posterior-fitted__default"]))
     for k in sorted(runs):
         if k.startswith("peer__"):
             rows.append((k[len("peer__"):], runs[k]))
     w("## Beside other aligners\n")
-    w("Peers on the same pairs (bench/accuracy/peers.py): probcons (Debian package, default settings),"
+    w("Peers on the same pairs (bench/accuracy/peers.py): probcons and probalign (Debian packages, default settings),"
       " parasail_aligner (nw, BLOSUM62, open 10, extend 1), needle (EMBOSS, EBLOSUM62, open 10, extend 0.5)."
       " The program's rows use the shipped choices; in-sample for the choices (the held-out figures are above).\n")
     w("Accuracy:\n")

@@ -125,6 +125,18 @@ def write(path, tables, header):
     os.replace(tmp, path)
 
 
+def read_tables(path):
+    """The (distance, table) pairs of a tables file written by write()."""
+    tables, rows = [], None
+    for line in open(path):
+        if line.startswith("K "):
+            rows = []
+            tables.append((float(line.split()[1]), rows))
+        elif rows is not None and line.strip():
+            rows.append([float(x) for x in line.split()])
+    return [(k, np.array(r)) for k, r in tables]
+
+
 def model_dir(data, tables=None, header=()):
     """A scratch model directory: data's five files, and the tables when given."""
     d = tempfile.mkdtemp(prefix="seqcorvane-joints-")

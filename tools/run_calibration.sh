@@ -1,28 +1,39 @@
 #!/usr/bin/env bash
-# The calibration run: candidate gap-prior tables and posterior models measured
-# on the reference pairs, choices made by family cross-validation, tables of
-# the results beside the peer aligners.
+# The calibration run: the posterior criterion's fitted match emissions
+# cross-validated over families on both reference sets (twilight and
+# calibration pairs) with the verdict on the unrelated pairs; candidate
+# gap-prior tables and posterior models measured on the calibration pairs;
+# choices made by family cross-validation, tables of the results beside the
+# peer aligners.
 #
 #   tools/run_calibration.sh [PAIRS]
 #
 # PAIRS defaults to ../shared/bench/calibration_pairs.tsv beside the checkout.
 # Steps:
-#  1. a build of seqcorvane-calibrate in build-calib/ (made here if missing);
+#  1. a build of seqcorvane-calibrate and the Python module in build-calib/
+#     (made here if missing);
 #  2. the candidate priors tables (tools/make_priors_parametric.py), each in a
 #     model directory of its own beside copies of data/'s other files;
 #  3. seqcorvane-calibrate accuracy of the optimal criterion for every table,
 #     and of the posterior criterion with the shipped table for every gamma
-#     shape of site rates and scale of the gap opening, and without its
+#     shape of site rates and scale of the gap opening (models without the
+#     fitted emissions), with the shipped fitted emissions, and without its
 #     fallback at the top of the distance range for the program's own
 #     choice; each run a separate process;
-#  4. the peers' alignments (bench/accuracy/peers.py; kept between runs);
-#  5. tools/calibration_report.py: the choices by 5-fold family
-#     cross-validation and the tables, written to bench/ACCURACY.md.
+#  4. the peers' alignments of both sets (bench/accuracy/peers.py: probcons,
+#     probalign, parasail, and needle on the calibration pairs; kept between
+#     runs);
+#  5. bench/accuracy/crossvalidate.py: the fitted emissions by 10-fold family
+#     cross-validation on both sets, beside the peers, and the verdict;
+#  6. tools/calibration_report.py: the choices by 5-fold family
+#     cross-validation on the calibration pairs and the tables;
+#  5 and 6 together are written to bench/ACCURACY.md.
 # Scratch: $SEQCORVANE_CALIBRATION_SCRATCH (default /tmp/seqcorvane-calibration).
 set -euo pipefail
 cd "$(dirname "${BASH_SOURCE[0]}")/.."
 
 pairs="${1:-../shared/bench/calibration_pairs.tsv}"
+shared="$(dirname "$pairs")"
 scratch="${SEQCORVANE_CALIBRATION_SCRATCH:-/tmp/seqcorvane-calibration}"
 py=/usr/bin/python3
 [ -x "$py" ] || py=python3
@@ -30,8 +41,8 @@ tool=build-calib/tools/seqcorvane-calibrate
 
 if [ ! -x "$tool" ]; then
   cmake -S . -B build-calib -DCMAKE_BUILD_TYPE=Release -DSEQCORVANE_TESTS=OFF
-  cmake --build build-calib -j2 --target seqcorvane-calibrate
 fi
+cmake --build build-calib -j2 --target seqcorvane-calibrate _seqcorvane >/dev/null
 mkdir -p "$scratch/runs"
 
 # name: options of make_priors_parametric.py ("current" is the shipped table's)
@@ -60,6 +71,11 @@ for t in "${tables[@]}"; do
     "$py" tools/make_priors_parametric.py "$dir/DirichletPriorsGivenN.txt" ${t#*:} >/dev/null
   fi
 done
+# the shipped models without the fitted match emissions: matches averaged over site rates
+rates="$scratch/tables/rates"
+mkdir -p "$rates"
+cp data/S_double_precision.txt data/D_double_precision.txt data/S_inv_double_precision.txt \
+  data/protSeqNullMMLEstimatesOrder0.txt data/DirichletPriorsGivenN.txt "$rates/"
 
 run() {  # run OUT ARGS...: one accuracy run unless its table exists
   local out="$scratch/runs/$1.tsv"
@@ -76,15 +92,27 @@ for t in "${tables[@]}"; do
 done
 for a in "${shapes[@]}"; do
   for f in "${openScales[@]}"; do
-    run "posterior__shape${a}__open$f" --data data --criterion posterior --rate-shape "$a" --open-scale "$f"
+    run "posterior__shape${a}__open$f" --data "$rates" --criterion posterior --rate-shape "$a" --open-scale "$f"
   done
 done
-run "marginal-posterior__default" --data data --criterion marginal-posterior
+run "marginal-posterior__default" --data "$rates" --criterion marginal-posterior
+run "posterior-fitted__default" --data data --criterion posterior
 
-"$py" bench/accuracy/peers.py "$pairs" "$scratch/peers" --jobs 2
-for p in probcons parasail needle; do
-  run "peer__$p" --alignments "$scratch/peers/$p"
+"$py" bench/accuracy/peers.py "$pairs" "$scratch/peers/calibration" --peers probcons,probalign,parasail,needle --jobs 2
+"$py" bench/accuracy/peers.py "$shared/twilight_pairs.tsv" "$scratch/peers/twilight" --peers probcons,probalign,parasail \
+  --jobs 2
+for p in probcons probalign parasail needle; do
+  run "peer__$p" --alignments "$scratch/peers/calibration/$p"
 done
 
-"$py" tools/calibration_report.py "$scratch/runs" --pairs "$pairs" --out bench/ACCURACY.md
+PYTHONPATH=build-calib/python "$py" bench/accuracy/crossvalidate.py "$scratch/crossvalidation.md" \
+  --peers "$scratch/peers" --shared "$shared" \
+  --variants 4x500x1,3x2000x1,4x2000x1,6x2000x1,8x2000x1,6x500x1,6x10000x1,4x2000x2 >/dev/null
+"$py" tools/calibration_report.py "$scratch/runs" --pairs "$pairs" --out "$scratch/calibration.md"
+{
+  cat "$scratch/crossvalidation.md"
+  echo
+  sed 's/^#/##/' "$scratch/calibration.md"
+} >bench/ACCURACY.md.tmp
+mv bench/ACCURACY.md.tmp bench/ACCURACY.md
 echo "wrote bench/ACCURACY.md"

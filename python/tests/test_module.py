@@ -141,6 +141,7 @@ def test_formats_round_trip(fmt, tmp_path):
         assert d["compression_bits"] == pytest.approx(r.compression_bits, abs=1e-9)
         assert d["column_confidence"] == pytest.approx(r.column_confidence)
         assert d["verdict"] == r.verdict
+        assert d["fitted_matches"] is True and r.fitted_matches and d["site_rates"] == []
         return
     AlignIO = pytest.importorskip("Bio.AlignIO")
     a = AlignIO.read(str(path), fmt)

@@ -141,7 +141,8 @@ std::string json(const AlignResult& r) {
     text += "  \"decoded_at_optimal_K\": " + std::string(r.decodedAtOptimalK ? "true" : "false") + ",\n";
     text += "  \"site_rates\": [";
     for (std::size_t k = 0; k < r.siteRates.size(); ++k) text += (k ? ", " : "") + jsonNumber(r.siteRates[k]);
-    text += "],\n  \"gap_open_scale\": " + jsonNumber(r.gapOpenScale) + ",\n";
+    text += "],\n  \"fitted_matches\": " + std::string(r.fittedMatches ? "true" : "false") + ",\n";
+    text += "  \"gap_open_scale\": " + jsonNumber(r.gapOpenScale) + ",\n";
     text += "  \"score\": {\"parameters\": " + jsonParameters(r.score.parameters) +
             ", \"path_bits\": " + jsonBits(r.score.pathMsgLen) +
             ", \"residues_bits\": " + jsonBits(r.score.residuesMsgLen) + ", \"bits\": " + jsonBits(r.score.msgLen) +

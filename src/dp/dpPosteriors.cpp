@@ -160,8 +160,10 @@ Posteriors computePosteriorsFast(const CostTable& c, bool keepPairs, const std::
   //   F_X(i,j) sum_Y p(X->Y) G_Y(i,j) 3 / Z     (3: one end-column charge of ln 3 taken back)
   //   F_X(i,j) / Z at the end cell,
   // each value its block's mantissa times 2^exponent (throughCell.h states it in nits).
-  std::vector<FastSumPass::Snapshot> segment;
-  std::size_t base = std::numeric_limits<std::size_t>::max();
+  // The rows of the current segment, recomputed from its checkpoint; the
+  // snapshots are kept and written over from one segment to the next.
+  std::vector<FastSumPass::Snapshot> segment(std::min(k, nS + 1));
+  std::size_t base = std::numeric_limits<std::size_t>::max(), segmentRows = 0;
   std::vector<double> scale(width);
   const std::size_t fBlock = fwd.blockWidth(), gBlock = sink.blockWidth();
   auto scaleOf = [&](long e, double m) {
@@ -170,14 +172,15 @@ Posteriors computePosteriorsFast(const CostTable& c, bool keepPairs, const std::
   fwd.start();
   while (true) {
     const std::size_t i = fwd.row(), r = nS - i;
-    if (base == std::numeric_limits<std::size_t>::max() || r < base || r >= base + segment.size()) {
+    if (base == std::numeric_limits<std::size_t>::max() || r < base || r >= base + segmentRows) {
       base = r / k * k;
       sink.restore(checkpoints.at(base / k));
-      segment.assign(1, sink.save());
+      sink.saveInto(segment[0]);
+      segmentRows = 1;
       const std::size_t last = std::min(nS, base + k - 1);
       while (sink.row() < last) {
         sink.next();
-        segment.push_back(sink.save());
+        sink.saveInto(segment.at(segmentRows++));
       }
     }
     const FastSumPass::Snapshot& g = segment[r - base];

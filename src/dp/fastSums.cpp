@@ -173,10 +173,14 @@ double FastSumPass::cost(int state, std::size_t j) const {
 
 FastSumPass::Snapshot FastSumPass::save() const {
   Snapshot s;
-  s.i = i;
-  for (int st = 0; st < 3; ++st) s.values[st] = cur[st];
-  s.exps = *curExp;
+  saveInto(s);
   return s;
+}
+
+void FastSumPass::saveInto(Snapshot& s) const {
+  s.i = i;
+  for (int st = 0; st < 3; ++st) s.values[st].assign(cur[st].begin(), cur[st].end());
+  s.exps.assign(curExp->begin(), curExp->end());
 }
 
 void FastSumPass::restore(const Snapshot& s) {

@@ -44,6 +44,9 @@ class FastSumPass {
     std::vector<long> exps;
   };
   Snapshot save() const;
+  // The same into a snapshot kept for reuse: its storage is written over,
+  // not allocated again.
+  void saveInto(Snapshot& s) const;
   void restore(const Snapshot& s);
 
   // -ln of the three end states' summed probabilities, on row |S|.

@@ -39,6 +39,19 @@ py=/usr/bin/python3
 [ -x "$py" ] || py=python3
 tool=build-calib/tools/seqcorvane-calibrate
 
+# the peers, from Debian
+need=()
+command -v probcons >/dev/null 2>&1 || need+=(probcons)
+command -v probalign >/dev/null 2>&1 || need+=(probalign)
+command -v parasail_aligner >/dev/null 2>&1 || need+=(parasail)
+command -v needle >/dev/null 2>&1 || need+=(emboss)
+if [ ${#need[@]} -gt 0 ]; then
+  if [ "$(id -u)" -eq 0 ]; then as_root=(); else as_root=(sudo); fi
+  echo "calibration: installing ${need[*]}" >&2
+  "${as_root[@]}" apt-get update
+  "${as_root[@]}" env DEBIAN_FRONTEND=noninteractive apt-get install -y --no-install-recommends "${need[@]}"
+fi
+
 if [ ! -x "$tool" ]; then
   cmake -S . -B build-calib -DCMAKE_BUILD_TYPE=Release -DSEQCORVANE_TESTS=OFF
 fi

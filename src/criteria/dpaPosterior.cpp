@@ -24,9 +24,11 @@ int threeStateDPAClass_t::optimalDistance() const {
 }
 
 void threeStateDPAClass_t::decodePosterior(const seqcorvane::PosteriorOptions& options) {
-  // The model of this criterion lets sites change at different rates: each
-  // match averages the substitution model over the rate categories. Its
-  // marginal message length is that model's.
+  // The matches of this criterion's model come from the residue-pair tables
+  // fitted to structure-based alignments, at the distance of each pass (the
+  // search's and the posteriors'); without tables, from the substitution
+  // model averaged over site-rate categories. Either way each match table is
+  // a distribution, and the marginal message length is that model's.
   setPosteriorModel(
       options.rateShape > 0 ? gammaRateCategories(options.rateShape, options.rateCategories) : std::vector<double>{},
       options.gapOpenScale, options.fittedMatches ? &models->matchJoints : nullptr);

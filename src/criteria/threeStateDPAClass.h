@@ -52,8 +52,6 @@ class threeStateDPAClass_t {
   seqcorvane::Parameters parameters() const { return {pam.getK(), fsaPr}; }
   // Moves to distance K with the transitions of its priors.
   void setDistance(int K);
-  // The posterior criterion's model: site rates (empty: one rate) and the
-  // gap opening scaled by openScale.
   // The posterior criterion's model: matches from the fitted joints when
   // given (not null, not empty), else averaged over the site rates; the gap
   // opening scaled by openScale.

@@ -139,7 +139,7 @@ void parseCmdLine(int32_t argc, char* argv[], std::vector<std::string>& seqfn, b
     std::cerr << ERR << "Option '--format' takes one alignment format as an argument" << std::endl;
     success = false;
   }
-  seqcorvane::AlignmentFormat format;
+  seqcorvane::AlignmentFormat format = seqcorvane::AlignmentFormat::afasta;
   if (formats.size() == 1 && !seqcorvane::parseAlignmentFormat(formats[0], format)) {
     std::cerr << ERR << "Invalid option for --format: " << formats[0] << std::endl;
     success = false;
@@ -186,5 +186,5 @@ void parseCmdLine(int32_t argc, char* argv[], std::vector<std::string>& seqfn, b
   if (!ivalueFlag) SC_CHECK(seqfn.size() == 2);
   outPrefix = outs.size() == 1 ? outs[0] : "output";
   if (extras != nullptr) extras->dataDir = dirs.size() == 1 ? dirs[0] : "";
-  if (extras != nullptr && formats.size() == 1) extras->format = formats[0];
+  if (extras != nullptr && formats.size() == 1) extras->format = format;
 }

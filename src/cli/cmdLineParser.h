@@ -8,6 +8,8 @@
 #include <string>
 #include <vector>
 
+#include "seqcorvane/io.h"
+
 // The arguments sorted by the option they belong to. Every argument that
 // begins with '-' (a lone "-" too, unless positionalDash) is an option.
 // Positional values are kept under "-seq", the values of an option the
@@ -34,9 +36,9 @@ ArgumentScan scanArguments(int argc, char* argv[], const std::vector<OptionRule>
 
 // The options beyond the original command line.
 struct CmdLineExtras {
-  std::string dataDir;            // --data <dir>: the model directory ("" when absent)
-  bool confidence = false;        // --confidence: the column posteriors of the optimal alignment too
-  std::string format = "afasta";  // --format F: of the alignment file
+  std::string dataDir;      // --data <dir>: the model directory ("" when absent)
+  bool confidence = false;  // --confidence: the column posteriors of the optimal alignment too
+  seqcorvane::AlignmentFormat format = seqcorvane::AlignmentFormat::afasta;  // --format F: of the alignment file
 };
 
 // Fills the settings from the arguments; on any error prints the

@@ -125,8 +125,7 @@ void alignFiles(const std::vector<std::string>& seqfn, const std::string& criter
   noteDropped(seqfn[1], records[1].text);
   checkMemoryFor(s.residues.size(), t.residues.size(), criterion);
   seqcorvane::checkOutputDirectory(outPrefix);
-  seqcorvane::AlignmentFormat format = seqcorvane::AlignmentFormat::afasta;
-  seqcorvane::parseAlignmentFormat(extras.format, format);
+  const seqcorvane::AlignmentFormat format = extras.format;
   checkOutputsAreNotInputs(
       {outPrefix + seqcorvane::alignmentFormatExtension(format), outPrefix + ".confidence.tsv",
        outPrefix + "_MarginalProbabilityLandscape.csv", outPrefix + "_MarginalProbabilityLandscape.m"},

@@ -53,10 +53,7 @@ void threeStateDPAClass_t::setPosteriorModel(std::vector<double> rates, double o
 
 CostTable threeStateDPAClass_t::costs() const {
   CostTable c = makeCostTable(S, T, pnull, pam, fsaPr);
-  if (matchJoints != nullptr)
-    setMatchFromJoint(c, matchJoints->at(pam.getK()));
-  else if (!siteRates.empty())
-    averageMatchOverRates(c, pam, pnull, siteRates);
+  setPosteriorMatches(c, pam);
   return c;
 }
 
@@ -64,11 +61,15 @@ CostTable threeStateDPAClass_t::costsAt(int K) const {
   SubmatClass_t model = pam;
   model.exp(K);
   CostTable c = makeCostTable(S, T, pnull, model, modelTransitions(model));
+  setPosteriorMatches(c, model);
+  return c;
+}
+
+void threeStateDPAClass_t::setPosteriorMatches(CostTable& c, const SubmatClass_t& model) const {
   if (matchJoints != nullptr)
-    setMatchFromJoint(c, matchJoints->at(K));
+    setMatchFromJoint(c, matchJoints->at(model.getK()));
   else if (!siteRates.empty())
     averageMatchOverRates(c, model, pnull, siteRates);
-  return c;
 }
 
 TransitionTable threeStateDPAClass_t::modelTransitions(const SubmatClass_t& model) const {

@@ -143,6 +143,10 @@ class threeStateDPAClass_t {
 
  private:
   double forwardSum(const SumRowVisitor& visit);
+  // The posterior criterion's match costs at the model's distance, over those
+  // of makeCostTable: from the fitted joints, else averaged over the site
+  // rates; nothing for the other criteria.
+  void setPosteriorMatches(CostTable& c, const SubmatClass_t& model) const;
   // traceback (towards the start) and traceforward (towards the sink).
   double trace(bool towardsSink, std::string& fsastr, int32_t i, int32_t j, int32_t state);
   double pnullOf(char c) const { return pnull[static_cast<unsigned char>(c)]; }

@@ -1,5 +1,5 @@
-// Alignment files: the afasta writer, the reader of an alignment to score,
-// and the column confidences.
+// Alignment files: the reader of an alignment to score, and the column
+// confidences (the writers of the formats are alignmentFormats.cpp's).
 #include <algorithm>
 #include <cctype>
 #include <cstddef>
@@ -10,29 +10,7 @@
 #include "numberText.h"
 #include "seqcorvane/io.h"
 
-namespace {
-
-// afasta rows are wrapped at this width.
-constexpr std::size_t LINE_WIDTH = 60;
-
-}  // namespace
-
 namespace seqcorvane {
-
-// An empty row writes no lines: its header is followed directly by what comes
-// next (the empty separator line, or the end of the file).
-void writeAfastaFile(const std::string& path, const std::vector<std::string>& rows) {
-  SC_CHECK(rows.size() == 2);
-  std::string text = ">aligned seq 1\n";
-  for (std::size_t r = 0; r < 2; ++r) {
-    if (r == 1) text += "\n>aligned seq 2\n";
-    for (std::size_t start = 0; start < rows[r].length(); start += LINE_WIDTH) {
-      text += rows[r].substr(start, LINE_WIDTH);
-      text += '\n';
-    }
-  }
-  writeWholeFile(path, text);
-}
 
 void writeConfidenceFile(const std::string& path, const std::string& fsastr, const std::vector<double>& posterior) {
   SC_CHECK(posterior.size() == fsastr.size());

@@ -1,6 +1,6 @@
-// Alignment files in the formats other tools read: FASTA with names,
-// Clustal, Stockholm with posterior probabilities, and JSON of the whole
-// result (afasta is alignmentFiles.cpp's).
+// Alignment files: afasta, and the formats other tools read: FASTA with
+// names, Clustal, Stockholm with posterior probabilities, and JSON of the
+// whole result.
 #include <charconv>
 #include <cmath>
 #include <cstddef>
@@ -27,10 +27,17 @@ NamedPair namesOf(const AlignResult& r) {
   return n;
 }
 
+// The row in lines of LINE_WIDTH; an empty row gives no lines.
 std::string wrapped(const std::string& row) {
   std::string text;
   for (std::size_t start = 0; start < row.size(); start += LINE_WIDTH) text += row.substr(start, LINE_WIDTH) + "\n";
   return text;
+}
+
+// afasta: an empty row writes no lines, so its header is followed directly
+// by what comes next (the empty separator line, or the end of the file).
+std::string afasta(const std::string& rowS, const std::string& rowT) {
+  return ">aligned seq 1\n" + wrapped(rowS) + "\n>aligned seq 2\n" + wrapped(rowT);
 }
 
 std::string fasta(const AlignResult& r) {
@@ -213,15 +220,17 @@ std::string formatAlignment(const AlignResult& r, AlignmentFormat format) {
     case AlignmentFormat::stockholm:
       return stockholm(r);
     default:
-      return ">aligned seq 1\n" + wrapped(r.rowS) + "\n>aligned seq 2\n" + wrapped(r.rowT);
+      return afasta(r.rowS, r.rowT);
   }
 }
 
+void writeAfastaFile(const std::string& path, const std::vector<std::string>& rows) {
+  SC_CHECK(rows.size() == 2);
+  writeWholeFile(path, afasta(rows[0], rows[1]));
+}
+
 void writeAlignmentFile(const std::string& path, const AlignResult& r, AlignmentFormat format) {
-  if (format == AlignmentFormat::afasta)
-    writeAfastaFile(path, {r.rowS, r.rowT});
-  else
-    writeWholeFile(path, formatAlignment(r, format));
+  writeWholeFile(path, formatAlignment(r, format));
 }
 
 }  // namespace seqcorvane

@@ -11,11 +11,12 @@
 
 namespace {
 
-// The digest of the model files' contents, in the order of their names.
-std::string digestOfFiles(const std::string& dir) {
+// The digest of the model files' contents, in the order of their names, the
+// fitted match tables' file last where the directory has one.
+std::string digestOfFiles(const std::string& dir, bool withJoints) {
   Fnv1a digest;
   std::vector<std::string> names = modelFileNames();
-  if (::access((dir + "/" + matchJointsFileName()).c_str(), F_OK) == 0) names.push_back(matchJointsFileName());
+  if (withJoints) names.push_back(matchJointsFileName());
   for (const std::string& name : names) {
     std::ifstream in(dir + "/" + name, std::ios::binary);
     if (!in) modelError(dir + "/" + name + ": cannot open for reading");
@@ -51,7 +52,7 @@ Models::Models(const std::string& dataDir) {
   MatchJoints joints;
   if (::access(jointsPath.c_str(), F_OK) == 0) joints = readMatchJoints(jointsPath, pam.getAlphabet());
   data_ = std::make_shared<const Data>(
-      Data{dir, digestOfFiles(dir), std::move(nullMdl), std::move(pam), pnull, std::move(joints)});
+      Data{dir, digestOfFiles(dir, !joints.empty()), std::move(nullMdl), std::move(pam), pnull, std::move(joints)});
 }
 
 const std::string& Models::directory() const { return data_->directory; }

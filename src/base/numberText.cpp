@@ -47,6 +47,12 @@ char* writeFixed2(char* out, double x) {
   return out + len;
 }
 
+std::string formatGeneral(double x) {
+  std::ostringstream ss;
+  ss << x;
+  return ss.str();
+}
+
 std::string seqcorvane::formatFixed(double x, int decimals) {
   std::ostringstream ss;
   ss << std::fixed << std::setprecision(decimals) << x;

@@ -10,6 +10,10 @@ using seqcorvane::formatFixed;
 using seqcorvane::parseInteger;
 using seqcorvane::parseNumber;
 
+// x as a stream writes it by default: six significant digits, fixed or
+// scientific notation whichever is shorter, no trailing zeros.
+std::string formatGeneral(double x);
+
 // Writes x in fixed notation with two decimals, exactly as printf's "%.2f"
 // does (correctly rounded, exact halves to even), at out; returns the end.
 // out must have room for 330 characters.

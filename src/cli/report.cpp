@@ -5,6 +5,7 @@
 #include <sstream>
 
 #include "config.h"
+#include "numberText.h"
 #include "seqcorvane/io.h"
 #include "terminal.h"
 
@@ -21,10 +22,9 @@ const std::string RULE = "----------------------------+=o0o=+-------------------
 double perResidue(double bits, size_t n) { return n == 0 ? 0.0 : bits / static_cast<double>(n); }
 
 void printCompressionLine(std::ostream& out, double compressionBits) {
-  std::ostringstream value;  // default format: 6 significant digits
-  value << compressionBits;
   out << getTerminalColorString("COMPRESSION", 46)
-      << "wrt null =   " << getTerminalColorString(value.str(), compressionBits > 0 ? 42 : 41) << " bits\n";
+      << "wrt null =   " << getTerminalColorString(formatGeneral(compressionBits), compressionBits > 0 ? 42 : 41)
+      << " bits\n";
 }
 
 // The block that reports the marginal message length at its parameters.
@@ -37,24 +37,18 @@ void printMarginalReport(std::ostream& out, const seqcorvane::Parameters& p, dou
       << " bits." << std::endl;
 }
 
-// As few digits as the value needs.
-std::string plain(double x) {
-  std::ostringstream t;
-  t << x;
-  return t.str();
-}
-
 void printPosteriorReport(std::ostream& out, const AlignResult& r, const seqcorvane::AlignConfig& config) {
   if (r.fittedMatches)
     out << "Match emissions: residue-pair probabilities fitted to structure-based alignments, interpolated at the "
            "distance\n";
   if (!r.siteRates.empty()) {
     out << "Site rates: " << r.siteRates.size() << " equally likely categories of a gamma distribution of shape "
-        << plain(config.posterior.rateShape) << ", mean rates";
+        << formatGeneral(config.posterior.rateShape) << ", mean rates";
     for (const double rate : r.siteRates) out << " " << seqcorvane::formatFixed(rate, 3);
     out << "\n";
   }
-  if (r.gapOpenScale != 1) out << "Gap opening: the priors' probability times " << plain(r.gapOpenScale) << "\n";
+  if (r.gapOpenScale != 1)
+    out << "Gap opening: the priors' probability times " << formatGeneral(r.gapOpenScale) << "\n";
   printMarginalReport(out, r.marginalParameters, r.marginalMsgLen);
   out << "......................................    [OK]" << std::endl;
   out << "Posterior decoding (maximum expected accuracy) at SeqDist n = " << r.parameters.K

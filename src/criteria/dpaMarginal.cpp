@@ -3,7 +3,6 @@
 // the landscape of marginal probabilities through every cell.
 #include <algorithm>
 #include <cmath>
-#include <sstream>
 #include <string>
 
 #include "check.h"
@@ -28,9 +27,7 @@ double fastSumMargin(double cost) { return FAST_SUM_RELATIVE_MARGIN * std::fabs(
 // thresholds at 0 and 6 bits).
 std::string printed(double msgLen, double nullMsgLen) {
   const double bits = nits2bits(msgLen), compression = nits2bits(nullMsgLen - msgLen);
-  std::ostringstream sixDigits;
-  sixDigits << compression;
-  return formatFixed(bits, 3) + " " + formatFixed(compression, 3) + " " + sixDigits.str() + " " +
+  return formatFixed(bits, 3) + " " + formatFixed(compression, 3) + " " + formatGeneral(compression) + " " +
          (compression > 0 ? "+" : "-") + (compression > 6.0 ? "+" : "-");
 }
 

@@ -7,6 +7,7 @@
 
 #include "check.h"
 #include "dataFiles.h"
+#include "numberText.h"
 
 const char* matchJointsFileName() { return "posteriorMatchJoints.txt"; }
 
@@ -23,12 +24,6 @@ PairTable MatchJoints::at(double k) const {
 }
 
 namespace {
-
-std::string plain(double x) {
-  std::ostringstream t;
-  t << x;
-  return t.str();
-}
 
 [[noreturn]] void fault(const std::string& path, int line, const std::string& what) {
   modelError(path + (line > 0 ? ":" + std::to_string(line) : std::string()) + ": " + what);
@@ -53,7 +48,8 @@ MatchJoints readMatchJoints(const std::string& path, const std::string& alphabet
       for (int col = 0; col < 20; ++col) {
         double p;
         if (!(words >> p)) fault(path, lineNo, "expected 20 probabilities in row " + std::to_string(row + 1));
-        if (!(p > 0) || !std::isfinite(p)) fault(path, lineNo, "a probability that is not positive: " + plain(p));
+        if (!(p > 0) || !std::isfinite(p))
+          fault(path, lineNo, "a probability that is not positive: " + formatGeneral(p));
         m.joints.back()[index[row]][index[col]] = p;
       }
       std::string extra;
@@ -95,10 +91,10 @@ MatchJoints readMatchJoints(const std::string& path, const std::string& alphabet
       for (int b = 0; b < 20; ++b) {
         sum += j[a][b];
         if (std::fabs(j[a][b] - j[b][a]) > 1e-9 * j[a][b])
-          fault(path, 0, "the table at K " + plain(m.K[t]) + " is not symmetric");
+          fault(path, 0, "the table at K " + formatGeneral(m.K[t]) + " is not symmetric");
       }
     if (std::fabs(sum - 1) > 1e-9)
-      fault(path, 0, "the table at K " + plain(m.K[t]) + " sums to " + plain(sum) + ", not 1");
+      fault(path, 0, "the table at K " + formatGeneral(m.K[t]) + " sums to " + formatGeneral(sum) + ", not 1");
   }
   return m;
 }

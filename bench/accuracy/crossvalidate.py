@@ -15,6 +15,8 @@ of percent identity or of a source. Peers' alignments are read from
 DIR/<set>/<peer>/<pair_id>.afasta (bench/accuracy/peers.py writes them).
 """
 import argparse
+import csv
+import random
 import os
 import shutil
 import sys
@@ -23,6 +25,7 @@ import time
 HERE = os.path.dirname(os.path.abspath(__file__))
 sys.path.insert(0, os.path.join(HERE, "..", "..", "tools"))
 import fit_match_joints as fj  # noqa: E402
+import peers  # noqa: E402
 import seqcorvane  # noqa: E402
 
 BINS = [(0, 20), (20, 30), (30, 40), (40, 60), (60, 101)]
@@ -51,14 +54,10 @@ def auc(pos, neg):
 
 
 def read_afasta(path):
-    rows, cur = [], None
-    for line in open(path):
-        line = line.strip()
-        if line.startswith(">"):
-            rows.append("")
-        elif line and rows:
-            rows[-1] += line
-    return rows[0], rows[1]
+    """The two rows of an alignment file that peers.py wrote."""
+    with open(path) as f:
+        (_, row_s), (_, row_t) = peers.read_fasta(f.read())
+    return row_s, row_t
 
 
 def cross_validate(pairs, data, folds, bins, pseudo, rounds, base_k, log):
@@ -120,7 +119,6 @@ def mean_confidence(r):
 
 def verdict_candidates(pairs, tw, unrelated, data, shuffles=5):
     """ROC AUC of numbers that might tell related from unrelated pairs, for both models."""
-    import random
     related = [(pairs[k]["s"], pairs[k]["t"]) for k in tw]
     negatives = [(u["seq_s"], u["seq_t"]) for u in unrelated]
     out = ["### Verdict: candidate numbers beside the bits\n",
@@ -175,7 +173,6 @@ def main():
     base = fj.align_all(pairs, d)
     optimal = seqcorvane.align_many([(p["s"], p["t"]) for p in pairs], criterion="optimal",
                                     models=seqcorvane.Models(d))
-    import csv
     with open(os.path.join(a.shared, "unrelated_pairs.tsv")) as f:
         unrelated = list(csv.DictReader(f, delimiter="\t"))
     neg_base = [r.compression_bits for r in
@@ -191,11 +188,11 @@ def main():
         log(f"variant {v}:")
         variants[v] = cross_validate(pairs, a.data, a.folds, int(bins), float(pseudo), int(rounds), base_k, log)
 
+    shares = {v: [share(p, r.row_s, r.row_t) for p, r in zip(pairs, held)] for v, held in variants.items()}
     methods = {"posterior (today)": [share(p, r.row_s, r.row_t) for p, r in zip(pairs, base)]}
-    for v, held in variants.items():
+    for v in variants:
         bins, pseudo, rounds = v.split("x")
-        methods[f"posterior, fitted ({bins} tables, {pseudo} pseudocounts, rounds {rounds}), held out"] = \
-            [share(p, r.row_s, r.row_t) for p, r in zip(pairs, held)]
+        methods[f"posterior, fitted ({bins} tables, {pseudo} pseudocounts, rounds {rounds}), held out"] = shares[v]
     for peer in PEERS:
         vals = []
         for p in pairs:
@@ -219,7 +216,7 @@ def main():
         out += table(f"{s}_pairs.tsv", [pairs[k] for k in idx], {m: [v[k] for k in idx] for m, v in methods.items()})
 
     first = next(iter(variants))
-    today, fitted = methods["posterior (today)"], [share(p, r.row_s, r.row_t) for p, r in zip(pairs, variants[first])]
+    today, fitted = methods["posterior (today)"], shares[first]
     gains = []
     for f in range(a.folds):
         ks = [k for k, p in enumerate(pairs) if fj.fold_of(p, a.folds) == f and today[k] is not None]
@@ -227,9 +224,9 @@ def main():
     out.append(f"Held-out gain of the fitted tables ({first}) over today's posterior criterion, mean per pair of each "
                f"fold (both sets): " + ", ".join(f"{g:+.4f}" for g in gains) +
                f"; positive on {sum(g > 0 for g in gains)} of {a.folds} folds.\n")
+
     def pooled(v):
-        vals = [share(p, r.row_s, r.row_t) for p, r in zip(pairs, variants[v])]
-        vals = [x for x in vals if x is not None]
+        vals = [x for x in shares[v] if x is not None]
         return sum(vals) / len(vals)
     out.append(f"Highest held-out mean over the pairs of both sets: {max(variants, key=pooled)}; the shipped form "
                f"is the first variant listed.\n")

@@ -2,7 +2,9 @@
 #include <gtest/gtest.h>
 
 #include "codeLengths.h"
+#include "dpKernels.h"
 #include "dpPosteriors.h"
+#include "logSpace.h"
 #include "naiveReference.h"
 
 using namespace naive;
@@ -123,4 +125,69 @@ TEST(Posteriors, FittedMatchEmissionsMatchTheEnumeration) {
     for (size_t i = 1; i <= S.size(); ++i)
       for (size_t j = 1; j <= T.size(); ++j) EXPECT_NEAR(p.pairOf(i, j), pair[i][j] / std::exp(-total), 1e-6);
   }
+}
+
+// Gap discounts at the two ends (the posterior decoding's end gap runs priced
+// alike, and arbitrary ones at the start and the end): the summed message
+// length of both passes and the posteriors against every complete path, each
+// less the discount of its first and of its last column's state.
+TEST(Posteriors, EndGapDiscountsMatchTheEnumeration) {
+  std::mt19937 rng(3151);
+  std::uniform_real_distribution<double> discount(-2.0, 6.0);
+  for (int trial = 0; trial < 30; ++trial) {
+    TinyCase c = tinyCase(rng);
+    if (trial % 2 == 0) {
+      priceEndGapsAlike(c.costs);
+    } else {
+      for (int x : {STATE_D, STATE_I}) {
+        c.costs.startGapDiscount[x] = discount(rng);
+        c.costs.endGapDiscount[x] = discount(rng);
+      }
+    }
+    const Reference ref(c.K);
+    const size_t nS = c.S.size(), nT = c.T.size();
+    SCOPED_TRACE(c.S + " / " + c.T + " K=" + std::to_string(c.K));
+    std::vector<double> totals;
+    std::vector<std::vector<double>> pair(nS + 1, std::vector<double>(nT + 1, 0.0));
+    std::vector<double> qS(nS, 0.0), qT(nT, 0.0);
+    const std::string states = "mdi";
+    for (const std::string& p : allPaths(nS, nT)) {
+      const auto pt = ref.parts(p, c.S, c.T, 0, 0);
+      totals.push_back(pt.first + pt.second - c.costs.startGapDiscount[states.find(p.front())] -
+                       c.costs.endGapDiscount[states.find(p.back())]);
+    }
+    const double total = neglogSumOf(totals);
+    size_t n = 0;
+    for (const std::string& p : allPaths(nS, nT)) {
+      const double mass = std::exp(total - totals[n++]);
+      size_t i = 0, j = 0;
+      for (char x : p) {
+        i += x != 'i';
+        j += x != 'd';
+        if (x == 'm') pair[i][j] += mass;
+        if (x == 'd') qS[i - 1] += mass;
+        if (x == 'i') qT[j - 1] += mass;
+      }
+    }
+    EXPECT_NEAR(findNeglogSum3(sumAllPaths(c.costs)), total, 1e-9);
+    EXPECT_NEAR(findNeglogSum3(sumAllPaths(reversedForSink(c.costs))), total, 1e-9);
+    EXPECT_NEAR(sumAllPathsFast(c.costs), total, 1e-9);
+    EXPECT_NEAR(sumAllPathsFast(reversedForSink(c.costs)), total, 1e-9);
+    for (const Posteriors& p : {computePosteriors(c.costs, true), computePosteriorsFast(c.costs, true)}) {
+      for (size_t i = 1; i <= nS; ++i) {
+        EXPECT_NEAR(p.unpairedS[i - 1], qS[i - 1], 1e-9);
+        for (size_t j = 1; j <= nT; ++j) EXPECT_NEAR(p.pairOf(i, j), pair[i][j], 1e-6);
+      }
+      for (size_t j = 1; j <= nT; ++j) EXPECT_NEAR(p.unpairedT[j - 1], qT[j - 1], 1e-9);
+    }
+  }
+  // Priced alike: a residue left over at the end costs what it costs at the start.
+  TinyCase c = tinyCase(rng);
+  priceEndGapsAlike(c.costs);
+  const Reference ref(c.K);
+  const std::string core = "MKVL";
+  const auto lead = ref.parts("dmmmm", "W" + core, core, 0, 0), trail = ref.parts("mmmmd", core + "W", core, 0, 0);
+  EXPECT_NEAR(lead.first + lead.second, trail.first + trail.second - c.costs.endGapDiscount[STATE_D], 1e-12);
+  const auto leadT = ref.parts("immmm", core, "W" + core, 0, 0), trailT = ref.parts("mmmmi", core, core + "W", 0, 0);
+  EXPECT_NEAR(leadT.first + leadT.second, trailT.first + trailT.second - c.costs.endGapDiscount[STATE_I], 1e-12);
 }

@@ -80,6 +80,11 @@ void setMatchFromJoint(CostTable& c, const PairTable& joint) {
     for (int y = 0; y < 20; ++y) c.match[x][y] = -std::log(joint[x][y]);
 }
 
+void priceEndGapsAlike(CostTable& c) {
+  c.endGapDiscount[STATE_D] = c.trans[STATE_M][STATE_D] - c.trans[STATE_D][STATE_M];
+  c.endGapDiscount[STATE_I] = c.trans[STATE_M][STATE_I] - c.trans[STATE_I][STATE_M];
+}
+
 CostTable reversedForSink(const CostTable& forward) {
   CostTable r = forward;
   std::reverse(r.gapS.begin(), r.gapS.end());
@@ -88,5 +93,6 @@ CostTable reversedForSink(const CostTable& forward) {
   std::reverse(r.resT.begin(), r.resT.end());
   for (int x = 0; x < 3; ++x)
     for (int y = 0; y < 3; ++y) r.trans[x][y] = forward.trans[y][x];
+  std::swap(r.startGapDiscount, r.endGapDiscount);
   return r;
 }

@@ -44,6 +44,11 @@ struct CostTable {
   std::vector<std::uint8_t> resS, resT;            // substitution-model index of each residue
   std::array<std::array<double, 20>, 20> match{};  // [residue of S][residue of T]
   TransitionTable trans{};                         // -ln fsaPr, [from][to]
+  // Nits taken off every path whose first column (start) or last column
+  // (end) is a gap, by the state of that column (the M entries stay 0). Zero
+  // in the machine's own tables, whose message lengths they would no longer
+  // keep proper; only the posterior decoding sets them (priceEndGapsAlike).
+  std::array<double, 3> startGapDiscount{}, endGapDiscount{};
 };
 
 // The costs of S against T under the model at its current distance and the
@@ -62,7 +67,14 @@ void averageMatchOverRates(CostTable& c, const SubmatClass_t& pam, const NullPro
 // -ln of each pair's probability.
 void setMatchFromJoint(CostTable& c, const PairTable& joint);
 
+// A path's first column is charged ln 3 whatever its state, so a run of gaps
+// that opens the alignment pays its extensions and its close (X->M) but no
+// opening, while a run that ends it pays the opening (M->X). This discounts
+// every path ending in a gap by the opening less the close, so that the runs
+// at both ends are priced alike.
+void priceEndGapsAlike(CostTable& c);
+
 // The same costs for the passes towards the sink: both sequences reversed and
-// the transitions transposed. A start-to-cell pass over this table computes,
-// at (|S| - i, |T| - j), what a cell-to-sink pass computes at (i, j).
+// the transitions transposed, the start's and the end's gap discounts swapped. A start-to-cell pass over this table
+// computes, at (|S| - i, |T| - j), what a cell-to-sink pass computes at (i, j).
 CostTable reversedForSink(const CostTable& forward);

@@ -38,6 +38,8 @@ inline std::uint8_t code(int m, int d, int i) { return static_cast<std::uint8_t>
 std::array<PathCost, 3> fillBestPath(const CostTable& c, TraceCodes& codes, StatePlanes* totals,
                                      const BestPathRowVisitor& visit) {
   const std::size_t nS = c.nS, nT = c.nT, width = nT + 1;
+  // The best paths price the machine as it is.
+  SC_CHECK(c.startGapDiscount == decltype(c.startGapDiscount){} && c.endGapDiscount == decltype(c.endGapDiscount){});
   codes.resize(nS + 1, width);
   if (totals) totals->resize(nS + 1, width);
   PathRows rowA(width), rowB(width);
@@ -136,21 +138,25 @@ std::array<PathCost, 3> fillBestPath(const CostTable& c, TraceCodes& codes, Stat
 
 std::array<double, 3> sumAllPaths(const CostTable& c, StatePlanes* store, const SumRowVisitor& visit) {
   const std::size_t nS = c.nS, nT = c.nT, width = nT + 1;
+  SC_CHECK(c.startGapDiscount[STATE_M] == 0 && c.endGapDiscount[STATE_M] == 0);  // gaps only
   if (store) store->resize(nS + 1, width);
   // Row 0: the path starts in M at (0, 0); then only inserts:
-  //   F_I(0,1) = ln 3 + gap(T[0]);  F_I(0,j) = F_I(0,j-1) + trans(I->I) + gap(T[j-1])
+  //   F_I(0,1) = ln 3 - startGapDiscount(I) + gap(T[0]);  F_I(0,j) = F_I(0,j-1) + trans(I->I) + gap(T[j-1])
   std::vector<double> row0[3];
   for (auto& r : row0) r.assign(width, INF);
   row0[STATE_M][0] = 0;
   for (std::size_t j = 1; j <= nT; ++j)
-    row0[STATE_I][j] = j == 1 ? LN3 + c.gapT[0] : row0[STATE_I][j - 1] + c.trans[STATE_I][STATE_I] + c.gapT[j - 1];
+    row0[STATE_I][j] = j == 1 ? LN3 - c.startGapDiscount[STATE_I] + c.gapT[0]
+                              : row0[STATE_I][j - 1] + c.trans[STATE_I][STATE_I] + c.gapT[j - 1];
   const SumRowVisitor keep = [&](const SumRow& r) {
     if (store)
       for (int s = 0; s < 3; ++s) std::copy(r.sum[s], r.sum[s] + width, store->row(s, r.i));
     if (visit) visit(r);
   };
   keep(SumRow{0, {row0[0].data(), row0[1].data(), row0[2].data()}});
-  return sumRowsFrom(c, 0, {row0[0].data(), row0[1].data(), row0[2].data()}, nS, keep);
+  std::array<double, 3> end = sumRowsFrom(c, 0, {row0[0].data(), row0[1].data(), row0[2].data()}, nS, keep);
+  for (int s = 0; s < 3; ++s) end[s] -= c.endGapDiscount[s];
+  return end;
 }
 
 std::array<double, 3> sumRowsFrom(const CostTable& c, std::size_t first, const std::array<const double*, 3>& start,
@@ -169,14 +175,14 @@ std::array<double, 3> sumRowsFrom(const CostTable& c, std::size_t first, const s
   //   F_D(i,j) = lse_X[ F_X(i-1,j)   + trans(X->D) + gap(S[i-1]) ]
   //   F_I(i,j) = lse_X[ F_X(i,j-1)   + trans(X->I) + gap(T[j-1]) ]
   // Column 0 holds only deletes:
-  //   F_D(1,0) = ln 3 + gap(S[0]);  F_D(i,0) = F_D(i-1,0) + trans(D->D) + gap(S[i-1])
+  //   F_D(1,0) = ln 3 - startGapDiscount(D) + gap(S[0]);  F_D(i,0) = F_D(i-1,0) + trans(D->D) + gap(S[i-1])
   const TransitionTable& t = c.trans;
   for (std::size_t i = first + 1; i <= last; ++i) {
     std::swap(prev, cur);
     const auto& matchRow = c.match[c.resS[i - 1]];
     const double gapS = c.gapS[i - 1];
     cur[STATE_M][0] = cur[STATE_I][0] = INF;
-    cur[STATE_D][0] = i == 1 ? LN3 + gapS : prev[STATE_D][0] + t[STATE_D][STATE_D] + gapS;
+    cur[STATE_D][0] = i == 1 ? LN3 - c.startGapDiscount[STATE_D] + gapS : prev[STATE_D][0] + t[STATE_D][STATE_D] + gapS;
     for (std::size_t j = 1; j <= nT; ++j) {
       const double match = matchRow[c.resT[j - 1]], gapT = c.gapT[j - 1];
       if (i == 1 && j == 1)

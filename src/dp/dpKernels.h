@@ -93,11 +93,11 @@ struct SumRow {
 using SumRowVisitor = std::function<void(const SumRow&)>;
 
 // The summed message lengths; kept per cell in store when given. Returns the
-// three end cells.
+// three end cells, each less its end gap discount.
 std::array<double, 3> sumAllPaths(const CostTable& c, StatePlanes* store = nullptr, const SumRowVisitor& visit = {});
 
 // The same pass resumed: from the row `first`, given, the rows first+1 to
-// last. Returns the three cells of column |T| of row last.
+// last. Returns the three cells of column |T| of row last (no end discount).
 std::array<double, 3> sumRowsFrom(const CostTable& c, std::size_t first, const std::array<const double*, 3>& start,
                                   std::size_t last, const SumRowVisitor& visit);
 

@@ -90,7 +90,7 @@ Posteriors computePosteriors(const CostTable& c, bool keepPairs, const std::stri
   const auto matchedAt = matchedCells(path, nS, nT, pathPairs);
   // The probability of the paths whose column in state X ends at (i, j):
   // e^(Z - L_X(i,j)), L_X their message length (throughCell.h; at the end
-  // cell F_X(i,j)).
+  // cell F_X(i,j) less X's end gap discount).
   // A residue of S is unpaired in the paths whose D column consumes it, one
   // of T in those whose I column does.
   forEachRowOfBothSums(c, [&](const RowOfBothSums& r) {
@@ -103,7 +103,7 @@ Posteriors computePosteriors(const CostTable& c, bool keepPairs, const std::stri
         const double f = r.fwd[x][j];
         double len;
         if (i == nS && j == nT)
-          len = f;
+          len = f - c.endGapDiscount[x];
         else {
           const double g[3] = {r.sink[0][j], r.sink[1][j], r.sink[2][j]};
           len = pathsThroughCellIn(x, f, c.trans, g);
@@ -158,7 +158,7 @@ Posteriors computePosteriorsFast(const CostTable& c, bool keepPairs, const std::
 
   // The probability of the paths whose column in state X ends at (i, j):
   //   F_X(i,j) sum_Y p(X->Y) G_Y(i,j) 3 / Z     (3: one end-column charge of ln 3 taken back)
-  //   F_X(i,j) / Z at the end cell,
+  //   F_X(i,j) e^endGapDiscount(X) / Z at the end cell,
   // each value its block's mantissa times 2^exponent (throughCell.h states it in nits).
   // The rows of the current segment, recomputed from its checkpoint; the
   // snapshots are kept and written over from one segment to the next.
@@ -210,10 +210,11 @@ Posteriors computePosteriorsFast(const CostTable& c, bool keepPairs, const std::
         if (at.first == j) (*pathPairs)[at.second] = probM;
     }
     if (i == nS) {
-      // The end cell: F_X / Z.
+      // The end cell: F_X e^endGapDiscount(X) / Z.
       const long eF = fwd.exponent(nT / fBlock);
       const double s = eF == FastSumPass::EMPTY ? 0.0 : scaleOf(eF + zExponent, zMantissa);
-      const double probM = fM[nT] * s, probD = fD[nT] * s, probI = fI[nT] * s;
+      const double probM = fM[nT] * s, probD = fD[nT] * s * std::exp(c.endGapDiscount[STATE_D]),
+                   probI = fI[nT] * s * std::exp(c.endGapDiscount[STATE_I]);
       if (nT >= 1 && pairRow != nullptr) pairRow[nT] = static_cast<float>(probM);
       p.unpairedS[nS - 1] += probD;
       if (nT >= 1) p.unpairedT[nT - 1] += probI;

@@ -34,6 +34,7 @@ class FlushSubnormals {
 }  // namespace
 
 FastSumPass::FastSumPass(const CostTable& c_) : c(c_), nS(c_.nS), nT(c_.nT), width(c_.nT + 1) {
+  SC_CHECK(c.startGapDiscount[STATE_M] == 0 && c.endGapDiscount[STATE_M] == 0);  // gaps only
   // Probabilities, e^-cost. Along a row the values fall by at most e^-steep
   // per column (steep: the dearest residue plus the dearest way into a gap),
   // so a block of BLOCK columns spans at most e^-(BLOCK steep), kept well
@@ -92,11 +93,12 @@ double FastSumPass::factor(long e, long frame) const {
 void FastSumPass::start() {
   SC_CHECK(usable());
   i = 0;
-  // Row 0 from its message lengths: M(0,0) = 0, I(0,1) = ln 3 + gap(T[0]),
+  // Row 0 from its message lengths: M(0,0) = 0, I(0,1) = ln 3 - startGapDiscount(I) + gap(T[0]),
   // I(0,j) = I(0,j-1) + trans(I->I) + gap(T[j-1]).
   std::vector<double> len(width, INF);
   for (std::size_t j = 1; j <= nT; ++j)
-    len[j] = j == 1 ? LN3 + c.gapT[0] : len[j - 1] + c.trans[STATE_I][STATE_I] + c.gapT[j - 1];
+    len[j] =
+        j == 1 ? LN3 - c.startGapDiscount[STATE_I] + c.gapT[0] : len[j - 1] + c.trans[STATE_I][STATE_I] + c.gapT[j - 1];
   for (int st = 0; st < 3; ++st) std::fill(cur[st].begin(), cur[st].end(), 0.0);
   for (std::size_t b = 0; b < nBlocks; ++b) {
     const std::size_t j0 = b * BLOCK, j1 = std::min(width, j0 + BLOCK);
@@ -137,10 +139,12 @@ void FastSumPass::next() {
     args.fromCurLeft = b > 0 ? factor((*curExp)[b - 1], frame) : 0.0;
     double most = 0;
     if (b == 0) {
-      // Column 0 holds only deletes: D(1,0) = M(0,0) / 3 e^-gap(S[0]), D(i,0) = D(i-1,0) p(D->D) e^-gap(S[i-1]).
+      // Column 0 holds only deletes: D(1,0) = M(0,0) / 3 e^startGapDiscount(D) e^-gap(S[0]),
+      // D(i,0) = D(i-1,0) p(D->D) e^-gap(S[i-1]).
       cur[STATE_M][0] = cur[STATE_I][0] = 0;
-      cur[STATE_D][0] =
-          (i == 1 ? prev[STATE_M][0] / 3.0 : prev[STATE_D][0] * args.trans[STATE_D][STATE_D]) * gapS * args.fromPrev;
+      cur[STATE_D][0] = (i == 1 ? prev[STATE_M][0] / 3.0 * std::exp(c.startGapDiscount[STATE_D])
+                                : prev[STATE_D][0] * args.trans[STATE_D][STATE_D]) *
+                        gapS * args.fromPrev;
       most = cur[STATE_D][0];
     }
     args.j0 = b == 0 ? 1 : start;
@@ -192,7 +196,8 @@ void FastSumPass::restore(const Snapshot& s) {
 double FastSumPass::endCost() const {
   SC_CHECK(i == nS);
   const long e = (*curExp)[nBlocks - 1];
-  const double end = cur[0][nT] + cur[1][nT] + cur[2][nT];
+  const double end =
+      cur[0][nT] + cur[1][nT] * std::exp(c.endGapDiscount[STATE_D]) + cur[2][nT] * std::exp(c.endGapDiscount[STATE_I]);
   if (e == EMPTY || !(end > 0)) return INF;
   return -std::log(end) - static_cast<double>(e) * LN2;
 }

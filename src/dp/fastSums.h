@@ -49,7 +49,8 @@ class FastSumPass {
   void saveInto(Snapshot& s) const;
   void restore(const Snapshot& s);
 
-  // -ln of the three end states' summed probabilities, on row |S|.
+  // -ln of the three end states' summed probabilities, each less its end
+  // gap discount, on row |S|.
   double endCost() const;
 
  private:

@@ -31,11 +31,12 @@ seqcorvane::Criterion criterionOf(const std::string& name) {
   return c;
 }
 
-seqcorvane::AlignConfig configOf(const std::string& criterion, bool confidence, int threads) {
+seqcorvane::AlignConfig configOf(const std::string& criterion, bool confidence, int threads, bool endGapsAlike) {
   seqcorvane::AlignConfig config;
   config.criterion = criterionOf(criterion);
   config.columnConfidence = confidence;
   config.threads = threads;
+  config.posterior.endGapsAlike = endGapsAlike;
   return config;
 }
 
@@ -127,6 +128,7 @@ PYBIND11_MODULE(_seqcorvane, m) {
                              })
       .def_property_readonly("marginal_K", [](const AlignResult& r) { return r.marginalK; })
       .def_property_readonly("fitted_matches", [](const AlignResult& r) { return r.fittedMatches; })
+      .def_property_readonly("end_gaps_alike", [](const AlignResult& r) { return r.endGapsAlike; })
       .def_property_readonly("score",
                              [](const AlignResult& r) -> py::object {
                                if (r.criterion != seqcorvane::Criterion::posterior) return py::none();
@@ -147,8 +149,9 @@ PYBIND11_MODULE(_seqcorvane, m) {
       });
 
   m.def("_align", [](const std::string& nameS, const std::string& s, const std::string& nameT, const std::string& t,
-                     const seqcorvane::Models& models, const std::string& criterion, bool confidence, int threads) {
-    const seqcorvane::AlignConfig config = configOf(criterion, confidence, threads);
+                     const seqcorvane::Models& models, const std::string& criterion, bool confidence, int threads,
+                     bool endGapsAlike) {
+    const seqcorvane::AlignConfig config = configOf(criterion, confidence, threads, endGapsAlike);
     py::gil_scoped_release release;
     return seqcorvane::align({nameS, s}, {nameT, t}, models, config);
   });
@@ -159,8 +162,8 @@ PYBIND11_MODULE(_seqcorvane, m) {
   // Many pairs on threads of their own, one pair a thread; the first error
   // (in the order of the pairs) is raised once all are done.
   m.def("_align_many", [](const std::vector<std::array<std::string, 4>>& pairs, const seqcorvane::Models& models,
-                          const std::string& criterion, bool confidence, int threads) {
-    const seqcorvane::AlignConfig config = configOf(criterion, confidence, 1);
+                          const std::string& criterion, bool confidence, int threads, bool endGapsAlike) {
+    const seqcorvane::AlignConfig config = configOf(criterion, confidence, 1, endGapsAlike);
     std::vector<AlignResult> results(pairs.size());
     std::vector<std::exception_ptr> errors(pairs.size());
     {

@@ -123,6 +123,11 @@ struct PosteriorOptions {
   // Match emissions from the models' fitted joint residue-pair tables, where
   // the model directory has them (then the site rates are not used).
   bool fittedMatches = true;
+  // Price the gap runs at the two ends of the alignment alike in the
+  // posteriors: a run that ends the alignment costs what one that opens it
+  // costs (its close instead of its opening). The message lengths and the
+  // compression stay those of the machine.
+  bool endGapsAlike = true;
 };
 
 struct AlignConfig {
@@ -199,6 +204,7 @@ struct AlignResult {
   bool decodedAtOptimalK = false;  // the marginal distance was the top of the range
   std::vector<double> siteRates;   // the rate categories' mean rates (empty: one rate)
   bool fittedMatches = false;      // match emissions from the models' fitted joint tables
+  bool endGapsAlike = false;       // the posteriors priced the end gap runs alike
   double gapOpenScale = 1;
   ScoreResult score;  // the posterior alignment scored as scoreAlignment scores it
   // The passes over the whole grid that the distance search made (marginal

@@ -44,13 +44,15 @@ def _named(seq, default_name):
     raise TypeError(f"a sequence is a str or a Bio.SeqRecord.SeqRecord, not {type(seq).__name__}")
 
 
-def align(s, t, criterion="posterior", models=None, confidence=False, threads=0):
+def align(s, t, criterion="posterior", models=None, confidence=False, threads=0, end_gaps_alike=True):
     """Aligns s and t under the criterion ('posterior', 'optimal' or
-    'marginal'); confidence: column confidences for the optimal criterion too."""
+    'marginal'); confidence: column confidences for the optimal criterion too;
+    end_gaps_alike: the posterior criterion prices the gap runs at the two
+    ends of the alignment alike (False: as the machine does)."""
     name_s, seq_s = _named(s, "s")
     name_t, seq_t = _named(t, "t")
     return _seqcorvane._align(name_s, seq_s, name_t, seq_t, models or default_models(), criterion, bool(confidence),
-                              int(threads))
+                              int(threads), bool(end_gaps_alike))
 
 
 def score(row_s, row_t, models=None):
@@ -58,14 +60,16 @@ def score(row_s, row_t, models=None):
     return _seqcorvane._score(str(row_s), str(row_t), models or default_models())
 
 
-def align_many(pairs, criterion="posterior", threads=None, models=None, confidence=False):
-    """Every (s, t) of pairs, on threads (default: every core), in order."""
+def align_many(pairs, criterion="posterior", threads=None, models=None, confidence=False, end_gaps_alike=True):
+    """Every (s, t) of pairs, on threads (default: every core), in order; the
+    other arguments as align() takes them."""
     named = []
     for k, (s, t) in enumerate(pairs):
         name_s, seq_s = _named(s, f"s{k + 1}")
         name_t, seq_t = _named(t, f"t{k + 1}")
         named.append((name_s, seq_s, name_t, seq_t))
-    return _seqcorvane._align_many(named, models or default_models(), criterion, bool(confidence), int(threads or 0))
+    return _seqcorvane._align_many(named, models or default_models(), criterion, bool(confidence), int(threads or 0),
+                                   bool(end_gaps_alike))
 
 
 def _to_biopython(result):

@@ -142,6 +142,7 @@ def test_formats_round_trip(fmt, tmp_path):
         assert d["column_confidence"] == pytest.approx(r.column_confidence)
         assert d["verdict"] == r.verdict
         assert d["fitted_matches"] is True and r.fitted_matches and d["site_rates"] == []
+        assert d["end_gaps_alike"] is True and r.end_gaps_alike
         return
     AlignIO = pytest.importorskip("Bio.AlignIO")
     a = AlignIO.read(str(path), fmt)
@@ -153,3 +154,16 @@ def test_formats_round_trip(fmt, tmp_path):
         assert all(c == "." for c, x in zip(pp, r.row_s) if x == "-")
     ivalue = run(["--ivalue", str(path)], tmp_path)
     assert after(ivalue, "I(A,<S,T>)   =") == f"{r.score.bits:.3f}"
+
+
+def test_end_gaps_priced_as_the_machine_does():
+    """end_gaps_alike=False: the pair's last residue goes back in front of the
+    trailing gap run; the search and the verdict are the same."""
+    s = "VHLTPEEKSAVTALWGKVNVDEVGGEALGRLLVVYPWTQRFFESFGDLSTPDAVMGNPKVKAHGKKVLGA"  # HBB_HUMAN 1-70
+    t = "VLSPADKTNVKAAWGKVGGHAGEYGAEALERMFLSFPTTKTYFPHFDLSHGSAQVKGHGKKVADALTLAV"  # HBA_MACFA 1-70
+    r = seqcorvane.align(s, t, criterion="posterior")
+    m = seqcorvane.align(s, t, criterion="posterior", end_gaps_alike=False)
+    assert r.end_gaps_alike and not m.end_gaps_alike
+    assert r.row_s.endswith("GA-----") and m.row_s.endswith("G-----A")
+    assert (m.K, m.compression_bits) == (r.K, r.compression_bits)
+    assert [x.rows for x in seqcorvane.align_many([(s, t)], end_gaps_alike=False)] == [m.rows]

@@ -49,6 +49,8 @@ void printPosteriorReport(std::ostream& out, const AlignResult& r, const seqcorv
   }
   if (r.gapOpenScale != 1)
     out << "Gap opening: the priors' probability times " << formatGeneral(r.gapOpenScale) << "\n";
+  if (r.endGapsAlike)
+    out << "End gaps: in the posteriors a gap run that ends the alignment costs what one that opens it costs\n";
   printMarginalReport(out, r.marginalParameters, r.marginalMsgLen);
   out << "......................................    [OK]" << std::endl;
   out << "Posterior decoding (maximum expected accuracy) at SeqDist n = " << r.parameters.K

@@ -106,6 +106,7 @@ AlignResult align(const Sequence& s, const Sequence& t, const Models& models, co
       r.siteRates = m.getSiteRates();
       r.fittedMatches = m.usesFittedMatches();
       r.gapOpenScale = m.getGapOpenScale();
+      r.endGapsAlike = config.posterior.endGapsAlike;
       r.columnConfidence = m.getPosteriorConfidence();
       r.marginalMsgLen = verdictMsgLen = m.getMarginalProbMsgLen();
       r.searchFastPasses = m.getFastPasses();

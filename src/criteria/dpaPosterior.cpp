@@ -42,7 +42,9 @@ void threeStateDPAClass_t::decodePosterior(const seqcorvane::PosteriorOptions& o
   if (options.fallbackAtTop && marginalK >= options.topDistance) posteriorK = optimalDistance();
   if (options.distanceCap > 0 && posteriorK > options.distanceCap) posteriorK = options.distanceCap;
   if (posteriorK != pam.getK()) setDistance(posteriorK);
-  const Posteriors p = computePosteriorsFast(costs(), true);
+  CostTable c = costs();
+  if (options.endGapsAlike) priceEndGapsAlike(c);
+  const Posteriors p = computePosteriorsFast(c, true);
   posteriorFSAstr = meaAlignment(p, options.gapWeight);
   posteriorConfidence = columnPosteriors(p, posteriorFSAstr);
 }

@@ -149,6 +149,7 @@ std::string json(const AlignResult& r) {
     text += "  \"site_rates\": [";
     for (std::size_t k = 0; k < r.siteRates.size(); ++k) text += (k ? ", " : "") + jsonNumber(r.siteRates[k]);
     text += "],\n  \"fitted_matches\": " + std::string(r.fittedMatches ? "true" : "false") + ",\n";
+    text += "  \"end_gaps_alike\": " + std::string(r.endGapsAlike ? "true" : "false") + ",\n";
     text += "  \"gap_open_scale\": " + jsonNumber(r.gapOpenScale) + ",\n";
     text += "  \"score\": {\"parameters\": " + jsonParameters(r.score.parameters) +
             ", \"path_bits\": " + jsonBits(r.score.pathMsgLen) +

@@ -209,7 +209,12 @@ int run(int argc, char* argv[]) {
   for (const std::string& note : seqcorvane::ignoredSettings())
     std::cerr << "seqcorvane-batch: notice: " << note << "\n";
   const seqcorvane::Models models(set.dataDir);
-  const batch::Provenance provenance{set.criterionName, models.directory(), models.digest()};
+  // The posterior criterion's decoding as the library's defaults make it.
+  const batch::Provenance provenance{
+      set.criterionName, models.directory(), models.digest(),
+      set.criterion == seqcorvane::Criterion::posterior && seqcorvane::PosteriorOptions{}.endGapsAlike
+          ? "end gaps alike"
+          : ""};
   batch::EarlierRows earlier;
   if (resumable) {
     batch::readEarlier(set.out, provenance, earlier);

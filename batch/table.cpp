@@ -34,7 +34,8 @@ bool field(const std::string& line, const std::string& key, std::string& value) 
 
 std::string provenanceLines(const Provenance& p) {
   return std::string(PROGRAM_LINE) + " " + seqcorvane::version() + "\n# criterion: " + p.criterion +
-         "\n# models: " + p.modelsDigest + " " + p.modelsDirectory + "\n";
+         "\n# models: " + p.modelsDigest + " " + p.modelsDirectory + "\n" +
+         (p.decoding.empty() ? "" : "# decoding: " + p.decoding + "\n");
 }
 
 void readEarlier(const std::string& path, const Provenance& now, EarlierRows& rows) {
@@ -49,12 +50,13 @@ void readEarlier(const std::string& path, const Provenance& now, EarlierRows& ro
   if (in.bad()) fail("cannot read the earlier table " + name + ": " + std::strerror(errno));
   if (text.empty()) return;  // created and left empty
   std::istringstream lines(text);
-  std::string line, criterion, models;
+  std::string line, criterion, models, decoding;
   bool ours = false, header = false;
   while (std::getline(lines, line)) {
     if (line.compare(0, std::strlen(PROGRAM_LINE), PROGRAM_LINE) == 0) ours = true;
     field(line, "criterion", criterion);
     field(line, "models", models);
+    field(line, "decoding", decoding);
     if (line == HEADER) {
       header = true;
       break;
@@ -70,6 +72,11 @@ void readEarlier(const std::string& path, const Provenance& now, EarlierRows& ro
   const std::string nowModels = now.modelsDigest + " " + now.modelsDirectory;
   if (models.substr(0, 16) != now.modelsDigest)
     fail("the table " + name + " was made with other models (" + models + "; now " + nowModels +
+         "): remove it or name another table with -o");
+  // A posterior table of an earlier decoding would mix two decodings.
+  if (decoding != now.decoding)
+    fail("the table " + name + " was decoded otherwise (" + (decoding.empty() ? "no decoding stated" : decoding) +
+         "; now " + (now.decoding.empty() ? "none stated" : now.decoding) +
          "): remove it or name another table with -o");
   // Rows after the header; a last line without its newline is an unfinished row.
   size_t start = static_cast<size_t>(lines.tellg());

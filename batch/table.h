@@ -19,6 +19,8 @@ constexpr int STATUS_COLUMN = 12, DIGEST_COLUMN = 13;
 struct Provenance {
   std::string criterion;
   std::string modelsDirectory, modelsDigest;
+  // How the criterion decodes, where that is a choice of the program's (empty: nothing to state).
+  std::string decoding;
 };
 // The '#' lines that open a table.
 std::string provenanceLines(const Provenance& p);

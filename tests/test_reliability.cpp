@@ -114,6 +114,19 @@ TEST(Reliability, ResumesNeverKeepStaleRows) {
   EXPECT_EQ(changedModels.status, 1);
   EXPECT_NE(changedModels.err.find("was made with other models"), std::string::npos) << changedModels.err;
   EXPECT_EQ(testutil::readFile(dir.file("t.tsv")), before);
+  // A posterior table states its decoding; one that does not (made before
+  // the end gaps were priced alike) is refused, not mixed with new rows.
+  ASSERT_EQ(batch({"all.fa", "-o", "p.tsv", "--criterion", "posterior"}, dir.path()).status, 0);
+  std::string posterior = testutil::readFile(dir.file("p.tsv"));
+  ASSERT_NE(posterior.find("\n# decoding: end gaps alike\n"), std::string::npos) << posterior;
+  posterior.erase(posterior.find("# decoding: "), std::string("# decoding: end gaps alike\n").size());
+  testutil::writeFile(dir.file("p.tsv"), posterior);
+  auto older = batch({"all.fa", "-o", "p.tsv", "--criterion", "posterior"}, dir.path());
+  EXPECT_EQ(older.status, 1);
+  EXPECT_EQ(older.err,
+            "seqcorvane-batch: error: the table 'p.tsv' was decoded otherwise (no decoding stated; now end gaps "
+            "alike): remove it or name another table with -o\n");
+  EXPECT_EQ(testutil::readFile(dir.file("p.tsv")), posterior);
   // A rerun that adds --alignments writes every pair's file.
   auto withFiles = batch({"all.fa", "-o", "t.tsv", "--alignments", "out/aln"}, dir.path());
   ASSERT_EQ(withFiles.status, 0) << withFiles.err;

@@ -147,10 +147,11 @@ def model_dir(data, tables=None, header=()):
     return d
 
 
-def align_all(pairs, directory):
+def align_all(pairs, directory, end_gaps_alike=True):
     """The posterior criterion's results for the pairs under the models of the directory."""
     models = seqcorvane.Models(directory)
-    return seqcorvane.align_many([(p["s"], p["t"]) for p in pairs], criterion="posterior", models=models)
+    return seqcorvane.align_many([(p["s"], p["t"]) for p in pairs], criterion="posterior", models=models,
+                                 end_gaps_alike=end_gaps_alike)
 
 
 def fit_rounds(pairs, data, bins, pseudocounts, rounds, first_distances=None, log=None):

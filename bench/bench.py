@@ -7,9 +7,9 @@ programs and calls this.
 For each pair of bench/pairs/ (150, 500, 1,100, 3,000, 10,000 residues;
 30,000 for the optimal criterion alone) the commands of a group run in turn,
 round after round (so that a change of load hits all of them alike):
-seqcorvane's optimal criterion beside needle and parasail, its marginal
-criterion beside probcons (up to 3,000), its posterior criterion beside
-probcons (up to 10,000). Each run's CPU time (user + system) and peak resident memory
+seqcorvane's optimal criterion beside needle and parasail; its marginal and
+posterior criteria beside probcons in one group up to 3,000, and above that
+the posterior beside probcons (up to 10,000) and the marginal alone. Each run's CPU time (user + system) and peak resident memory
 come from the kernel (wait4); the tables give medians. The posterior and
 marginal-interactive criteria run once per pair for their memory. Then the
 CPU nanoseconds per cell of each kind of pass and the model work of full runs
@@ -109,16 +109,14 @@ def main():
             commands.update(dict(opt))
             results = alternate(opt, rounds, scratch)
             if n <= 10000:
+                # Both criteria side by side with probcons in one alternation
+                # up to 3,000 residues; above, the marginal criterion alone.
                 marg = [("seqcorvane marginal", sc("marginal"))]
-                if n <= 3000:
-                    marg.append(("probcons", (["probcons", st], None)))
-                commands.update(dict(marg))
-                results.update(alternate(marg, rounds, scratch))
-                post = [("seqcorvane posterior", sc("posterior"))]
-                if n > 3000:
-                    post.append(("probcons", (["probcons", st], None)))
-                commands.update(dict(post))
-                results.update(alternate(post, rounds, scratch))
+                post = [("seqcorvane posterior", sc("posterior")), ("probcons", (["probcons", st], None))]
+                groups = [marg + post] if n <= 3000 else [marg, post]
+                for group in groups:
+                    commands.update(dict(group))
+                    results.update(alternate(group, rounds, scratch))
                 for c, stdin_text in (("marginal-interactive", "0 0\n4\n"),):
                     commands["seqcorvane " + c] = ([bin_, s, t, "--criterion", c, "-o", "bench"], stdin_text)
                     cmd, stdin_text = commands["seqcorvane " + c]

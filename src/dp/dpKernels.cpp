@@ -136,18 +136,23 @@ std::array<PathCost, 3> fillBestPath(const CostTable& c, TraceCodes& codes, Stat
   return end;
 }
 
+std::vector<double> firstRowInserts(const CostTable& c) {
+  std::vector<double> len(c.nT + 1, INF);
+  for (std::size_t j = 1; j <= c.nT; ++j)
+    len[j] =
+        j == 1 ? LN3 - c.startGapDiscount[STATE_I] + c.gapT[0] : len[j - 1] + c.trans[STATE_I][STATE_I] + c.gapT[j - 1];
+  return len;
+}
+
 std::array<double, 3> sumAllPaths(const CostTable& c, StatePlanes* store, const SumRowVisitor& visit) {
   const std::size_t nS = c.nS, nT = c.nT, width = nT + 1;
   SC_CHECK(c.startGapDiscount[STATE_M] == 0 && c.endGapDiscount[STATE_M] == 0);  // gaps only
   if (store) store->resize(nS + 1, width);
-  // Row 0: the path starts in M at (0, 0); then only inserts:
-  //   F_I(0,1) = ln 3 - startGapDiscount(I) + gap(T[0]);  F_I(0,j) = F_I(0,j-1) + trans(I->I) + gap(T[j-1])
+  // Row 0: the path starts in M at (0, 0); then only inserts.
   std::vector<double> row0[3];
   for (auto& r : row0) r.assign(width, INF);
   row0[STATE_M][0] = 0;
-  for (std::size_t j = 1; j <= nT; ++j)
-    row0[STATE_I][j] = j == 1 ? LN3 - c.startGapDiscount[STATE_I] + c.gapT[0]
-                              : row0[STATE_I][j - 1] + c.trans[STATE_I][STATE_I] + c.gapT[j - 1];
+  row0[STATE_I] = firstRowInserts(c);
   const SumRowVisitor keep = [&](const SumRow& r) {
     if (store)
       for (int s = 0; s < 3; ++s) std::copy(r.sum[s], r.sum[s] + width, store->row(s, r.i));

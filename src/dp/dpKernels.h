@@ -92,6 +92,11 @@ struct SumRow {
 };
 using SumRowVisitor = std::function<void(const SumRow&)>;
 
+// Row 0 of the summed pass in state I, the path's first columns all inserts
+// (index j, 0..|T|; infinity at 0):
+//   F_I(0,1) = ln 3 - startGapDiscount(I) + gap(T[0]);  F_I(0,j) = F_I(0,j-1) + trans(I->I) + gap(T[j-1])
+std::vector<double> firstRowInserts(const CostTable& c);
+
 // The summed message lengths; kept per cell in store when given. Returns the
 // three end cells, each less its end gap discount.
 std::array<double, 3> sumAllPaths(const CostTable& c, StatePlanes* store = nullptr, const SumRowVisitor& visit = {});

@@ -93,12 +93,8 @@ double FastSumPass::factor(long e, long frame) const {
 void FastSumPass::start() {
   SC_CHECK(usable());
   i = 0;
-  // Row 0 from its message lengths: M(0,0) = 0, I(0,1) = ln 3 - startGapDiscount(I) + gap(T[0]),
-  // I(0,j) = I(0,j-1) + trans(I->I) + gap(T[j-1]).
-  std::vector<double> len(width, INF);
-  for (std::size_t j = 1; j <= nT; ++j)
-    len[j] =
-        j == 1 ? LN3 - c.startGapDiscount[STATE_I] + c.gapT[0] : len[j - 1] + c.trans[STATE_I][STATE_I] + c.gapT[j - 1];
+  // Row 0 from its message lengths: M(0,0) = 0, then the inserts of the log-space pass.
+  const std::vector<double> len = firstRowInserts(c);
   for (int st = 0; st < 3; ++st) std::fill(cur[st].begin(), cur[st].end(), 0.0);
   for (std::size_t b = 0; b < nBlocks; ++b) {
     const std::size_t j0 = b * BLOCK, j1 = std::min(width, j0 + BLOCK);

@@ -5,6 +5,7 @@
 #include <iostream>
 #include <set>
 
+#include "numbers.h"
 #include "seqcorvane/io.h"
 
 namespace batch {
@@ -34,7 +35,7 @@ std::string printable(const std::string& text) {
   return out;
 }
 
-std::string pairDigest(const std::string& s, const std::string& t) { return seqcorvane::digestOf(s + '/' + t); }
+std::string pairDigest(const std::string& s, const std::string& t) { return seqcorvane::shell::digestOf(s + '/' + t); }
 
 std::vector<Record> readRecords(const std::string& path) {
   const std::string source = path == "-" ? "/dev/stdin" : path;
@@ -164,7 +165,7 @@ std::vector<std::string> alignmentNames(const std::vector<Pair>& pairs, const st
     if (name.size() > 180) name = name.substr(0, 180);
     if (altered || name.size() == 180 || used.count(name)) {
       const std::string plain = name;
-      name += "__" + seqcorvane::digestOf(p.s->id + '\t' + p.t->id + '\t' + p.digest).substr(0, 8);
+      name += "__" + seqcorvane::shell::digestOf(p.s->id + '\t' + p.t->id + '\t' + p.digest).substr(0, 8);
       if (used.count(plain) && !altered)
         std::cerr << "seqcorvane-batch: notice: another pair's alignment is " << plain << extension << "; the pair "
                   << printable(p.s->id) << " / " << printable(p.t->id) << " is written to " << name << extension

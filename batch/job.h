@@ -30,7 +30,7 @@ struct Job {
   std::vector<std::string> inputFiles;    // every file read, for the output checks
 };
 
-// The digest of a pair (seqcorvane::digestOf): of S, a separator and T.
+// The digest of a pair (seqcorvane::shell::digestOf): of S, a separator and T.
 std::string pairDigest(const std::string& s, const std::string& t);
 
 // The records of a FASTA file (plain or gzip-compressed; "-" for standard

@@ -25,15 +25,20 @@
 #include <system_error>
 #include <thread>
 
-#include "cmdLineParser.h"
+#include "environment.h"
 #include "job.h"
+#include "memoryGate.h"
+#include "numbers.h"
+#include "options.h"
+#include "program.h"
 #include "seqcorvane/io.h"
 #include "seqcorvane/seqcorvane.h"
 #include "table.h"
 #include "workers.h"
 
 using batch::printable;
-using seqcorvane::formatFixed;
+using seqcorvane::shell::formatFixed;
+using seqcorvane::shell::scanArguments;
 
 namespace {
 
@@ -112,16 +117,16 @@ struct Settings {
 
 Settings parse(int argc, char* argv[]) {
   Settings s;
-  const ArgumentScan args = scanArguments(argc, argv,
-                                          {{"-o", 1},
-                                           {"--criterion", 1},
-                                           {"--alignments", 1},
-                                           {"--pairs", 1},
-                                           {"--data", 1},
-                                           {"--threads", 1},
-                                           {"--format", 1},
-                                           {"--shard", 1}},
-                                          false, true);
+  const seqcorvane::shell::ArgumentScan args = scanArguments(argc, argv,
+                                                             {{"-o", 1},
+                                                              {"--criterion", 1},
+                                                              {"--alignments", 1},
+                                                              {"--pairs", 1},
+                                                              {"--data", 1},
+                                                              {"--threads", 1},
+                                                              {"--format", 1},
+                                                              {"--shard", 1}},
+                                                             false, true);
   if (!args.unknown.empty()) usageError("unknown option " + args.unknown[0]);
   if (!args.missingValue.empty()) usageError("option " + args.missingValue[0] + " needs a value");
   auto last = [&](const std::string& option, std::string& into) {
@@ -134,22 +139,22 @@ Settings parse(int argc, char* argv[]) {
   last("--pairs", s.pairsList);
   last("--data", s.dataDir);
   s.files = args.of("-seq");
-  if (!seqcorvane::parseCriterion(s.criterionName, s.criterion) ||
-      s.criterion == seqcorvane::Criterion::marginalInteractive)
+  if (!seqcorvane::parseCriterion(s.criterionName, s.criterion))
     usageError("--criterion takes optimal, marginal or posterior, not '" + s.criterionName + "'");
   for (const std::string& v : args.of("--format"))
     if (!seqcorvane::parseAlignmentFormat(v, s.format))
       usageError("--format takes afasta, fasta, clustal, stockholm or json, not '" + v + "'");
   for (const std::string& v : args.of("--threads")) {
     long n = 0;
-    if (!seqcorvane::parseInteger(v, n) || n < 1 || n > 4096)
+    if (!seqcorvane::shell::parseInteger(v, n) || n < 1 || n > 4096)
       usageError("--threads takes a number of threads, not '" + v + "'");
     s.threads = static_cast<int>(n);
   }
   for (const std::string& v : args.of("--shard")) {
     const size_t slash = v.find('/');
-    if (slash == std::string::npos || !seqcorvane::parseInteger(v.substr(0, slash), s.shardK) ||
-        !seqcorvane::parseInteger(v.substr(slash + 1), s.shardN) || s.shardN < 1 || s.shardK < 1 || s.shardK > s.shardN)
+    if (slash == std::string::npos || !seqcorvane::shell::parseInteger(v.substr(0, slash), s.shardK) ||
+        !seqcorvane::shell::parseInteger(v.substr(slash + 1), s.shardN) || s.shardN < 1 || s.shardK < 1 ||
+        s.shardK > s.shardN)
       usageError("--shard takes K/N with 1 <= K <= N, not '" + v + "'");
   }
   if (s.pairsList.empty() ? (s.files.empty() || s.files.size() > 2) : !s.files.empty())
@@ -206,7 +211,8 @@ int run(int argc, char* argv[]) {
     seqcorvane::checkOutputDirectory(set.alignments + "/x");
   }
 
-  for (const std::string& note : seqcorvane::ignoredSettings())
+  seqcorvane::AlignConfig config;
+  for (const std::string& note : seqcorvane::shell::settingsFromEnvironment(config))
     std::cerr << "seqcorvane-batch: notice: " << note << "\n";
   const seqcorvane::Models models(set.dataDir);
   // The posterior criterion's decoding as the library's defaults make it.
@@ -270,14 +276,16 @@ int run(int argc, char* argv[]) {
   std::mutex writeMutex;
   std::string partialError;
   batch::Progress progress(todo.size(), ::isatty(2) == 1 && !todo.empty());
-  seqcorvane::setCheckHandler(throwPairFailure);
-  seqcorvane::AlignConfig config;
+  const seqcorvane::CheckHandler programHandler = seqcorvane::setCheckHandler(throwPairFailure);
   config.criterion = set.criterion;
   config.threads = 1;  // one thread a pair: the pairs run side by side
   const int threads = std::max(1, std::min<int>(set.threads, static_cast<int>(todo.size())));
   // What the pairs may use at once: what this process may use now, less room
   // for the threads' stacks and the rest of the program.
-  batch::MemoryGate gate(seqcorvane::memoryAvailable() - 32.0 * (1 << 20), 80.0 * (1 << 20));
+  seqcorvane::shell::MemoryGate gate(seqcorvane::shell::memoryAvailable() - 32.0 * (1 << 20), 80.0 * (1 << 20));
+  // Each pair may use what the gate let it reserve; the gate, not the free
+  // memory of the moment, decides while other pairs run.
+  config.memoryLimit = gate.room();
   auto worker = [&] {
     while (true) {
       const size_t n = next++;
@@ -296,8 +304,8 @@ int run(int argc, char* argv[]) {
                             printable(pair.s->sequence.empty() ? pair.s->id : pair.t->id)};
         const double needed = seqcorvane::memoryNeeded(pair.s->sequence.size(), pair.t->sequence.size(), set.criterion);
         if (!gate.enter(needed))
-          throw PairFailure{"needs " + seqcorvane::gibText(needed) + " of memory; " + seqcorvane::gibText(gate.room()) +
-                            " available"};
+          throw PairFailure{"needs " + seqcorvane::shell::memoryText(needed) + " of memory; " +
+                            seqcorvane::shell::memoryText(gate.room()) + " available"};
         seqcorvane::AlignResult r;
         try {
           r = seqcorvane::align({pair.s->id, pair.s->sequence}, {pair.t->id, pair.t->sequence}, models, config);
@@ -307,7 +315,7 @@ int run(int argc, char* argv[]) {
         }
         gate.leave(needed);
         const bool aligned = !r.path.empty();  // a criterion with an alignment
-        const int K = set.criterion == seqcorvane::Criterion::optimal ? r.parameters.K : r.marginalK;
+        const int K = set.criterion == seqcorvane::Criterion::optimal ? r.parameters.K : r.search.K;
         const double alignmentMsgLen = aligned ? r.alignmentMsgLen : r.marginalMsgLen;
         const std::string numbers =
             std::to_string(K) + '\t' +
@@ -353,7 +361,7 @@ int run(int argc, char* argv[]) {
   }
   worker();
   for (auto& t : pool) t.join();
-  seqcorvane::setCheckHandler(nullptr);
+  seqcorvane::setCheckHandler(programHandler);
   if (!partialError.empty()) fail("cannot write " + quoted(partial) + ": " + partialError);
 
   // The whole table, in the order of the pairs.
@@ -377,23 +385,5 @@ int run(int argc, char* argv[]) {
 }  // namespace
 
 int main(int argc, char* argv[]) {
-  ::signal(SIGXFSZ, SIG_IGN);
-  ::signal(SIGPIPE, SIG_IGN);  // a closed pipe is a failed write, reported
-  auto failLine = [](const std::string& message) {
-    std::cerr << "seqcorvane-batch: error: " << message << std::endl;
-    return 1;
-  };
-  try {
-    return run(argc, argv);
-  } catch (const seqcorvane::Error& e) {
-    if (e.verbatim()) {
-      std::cerr << e.what() << std::flush;
-      return 1;
-    }
-    return failLine(e.what());
-  } catch (const std::bad_alloc&) {
-    return failLine("out of memory: a memory allocation failed");
-  } catch (const std::exception& e) {
-    return failLine(std::string("unexpected failure: ") + e.what());
-  }
+  return seqcorvane::shell::runProgram("seqcorvane-batch", [&] { return run(argc, argv); });
 }

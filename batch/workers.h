@@ -1,5 +1,4 @@
-// The workers of a batch run: the memory the pairs running at once may
-// reserve, and the progress bar on a terminal.
+// The progress bar of a batch run on a terminal.
 #pragma once
 
 #include <atomic>
@@ -10,39 +9,6 @@
 #include <string>
 
 namespace batch {
-
-// Memory for the pairs that run at once: each pair reserves what it needs
-// before it starts, with room for one more thread's allocations (perThread)
-// when others run, and waits while they hold too much; a pair that runs
-// alone is never refused what it could have alone, and a pair that cannot
-// fit alone fails.
-class MemoryGate {
- public:
-  MemoryGate(double capacity, double perThread) : capacity(capacity), perThread(perThread) {}
-  bool enter(double bytes) {
-    std::unique_lock<std::mutex> lock(mutex);
-    if (bytes > capacity) return false;
-    freed.wait(lock, [&] { return running == 0 || reserved + bytes + perThread * (running + 1) <= capacity; });
-    reserved += bytes;
-    ++running;
-    return true;
-  }
-  void leave(double bytes) {
-    {
-      std::lock_guard<std::mutex> lock(mutex);
-      reserved -= bytes;
-      --running;
-    }
-    freed.notify_all();
-  }
-  double room() const { return capacity; }
-
- private:
-  double capacity, perThread, reserved = 0;
-  int running = 0;
-  std::mutex mutex;
-  std::condition_variable freed;
-};
 
 class Progress {
  public:

@@ -45,8 +45,12 @@
 #include "dpKernels.h"
 #include "dpPosteriors.h"
 #include "models.h"
+#include "numberText.h"
 #include "seqcorvane/io.h"
 #include "seqcorvane/seqcorvane.h"
+#include "transitions.h"
+
+using namespace seqcorvane::detail;
 
 namespace {
 
@@ -83,7 +87,7 @@ int main(int argc, char* argv[]) {
     const std::string arg = argv[a];
     long v = 0;
     if (arg == "--reps" && a + 1 < argc) {
-      if (!seqcorvane::parseInteger(argv[++a], v) || v < 1 || v > 1000) usage();
+      if (!parseInteger(argv[++a], v) || v < 1 || v > 1000) usage();
       reps = static_cast<int>(v);
     } else if (arg == "--criteria" && a + 1 < argc) {
       criteria = argv[++a];
@@ -108,8 +112,8 @@ int main(int argc, char* argv[]) {
 
     {
       // The costs of the optimal criterion's first pass: K = 250, the priors' transitions there.
-      const seqcorvane::Models::Data& d = models.data();
-      const CostTable c = makeCostTable(S, T, d.pnull, d.pam, transitionsAt(d.pam));
+      const ModelData& d = modelData(models);
+      const CostTable c = makeCostTable(S, T, d.pnull, d.pam, estimate3StateMachineParams_dirichlet(d.pam));
       TraceCodes codes;
       volatile double sink = 0;
       std::cout << "optimal_fill_ns_per_cell "
@@ -146,7 +150,7 @@ int main(int argc, char* argv[]) {
       std::cout << name << "_seconds " << cpuSeconds() - t0 << "\n"
                 << name << "_models " << SubmatClass_t::modelsBuilt() - built << "\n"
                 << name << "_powers " << SubmatClass_t::powersFormed() - powers << "\n"
-                << name << "_search_passes " << result.searchFastPasses << "/" << result.searchExactPasses << "\n";
+                << name << "_search_passes " << result.search.fastPasses << "/" << result.search.exactPasses << "\n";
     }
     std::cout << "data_files_read " << dataFilesRead() << "\n";
     std::error_code ec;

@@ -15,6 +15,8 @@
 #include "seqcorvane/io.h"
 #include "seqcorvane/seqcorvane.h"
 
+using namespace seqcorvane::detail;  // the readers under test
+
 namespace fuzz {
 
 [[noreturn]] inline void finding(const std::string& message) {

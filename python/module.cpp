@@ -9,6 +9,7 @@
 #include <mutex>
 #include <thread>
 
+#include "environment.h"
 #include "seqcorvane/io.h"
 #include "seqcorvane/seqcorvane.h"
 
@@ -26,16 +27,17 @@ struct InternalCheck {
 
 seqcorvane::Criterion criterionOf(const std::string& name) {
   seqcorvane::Criterion c;
-  if (!seqcorvane::parseCriterion(name, c) || c == seqcorvane::Criterion::marginalInteractive)
+  if (!seqcorvane::parseCriterion(name, c))
     throw py::value_error("criterion is 'optimal', 'marginal' or 'posterior', not '" + name + "'");
   return c;
 }
 
 seqcorvane::AlignConfig configOf(const std::string& criterion, bool confidence, int threads, bool endGapsAlike) {
   seqcorvane::AlignConfig config;
+  seqcorvane::shell::settingsFromEnvironment(config);  // SEQCORVANE_THREADS and SEQCORVANE_SIMD, as the programs
   config.criterion = criterionOf(criterion);
   config.columnConfidence = confidence;
-  config.threads = threads;
+  if (threads > 0) config.threads = threads;
   config.posterior.endGapsAlike = endGapsAlike;
   return config;
 }
@@ -126,13 +128,13 @@ PYBIND11_MODULE(_seqcorvane, m) {
                                if (r.columnConfidence.empty()) return py::none();
                                return py::cast(r.columnConfidence);
                              })
-      .def_property_readonly("marginal_K", [](const AlignResult& r) { return r.marginalK; })
-      .def_property_readonly("fitted_matches", [](const AlignResult& r) { return r.fittedMatches; })
-      .def_property_readonly("end_gaps_alike", [](const AlignResult& r) { return r.endGapsAlike; })
+      .def_property_readonly("marginal_K", [](const AlignResult& r) { return r.search.K; })
+      .def_property_readonly("fitted_matches", [](const AlignResult& r) { return r.posterior.fittedMatches; })
+      .def_property_readonly("end_gaps_alike", [](const AlignResult& r) { return r.posterior.endGapsAlike; })
       .def_property_readonly("score",
                              [](const AlignResult& r) -> py::object {
                                if (r.criterion != seqcorvane::Criterion::posterior) return py::none();
-                               return py::cast(r.score);
+                               return py::cast(r.posterior.score);
                              })
       .def(
           "format",

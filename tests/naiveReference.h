@@ -12,8 +12,8 @@
 #include <string>
 #include <vector>
 
+#include "machine.h"
 #include "testUtil.h"
-#include "threeStateDPAClass.h"
 
 namespace naive {
 
@@ -22,7 +22,7 @@ inline constexpr double LN1000_ = 6.907755278982137;
 inline const double INF = std::numeric_limits<double>::infinity();
 inline const std::string RESIDUES = "ACDEFGHIKLMNPQRSTVWY";
 
-inline const seqcorvane::Models::Data& models() { return testutil::models().data(); }
+inline const ModelData& models() { return modelData(testutil::models()); }
 
 inline std::string randomSeq(std::mt19937& rng, int len) {
   std::string s;
@@ -44,8 +44,10 @@ inline std::pair<std::string, std::string> relatedPair(std::mt19937& rng, int le
   return {S, T};
 }
 
-inline threeStateDPAClass_t machine(const std::string& S, const std::string& T) {
-  return threeStateDPAClass_t(S, T, models());
+// The machine of the optimal and marginal criteria at distance K (at the
+// models' starting distance when K is 0).
+inline threeStateDPAClass_t machine(const std::string& S, const std::string& T, int K = 0) {
+  return K == 0 ? makeMachine(S, T, models()) : makeMachine(S, T, models(), K);
 }
 
 // The landscape of a marginal run, row-major, and its result.
@@ -171,9 +173,7 @@ inline TinyCase tinyCase(std::mt19937& rng) {
   c.S = randomSeq(rng, 1 + static_cast<int>(rng() % 4));
   c.T = randomSeq(rng, 1 + static_cast<int>(rng() % 4));
   c.K = 1 + static_cast<int>(rng() % 1000);
-  threeStateDPAClass_t m = machine(c.S, c.T);
-  m.computeTotalProbOfST(c.K);  // sets the parameters for K
-  c.costs = m.costs();
+  c.costs = machine(c.S, c.T, c.K).costs();
   return c;
 }
 

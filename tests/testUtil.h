@@ -23,6 +23,14 @@
 
 #include "seqcorvane/seqcorvane.h"
 
+// The tests reach the library's insides by their own names.
+namespace seqcorvane::detail {}
+using namespace seqcorvane::detail;
+using seqcorvane::nits2bits;
+using seqcorvane::stateDelete;
+using seqcorvane::stateInsert;
+using seqcorvane::stateMatch;
+
 namespace testutil {
 
 inline std::string sourceDir() { return SEQCORVANE_SOURCE_DIR; }

@@ -35,7 +35,7 @@ void expectSame(const AlignResult& a, const AlignResult& b) {
   EXPECT_EQ(a.parameters.K, b.parameters.K);
   EXPECT_EQ(a.parameters.transitions, b.parameters.transitions);
   EXPECT_EQ(a.compressionBits, b.compressionBits);
-  EXPECT_EQ(a.marginalK, b.marginalK);
+  EXPECT_EQ(a.search.K, b.search.K);
   EXPECT_EQ(a.columnConfidence, b.columnConfidence);
   EXPECT_EQ(std::isnan(a.marginalMsgLen) ? 0.0 : a.marginalMsgLen,
             std::isnan(b.marginalMsgLen) ? 0.0 : b.marginalMsgLen);
@@ -69,7 +69,8 @@ TEST(Api, ResultsOfEachCriterionHangTogether) {
   const AlignResult marg = alignWith(s, t, Criterion::marginal);
   EXPECT_TRUE(marg.path.empty());
   EXPECT_TRUE(std::isnan(marg.alignmentMsgLen));
-  EXPECT_EQ(marg.parameters.K, marg.marginalK);
+  EXPECT_EQ(marg.parameters.K, marg.search.K);
+  EXPECT_EQ(marg.parameters.transitions, marg.search.parameters.transitions);
   EXPECT_EQ(marg.compressionBits, seqcorvane::nits2bits(marg.nullMsgLen - marg.marginalMsgLen));
   // Summed over all alignments the pair costs less than along the best one.
   EXPECT_GT(marg.compressionBits, opt.compressionBits);
@@ -78,27 +79,29 @@ TEST(Api, ResultsOfEachCriterionHangTogether) {
   ASSERT_EQ(post.columnConfidence.size(), post.path.size());
   for (double p : post.columnConfidence) EXPECT_TRUE(p >= 0 && p <= 1 + 1e-9) << p;
   const seqcorvane::ScoreResult scored = seqcorvane::scoreAlignment(post.rowS, post.rowT, testutil::models());
-  EXPECT_EQ(post.score.msgLen, scored.msgLen);
+  EXPECT_EQ(post.posterior.score.msgLen, scored.msgLen);
   EXPECT_EQ(post.alignmentMsgLen, scored.msgLen);
   // The shipped models have fitted match emissions; without them the matches
   // are averaged over four site rates.
-  EXPECT_TRUE(post.fittedMatches);
-  EXPECT_TRUE(post.siteRates.empty());
-  EXPECT_EQ(post.gapOpenScale, 0.35);
+  EXPECT_TRUE(post.posterior.fittedMatches);
+  EXPECT_TRUE(post.posterior.siteRates.empty());
+  EXPECT_EQ(post.posterior.gapOpenScale, 0.35);
   seqcorvane::AlignConfig averaged;
   averaged.criterion = Criterion::posterior;
   averaged.posterior.fittedMatches = false;
   const AlignResult rated = seqcorvane::align(s, t, testutil::models(), averaged);
-  EXPECT_FALSE(rated.fittedMatches);
-  EXPECT_EQ(rated.siteRates.size(), 4u);
+  EXPECT_FALSE(rated.posterior.fittedMatches);
+  EXPECT_EQ(rated.posterior.siteRates.size(), 4u);
 
-  for (Criterion c : {Criterion::optimal, Criterion::marginal, Criterion::marginalInteractive, Criterion::posterior}) {
+  for (Criterion c : {Criterion::optimal, Criterion::marginal, Criterion::posterior}) {
     Criterion back = Criterion::optimal;
     EXPECT_TRUE(seqcorvane::parseCriterion(seqcorvane::criterionName(c), back));
     EXPECT_EQ(back, c);
   }
   Criterion none;
   EXPECT_FALSE(seqcorvane::parseCriterion("fast", none));
+  // The dialogue is the single program's, not a criterion of the library.
+  EXPECT_FALSE(seqcorvane::parseCriterion("marginal-interactive", none));
   EXPECT_EQ(seqcorvane::gapOpenings("mmddmiim"), 2);
   EXPECT_EQ(seqcorvane::percentIdentity({"AC-D", "ACEE"}), 50.0);
 }
@@ -167,10 +170,29 @@ TEST(Api, MemoryNeededGrowsWithTheGridAndTheCriterion) {
   const double opt = seqcorvane::memoryNeeded(1000, 1000, Criterion::optimal);
   const double post = seqcorvane::memoryNeeded(1000, 1000, Criterion::posterior);
   const double marg = seqcorvane::memoryNeeded(1000, 1000, Criterion::marginal);
-  const double inter = seqcorvane::memoryNeeded(1000, 1000, Criterion::marginalInteractive);
+  const double paths = seqcorvane::CellPaths::memoryNeeded(1000, 1000);
   EXPECT_LT(opt, post);
   EXPECT_LT(post, marg);
-  EXPECT_LT(marg, inter);
+  EXPECT_LT(marg, paths);
   EXPECT_GT(opt, 1e6);
   EXPECT_LT(opt, 3e6);
+}
+
+// A run larger than the config's memory is refused by the call itself, with
+// the sizes in units that show them.
+TEST(Api, RunsTooLargeForTheMemoryAreRefused) {
+  const Sequence s{"s", std::string(300, 'A')}, t{"t", std::string(200, 'C')};
+  AlignConfig config;
+  config.criterion = Criterion::posterior;
+  config.memoryLimit = 20e6;
+  EXPECT_EQ(messageOf([&] { seqcorvane::align(s, t, testutil::models(), config); }, seqcorvane::Error::Kind::resources),
+            "aligning sequences of 300 and 200 residues with the posterior criterion needs 32.5 MiB of memory; 19.1 "
+            "MiB available");
+  EXPECT_EQ(messageOf([&] { seqcorvane::CellPaths(s, t, testutil::models(), 100, config); },
+                      seqcorvane::Error::Kind::resources),
+            "keeping the best paths through the cells of sequences of 300 and 200 residues needs 35.1 MiB of memory; "
+            "19.1 MiB "
+            "available");
+  config.memoryLimit = 40e6;
+  EXPECT_NO_THROW(seqcorvane::align(s, t, testutil::models(), config));
 }

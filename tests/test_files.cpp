@@ -7,8 +7,8 @@
 
 #include <thread>
 
-#include "fasta.h"
 #include "report.h"
+#include "seqcorvane/io.h"
 #include "testUtil.h"
 
 using testutil::count;
@@ -28,9 +28,14 @@ std::string banner() {
 
 TEST(InputFiles, RecordsFiltersAndNotices) {
   testutil::TempDir dir;
+  auto textsOf = [&](const std::string& path) {
+    std::vector<std::string> texts;
+    for (const seqcorvane::Record& r : seqcorvane::readFasta(path)) texts.push_back(r.text);
+    return texts;
+  };
   auto records = [&](const std::string& text) {
     testutil::writeFile(dir.file("f.fa"), text);
-    return readFastaFile(dir.file("f.fa").c_str());
+    return textsOf(dir.file("f.fa"));
   };
   using Records = std::vector<std::string>;
   EXPECT_EQ(records("junk\n>one\nHEAG\nWK\n\nLM\n>two\n>three\nPQ\n"), (Records{"HEAGWKLM", "", "PQ"}));
@@ -40,13 +45,13 @@ TEST(InputFiles, RecordsFiltersAndNotices) {
   EXPECT_EQ(records("\xEF\xBB\xBF>s\nHEAG\n"), (Records{"HEAG"}));  // byte-order mark skipped
   const std::string longLine(25000, 'W');
   EXPECT_EQ(records(">s\n" + longLine + "\nAC\n"), (Records{longLine + "AC"}));
-  EXPECT_EQ(removeNonStandardAA("AXC*DB 9EZFghi\tKLMNPQRSTVWYJOU-\r"), "ACDEFKLMNPQRSTVWY");
+  EXPECT_EQ(seqcorvane::standardResidues("AXC*DB 9EZFghi\tKLMNPQRSTVWYJOU-\r"), "ACDEFKLMNPQRSTVWY");
   // gzip-compressed input is read as the text it holds
   gzFile gz = gzopen(dir.file("z.fa.gz").c_str(), "wb");
   ASSERT_NE(gz, nullptr);
   gzputs(gz, ">z\nHEAGWKLM\nPQ\n");
   gzclose(gz);
-  EXPECT_EQ(readFastaFile(dir.file("z.fa.gz").c_str()), (Records{"HEAGWKLMPQ"}));
+  EXPECT_EQ(textsOf(dir.file("z.fa.gz")), (Records{"HEAGWKLMPQ"}));
 
   // Through the binary: a soft-masked sequence gets a notice on standard
   // error; blanks and digits are dropped without one; the report is the
@@ -147,8 +152,8 @@ TEST(MemoryCheck, ARunThatCannotFitIsRefusedBeforeItStarts) {
   EXPECT_EQ(r.status, 1);
   EXPECT_FALSE(r.signaled);
   EXPECT_TRUE(std::regex_match(r.err, std::regex("seqcorvane: error: aligning sequences of 6000 and 6000 residues "
-                                                 "with the marginal criterion needs [0-9.]+ GiB of memory; "
-                                                 "[0-9.]+ GiB available\n")))
+                                                 "with the marginal criterion needs [0-9]+\\.[0-9] [MG]iB of memory; "
+                                                 "[0-9]+\\.[0-9] [MG]iB available\n")))
       << r.err;
   EXPECT_EQ(r.out.find("Running in"), std::string::npos);
 }

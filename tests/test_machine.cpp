@@ -10,13 +10,17 @@
 #include <random>
 #include <sstream>
 
+#include "cellPaths.h"
 #include "check.h"
 #include "dpPosteriors.h"
+#include "estimation.h"
 #include "logSpace.h"
+#include "machine.h"
+#include "marginal.h"
 #include "naiveReference.h"
+#include "optimal.h"
 #include "paths.h"
 #include "testUtil.h"
-#include "threeStateDPAClass.h"
 
 using namespace naive;
 
@@ -112,13 +116,12 @@ TEST(Kernels, EveryCellMatchesTheEnumerationOfAllPaths) {
 
 // Equal totals keep the earlier predecessor: M before D before I.
 TEST(Kernels, TiesGoToTheEarlierState) {
-  threeStateDPAClass_t m = machine("W", "W");
   TraceCodes codes;
-  fillBestPath(m.costs(), codes);
-  EXPECT_EQ(codes.prev(1, 1, STATE_M), STATE_M);  // three equal candidates from (0, 0)
-  EXPECT_EQ(codes.prev(1, 1, STATE_D), STATE_I);  // D at (1,1) only from I at (0,1)
-  EXPECT_EQ(codes.prev(1, 1, STATE_I), STATE_D);
-  EXPECT_EQ(codes.prev(0, 1, STATE_M), TRACE_NONE);
+  fillBestPath(machine("W", "W").costs(), codes);
+  EXPECT_EQ(codes.prev(1, 1, stateMatch), stateMatch);    // three equal candidates from (0, 0)
+  EXPECT_EQ(codes.prev(1, 1, stateDelete), stateInsert);  // D at (1,1) only from I at (0,1)
+  EXPECT_EQ(codes.prev(1, 1, stateInsert), stateDelete);
+  EXPECT_EQ(codes.prev(0, 1, stateMatch), TRACE_NONE);
 }
 
 // The landscape of every cell of tiny pairs against all complete paths
@@ -196,29 +199,26 @@ TEST(Machine, DistanceSearchesAgreeWithTheirRulesOverEveryDistance) {
     std::string S = st.first, T = st.second;
     SCOPED_TRACE(S + " / " + T);
     // The distance of an alignment (with the scan once the curve is flat).
-    threeStateDPAClass_t m = machine(S, T);
-    m.fillDPMatrices();
-    std::string fsa;
-    m.traceback(fsa, -1, -1, -1);
+    const threeStateDPAClass_t m = machine(S, T);
+    const std::string fsa = traceback(m, fillDPMatrices(m)).fsastr;
     std::vector<double> alignmentCost(1001), marginalCost(1001);
     for (int k = 1; k <= 1000; ++k) {
-      alignmentCost[k] = m.evalNegLogMatches_fullAlignment(fsa, k);
-      marginalCost[k] = m.computeTotalProbOfST(k);
+      alignmentCost[k] = evalNegLogMatches_fullAlignment(m, fsa, k);
+      marginalCost[k] = computeTotalProbOfST(atDistance(m, k));
     }
-    m.estimateSubmatParam(fsa);
-    EXPECT_EQ(m.getSubmatK(), bracketOverTable(alignmentCost, true, -1));
+    EXPECT_EQ(estimateSubmatParam(m, fsa), bracketOverTable(alignmentCost, true, -1));
     // The marginal search (no scan), with the landscape and without.
     seqcorvane::AlignResult r;
     landscapeOf(S, T, r);
-    EXPECT_EQ(r.marginalK, bracketOverTable(marginalCost, false, 1));
-    EXPECT_EQ(r.marginalMsgLen, marginalCost[r.marginalK]);
+    EXPECT_EQ(r.search.K, bracketOverTable(marginalCost, false, 1));
+    EXPECT_EQ(r.marginalMsgLen, marginalCost[r.search.K]);
     // Without the landscape the search's fast cost stands where it prints the
     // same bytes: within the fast pass's margin of the exact one.
-    threeStateDPAClass_t plain = machine(S, T);
-    EXPECT_EQ(plain.searchMarginalDistance(nullptr), r.marginalK);
-    EXPECT_NEAR(plain.getMarginalProbMsgLen(), r.marginalMsgLen, 2e-12 * r.marginalMsgLen + 1e-9);
-    plain.computeTotalProbOfST_2sink();
-    EXPECT_NEAR(plain.getMarginalProbMsgLen_2sink(), r.marginalMsgLen, 1e-9);
+    const MarginalSearchOutcome plain = searchMarginalDistance(machine(S, T), r.nullMsgLen);
+    EXPECT_EQ(plain.machine.K(), r.search.K);
+    EXPECT_NEAR(plain.msgLen, r.marginalMsgLen, 2e-12 * r.marginalMsgLen + 1e-9);
+    StatePlanes sinkSums;
+    EXPECT_NEAR(computeTotalProbOfST_2sink(plain.machine, sinkSums), r.marginalMsgLen, 1e-9);
   }
 }
 
@@ -227,21 +227,19 @@ TEST(Machine, EMEndsOnAFixedPointItsLengthRescores) {
   for (int trial = 0; trial < 4; ++trial) {
     auto st = relatedPair(rng, 20 + 30 * trial);
     std::string S = st.first, T = st.second;
-    threeStateDPAClass_t m = machine(S, T);
-    m.EM();
-    const std::string fsa = m.getOptAlignFSAstr();
+    const OptimalAlignment o = EM(machine(S, T));
+    const std::string& fsa = o.fsastr;
     EXPECT_EQ(std::count(fsa.begin(), fsa.end(), 'm') + std::count(fsa.begin(), fsa.end(), 'd'),
               static_cast<long>(S.size()));
-    const Reference ref(m.getSubmatK());
+    const Reference ref(o.machine.K());
     const auto pt = ref.parts(fsa, S, T, 0, 0);
-    EXPECT_NEAR(m.getOptAlignMsgLen(), LN1000_ + wtCodeLen_nits(static_cast<int>(fsa.size())) + pt.first + pt.second,
-                1e-9);
+    EXPECT_NEAR(o.msgLen, LN1000_ + wtCodeLen_nits(static_cast<int>(fsa.size())) + pt.first + pt.second, 1e-9);
     // Estimating from the final alignment and aligning again reproduces it.
-    m.estimateParams(fsa);
-    m.fillDPMatrices();
-    std::string again;
-    EXPECT_EQ(m.traceback(again, -1, -1, -1), m.getOptAlignMsgLen());
-    EXPECT_EQ(again, fsa);
+    const threeStateDPAClass_t at = estimateParams(o.machine, fsa);
+    EXPECT_EQ(at.K(), o.machine.K());
+    const TracedPath again = traceback(at, fillDPMatrices(at));
+    EXPECT_EQ(again.msgLen, o.msgLen);
+    EXPECT_EQ(again.fsastr, fsa);
   }
 }
 
@@ -249,11 +247,11 @@ TEST(Machine, GivenAlignmentSplitsIntoPathAndSequences) {
   std::string S = "HEAGAWGHEE", T = "PAWHEAE";
   std::vector<std::string> rows = {"HEAGAWGHE-E", "--P-AW-HEAE"};
   std::string fsa = algn2Fsastr(rows);
-  threeStateDPAClass_t m = machine(S, T);
-  const seqcorvane::ScoreResult score = m.scoreGiven(fsa);
-  EXPECT_EQ(score.parameters.K, m.getSubmatK());
-  EXPECT_NEAR(score.msgLen, m.evalNegLogMatches_fullAlignment(fsa, m.getSubmatK()), 1e-9);
-  const Reference ref(m.getSubmatK());
+  const threeStateDPAClass_t m = machine(S, T);
+  const seqcorvane::ScoreResult score = scoreGiven(m, fsa, 0);
+  EXPECT_EQ(score.parameters.K, estimateSubmatParam(m, fsa));
+  EXPECT_NEAR(score.msgLen, evalNegLogMatches_fullAlignment(m, fsa, score.parameters.K), 1e-9);
+  const Reference ref(score.parameters.K);
   const auto pt = ref.parts(fsa, S, T, 0, 0);
   EXPECT_NEAR(score.pathMsgLen, LN1000_ + wtCodeLen_nits(static_cast<int>(fsa.size())) + pt.first, 1e-9);
   EXPECT_NEAR(score.residuesMsgLen, pt.second, 1e-9);
@@ -265,18 +263,25 @@ TEST(Machine, GivenAlignmentSplitsIntoPathAndSequences) {
   EXPECT_THROW(seqcorvane::scoreAlignment("AXD", "ACD", testutil::models()), seqcorvane::Error);
 }
 
-TEST(Machine, TraceFromACellNoPathReachesIsReportedAsAFailure) {
-  threeStateDPAClass_t m = machine("ACD", "ACD");
-  m.keepCellTotals(true);
-  m.fillDPMatrices();
-  std::string f;
+namespace {
+struct CheckFailure {
+  std::string message;
+};
+[[noreturn]] void throwCheck(const std::string& message) { throw CheckFailure{message}; }
+}  // namespace
+
+// A trace that meets a code saying no path arrives is a broken invariant.
+TEST(Machine, TraceFromACellNoPathReachesIsABrokenInvariant) {
+  const threeStateDPAClass_t m = machine("ACD", "ACD");
+  const BestPathFill fill = fillDPMatrices(m, true);
+  const seqcorvane::CheckHandler before = seqcorvane::setCheckHandler(throwCheck);
   try {
-    m.traceback(f, 0, 2, STATE_M);
+    traceback(fill, 0, 2, stateMatch);
     ADD_FAILURE() << "no failure";
-  } catch (const seqcorvane::CorruptPathError& e) {
-    EXPECT_NE(std::string(e.what()).find("without predecessor"), std::string::npos) << e.what();
-    EXPECT_EQ(e.letters, "m");
+  } catch (const CheckFailure& e) {
+    EXPECT_NE(e.message.find("w.complete"), std::string::npos) << e.message;
   }
+  seqcorvane::setCheckHandler(before);
 }
 
 // The best alignment through a cell is a complete path through it, costed
@@ -291,11 +296,7 @@ TEST(Machine, AlignmentsThroughCells) {
   const std::vector<double> landscape = landscapeOf(S, T, r);
   const seqcorvane::CellPaths paths({"s", S}, {"t", T}, testutil::models(), r.parameters.K);
   // The same fills by hand, for the paths to the corners.
-  threeStateDPAClass_t m = machine(S, T);
-  m.setDistance(r.parameters.K);
-  m.estimateParams("");
-  m.fillDPMatrices();
-  m.fillDPMatrices_cell2sink();
+  const threeStateDPAClass_t m = machine(S, T, r.parameters.K);
   const Reference ref(r.parameters.K);
   auto lengthOf = [&](const std::string& fsa) {
     const auto pt = ref.parts(fsa, S, T, 0, 0);
@@ -318,8 +319,9 @@ TEST(Machine, AlignmentsThroughCells) {
   }
   EXPECT_EQ(paths.best(0, t).path, std::string(t, 'i') + std::string(n, 'd'));
   EXPECT_EQ(paths.best(n, 0).path, std::string(n, 'd') + std::string(t, 'i'));
-  std::string end, origin;
-  const double endLen = m.traceback(end, -1, -1, -1), originLen = m.traceforward(origin, -1, -1, -1);
+  const TracedPath endPath = traceback(m, fillDPMatrices(m)), originPath = traceforward(m, fillDPMatrices_cell2sink(m));
+  const std::string &end = endPath.fsastr, &origin = originPath.fsastr;
+  const double endLen = endPath.msgLen, originLen = originPath.msgLen;
   EXPECT_EQ(paths.best(n, t).path, end);
   EXPECT_EQ(paths.best(n, t).msgLen, endLen);
   EXPECT_NEAR(lengthOf(end), endLen, 1e-9);

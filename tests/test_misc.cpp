@@ -50,23 +50,17 @@ TEST(CodeLengths, TreeCodeAtEveryRangeBoundary) {
     }
   }
   EXPECT_EQ(wtCodeLen_nits(0), LN2);
-  for (int n : {1, 7, 100, 5000, 1000000}) EXPECT_EQ(wtCodeLen_nits(n), bits2nits(wtCodeLen_bits(n)));
+  for (int n : {1, 7, 100, 5000, 1000000}) EXPECT_EQ(wtCodeLen_nits(n), wtCodeLen_bits(n) * LN2);
 }
 
-TEST(CodeLengths, CatalanLogStarAndUnits) {
+TEST(CodeLengths, CatalanAndUnits) {
   EXPECT_EQ(catalan_C(0), 1);
   EXPECT_EQ(catalan_C(5), 42);
   EXPECT_EQ(catalan_C(7), 429);
   EXPECT_EQ(catalan_C(18), 477638700);
   EXPECT_EQ(catalan_C(19), 1767263190);
-  EXPECT_EQ(logStar_bits(0), 0.0);
-  EXPECT_EQ(logStar_bits(1), 1.5185351389821802);
-  EXPECT_DOUBLE_EQ(logStar_bits(2), 2.5185351389821804);
-  EXPECT_DOUBLE_EQ(logStar_bits(4), 4.51853513898218);
-  EXPECT_DOUBLE_EQ(logStar_bits(16), 8.51853513898218);
-  EXPECT_DOUBLE_EQ(logStar_nits(1), 1.052568350166703);
   EXPECT_EQ(nits2bits(LN2), 1.0);
-  EXPECT_DOUBLE_EQ(nits2bits(bits2nits(123.456)), 123.456);
+  EXPECT_DOUBLE_EQ(nits2bits(123.456 * LN2), 123.456);
 }
 
 TEST(CodeLengthsDeathTest, NegativeArgumentsStop) {
@@ -136,20 +130,11 @@ TEST(Matrices, ShapesIdentityAndSummationOrder) {
   EXPECT_EQ(matrixMultiply(Matrix{{1}, {2}, {3}}, Matrix{{4, 5, 6}}), (Matrix{{4, 5, 6}, {8, 10, 12}, {12, 15, 18}}));
   // Summed from 0 in increasing k: 1 + 1e16 rounds to 1e16, minus 1e16 is 0.
   EXPECT_EQ(matrixMultiply(Matrix{{1, 1e16, -1e16}}, Matrix{{1}, {1}, {1}}), (Matrix{{0}}));
-  EXPECT_EQ(matrixAdd(A, A), (Matrix{{2, 4, 6}, {8, 10, 12}}));
-  EXPECT_EQ(matrixMultiply(A, -2), (Matrix{{-2, -4, -6}, {-8, -10, -12}}));
-  EXPECT_TRUE(matrixAdd({}, {}).empty());
-  EXPECT_TRUE(matrixMultiply(Matrix{}, 3).empty());
-  const Matrix zero = matrixMultiply(Matrix{{-1.5, 2}}, 0);
-  ASSERT_EQ(zero, (Matrix{{0, 0}}));
-  EXPECT_TRUE(std::signbit(zero[0][0]));
-  EXPECT_FALSE(std::signbit(zero[0][1]));
+  EXPECT_TRUE(matrixMultiply(Matrix{}, Matrix{}).empty());
 }
 
 TEST(MatricesDeathTest, ShapeMismatchStops) {
   const auto internal = ::testing::ExitedWithCode(2);
-  EXPECT_EXIT(matrixAdd({{1, 2}}, {{1, 2}, {3, 4}}), internal, "nRows_A == nRows_B");
-  EXPECT_EXIT(matrixAdd({{1, 2}}, {{1, 2, 3}}), internal, "nCols_A == nCols_B");
   EXPECT_EXIT(matrixMultiply(Matrix{{1, 2}}, Matrix{{1, 2}}), internal, "nCols_A == nRows_B");
 }
 

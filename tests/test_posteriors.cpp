@@ -5,6 +5,7 @@
 #include "dpKernels.h"
 #include "dpPosteriors.h"
 #include "logSpace.h"
+#include "marginal.h"
 #include "naiveReference.h"
 
 using namespace naive;
@@ -115,12 +116,13 @@ TEST(Posteriors, FittedMatchEmissionsMatchTheEnumeration) {
       }
     }
     const double total = neglogSumOf(totals);
-    threeStateDPAClass_t m = machine(S, T);
-    m.setPosteriorModel({}, 1, &joints);
+    MachineModel fitted;
+    fitted.matchJoints = &joints;
+    const threeStateDPAClass_t m = makeMachine(S, T, models(), K, fitted);
     // The marginal message length adds the distance's and the lengths' codes.
     const double codes = LN1000_ + wtCodeLen_nits(static_cast<int>(std::max(S.size(), T.size())));
-    EXPECT_NEAR(m.computeTotalProbOfST(K), total + codes, 1e-9);
-    EXPECT_NEAR(m.marginalMsgLenAt(K, true), total + codes, 1e-9);
+    EXPECT_NEAR(computeTotalProbOfST(m), total + codes, 1e-9);
+    EXPECT_NEAR(marginalMsgLenFast(m), total + codes, 1e-9);
     const Posteriors p = computePosteriorsFast(m.costs(), true);
     for (size_t i = 1; i <= S.size(); ++i)
       for (size_t j = 1; j <= T.size(); ++j) EXPECT_NEAR(p.pairOf(i, j), pair[i][j] / std::exp(-total), 1e-6);
@@ -139,7 +141,7 @@ TEST(Posteriors, EndGapDiscountsMatchTheEnumeration) {
     if (trial % 2 == 0) {
       priceEndGapsAlike(c.costs);
     } else {
-      for (int x : {STATE_D, STATE_I}) {
+      for (int x : {stateDelete, stateInsert}) {
         c.costs.startGapDiscount[x] = discount(rng);
         c.costs.endGapDiscount[x] = discount(rng);
       }
@@ -187,7 +189,7 @@ TEST(Posteriors, EndGapDiscountsMatchTheEnumeration) {
   const Reference ref(c.K);
   const std::string core = "MKVL";
   const auto lead = ref.parts("dmmmm", "W" + core, core, 0, 0), trail = ref.parts("mmmmd", core + "W", core, 0, 0);
-  EXPECT_NEAR(lead.first + lead.second, trail.first + trail.second - c.costs.endGapDiscount[STATE_D], 1e-12);
+  EXPECT_NEAR(lead.first + lead.second, trail.first + trail.second - c.costs.endGapDiscount[stateDelete], 1e-12);
   const auto leadT = ref.parts("immmm", core, "W" + core, 0, 0), trailT = ref.parts("mmmmi", core, core + "W", 0, 0);
-  EXPECT_NEAR(leadT.first + leadT.second, trailT.first + trailT.second - c.costs.endGapDiscount[STATE_I], 1e-12);
+  EXPECT_NEAR(leadT.first + leadT.second, trailT.first + trailT.second - c.costs.endGapDiscount[stateInsert], 1e-12);
 }

@@ -10,11 +10,12 @@
 
 #include "distanceSearch.h"
 #include "dpPosteriors.h"
+#include "machine.h"
+#include "marginal.h"
 #include "seqcorvane/io.h"
 #include "simdRows.h"
 #include "siteRates.h"
 #include "testUtil.h"
-#include "threeStateDPAClass.h"
 
 namespace {
 
@@ -58,14 +59,14 @@ TEST(Speed, EveryInstructionSetGivesTheSameCells) {
     if (simdLevelSupported(l)) levels.push_back(l);
   for (int trial = 0; trial < 30; ++trial) {
     auto st = seededPair(rng, 130);
-    const threeStateDPAClass_t m(st.first, st.second, testutil::models().data());
-    const CostTable c = m.costsAt(1 + static_cast<int>(rng() % 1000));
+    CostTable c =
+        makeMachine(st.first, st.second, modelData(testutil::models()), 1 + static_cast<int>(rng() % 1000)).costs();
     TraceCodes reference;
     std::array<PathCost, 3> referenceEnd{};
     double referenceFast = 0;
     for (SimdLevel l : levels) {
       SCOPED_TRACE(std::string(simdLevelName(l)) + " trial " + std::to_string(trial));
-      setSimdLevel(l);
+      c.simd = l;
       TraceCodes codes;
       const auto end = fillBestPath(c, codes);
       const double fast = sumAllPathsFast(c);
@@ -82,7 +83,6 @@ TEST(Speed, EveryInstructionSetGivesTheSameCells) {
       EXPECT_EQ(fast, referenceFast);
     }
   }
-  setSimdLevel(bestSimdLevel());
 }
 
 // On 200 seeded random and related pairs and the golden pair: the fast
@@ -103,14 +103,14 @@ TEST(Speed, FastSearchPicksTheExactDistance) {
   for (size_t p = 0; p < pairs.size(); ++p) {
     std::string S = pairs[p].first, T = pairs[p].second;
     SCOPED_TRACE("pair " + std::to_string(p) + ": " + S + " / " + T);
-    const threeStateDPAClass_t probe(S, T, testutil::models().data());
+    const threeStateDPAClass_t probe = makeMachine(S, T, modelData(testutil::models()));
     std::map<int, double> exact;
     const DistanceSearchResult e = searchDistance(
         [&](const std::vector<int>& ks) {
           std::vector<double> c;
           for (int k : ks) {
-            c.push_back(exact[k] = probe.marginalMsgLenAt(k, true));
-            const double f = probe.marginalMsgLenAt(k, false);
+            c.push_back(exact[k] = computeTotalProbOfST(atDistance(probe, k)));
+            const double f = marginalMsgLenFast(atDistance(probe, k));
             worst = std::max(worst, std::fabs(f - c.back()) / c.back());
           }
           return c;
@@ -125,8 +125,8 @@ TEST(Speed, FastSearchPicksTheExactDistance) {
     const seqcorvane::AlignResult r = seqcorvane::align({"s", S}, {"t", T}, testutil::models(), config,
                                                         [&](const seqcorvane::LandscapeRow&) { ++rows; });
     EXPECT_EQ(rows, S.size() + 1);
-    EXPECT_EQ(r.marginalK, e.bestK != 0 ? e.bestK : 1);
-    EXPECT_EQ(r.marginalMsgLen, exact[r.marginalK]);
+    EXPECT_EQ(r.search.K, e.bestK != 0 ? e.bestK : 1);
+    EXPECT_EQ(r.marginalMsgLen, exact[r.search.K]);
   }
   EXPECT_LT(worst, 1e-12);
   std::cout << "largest relative difference fast/exact: " << worst << "; pairs of probes within 1e-9 nits: " << nearTies
@@ -152,10 +152,12 @@ TEST(Speed, FastPosteriorsDecodeTheExactAlignment) {
   double worst = 0;
   for (size_t p = 0; p < pairs.size(); ++p) {
     SCOPED_TRACE("pair " + std::to_string(p));
-    threeStateDPAClass_t m(pairs[p].first, pairs[p].second, testutil::models().data());
-    m.setPosteriorModel(gammaRateCategories(1, 4), 0.35, nullptr);
-    m.setDistance(1 + static_cast<int>(rng() % 400));
-    const CostTable c = m.costs();
+    MachineModel rated;
+    rated.siteRates = gammaRateCategories(1, 4);
+    rated.gapOpenScale = 0.35;
+    const CostTable c = makeMachine(pairs[p].first, pairs[p].second, modelData(testutil::models()),
+                                    1 + static_cast<int>(rng() % 400), rated)
+                            .costs();
     const Posteriors exact = computePosteriors(c, true), fast = computePosteriorsFast(c, true);
     for (size_t k = 0; k < exact.unpairedS.size(); ++k)
       worst = std::max(worst, std::fabs(exact.unpairedS[k] - fast.unpairedS[k]));

@@ -8,13 +8,14 @@
 #include <map>
 #include <sstream>
 
-#include "check.h"
+#include "invariants.h"
+#include "numbers.h"
 #include "seqcorvane/io.h"
 
 namespace calibration {
 
-using seqcorvane::formatFixed;
-using seqcorvane::parseNumber;
+using seqcorvane::shell::formatFixed;
+using seqcorvane::shell::parseNumber;
 
 namespace {
 [[noreturn]] void fatalError(const std::string& message) {

@@ -21,15 +21,19 @@
 #include <thread>
 
 #include "calibration.h"
-#include "cmdLineParser.h"
+#include "numbers.h"
+#include "options.h"
+#include "program.h"
 #include "seqcorvane/io.h"
 #include "seqcorvane/seqcorvane.h"
 
 using namespace calibration;
-using seqcorvane::formatFixed;
 using seqcorvane::nits2bits;
-using seqcorvane::parseInteger;
-using seqcorvane::parseNumber;
+using seqcorvane::shell::ArgumentScan;
+using seqcorvane::shell::formatFixed;
+using seqcorvane::shell::parseInteger;
+using seqcorvane::shell::parseNumber;
+using seqcorvane::shell::scanArguments;
 
 namespace {
 
@@ -251,11 +255,5 @@ int run(int argc, char* argv[]) {
 }
 
 int main(int argc, char* argv[]) {
-  try {
-    return run(argc, argv);
-  } catch (const seqcorvane::Error& e) {
-    std::cout.flush();
-    std::cerr << "seqcorvane-calibrate: error: " << e.what() << (e.verbatim() ? "" : "\n");
-    return 1;
-  }
+  return seqcorvane::shell::runProgram("seqcorvane-calibrate", [&] { return run(argc, argv); });
 }

@@ -1,6 +1,6 @@
 // Input and output around the aligner: FASTA records with their names, the
-// residue filter, alignment files, output files that are whole or absent,
-// and the numbers of reports and tables. Failures are thrown as
+// residue filter, alignment files and their formats, the landscape files,
+// and output files that are whole or absent. Failures are thrown as
 // seqcorvane::Error naming the file.
 #pragma once
 
@@ -131,30 +131,7 @@ void checkOutputDirectory(const std::string& path);
 // device and inode), or "" when none is: an output that would destroy an input.
 std::string sameFileAmong(const std::string& path, const std::vector<std::string>& candidates);
 
-// FNV-1a (64 bits) of the text, as 16 hexadecimal digits.
-std::string digestOf(const std::string& text);
-
 // The lines of a text file (plain or gzip-compressed), without their newlines.
 std::vector<std::string> readTextLines(const std::string& path);
-
-// x in fixed notation with the given number of decimals.
-std::string formatFixed(double x, int decimals);
-// The whole token as a number / a decimal integer; false when anything else is in it.
-bool parseNumber(const std::string& token, double& value);
-bool parseInteger(const std::string& token, long& value);
-
-// Memory this process may still use (address-space limit, cgroup limit,
-// available memory), in bytes; and "12.3 GiB" for messages.
-double memoryAvailable();
-std::string gibText(double bytes);
-
-// Threads a single alignment uses by default: SEQCORVANE_THREADS when set, else 2,
-// at most the cores.
-int defaultThreads();
-
-// One sentence for each setting of the environment that has no effect as
-// given (SEQCORVANE_SIMD naming no instruction set, SEQCORVANE_THREADS that is
-// not a number), saying what is used instead; for the programs to show.
-std::vector<std::string> ignoredSettings();
 
 }  // namespace seqcorvane

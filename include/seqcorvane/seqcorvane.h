@@ -39,34 +39,22 @@ namespace seqcorvane {
 const char* version();
 
 // A problem with what the caller gave: an input file or sequence, the model
-// files, an output file, or a run larger than the memory it may use.
+// files, an output file, or a run larger than the memory it may use. The
+// message is one line, unless it ends with a newline: then it is a text of
+// several lines to be shown as it stands.
 class Error : public std::runtime_error {
  public:
   enum class Kind {
-    input,      // a sequence, an alignment or an input file
+    input,      // a sequence, an alignment, a setting or an input file
     model,      // the model files: missing, malformed, or failing their sense checks
     output,     // an output file that cannot be written
     resources,  // a run that does not fit in the memory this process may use
   };
-  Error(Kind kind, const std::string& message, bool verbatim = false);
+  Error(Kind kind, const std::string& message);
   Kind kind() const noexcept { return kind_; }
-  // A text of its own (several lines, newlines included) to be shown as it
-  // stands rather than as one line after the program's name.
-  bool verbatim() const noexcept { return verbatim_; }
 
  private:
   Kind kind_;
-  bool verbatim_;
-};
-
-// A trace of an alignment met a cell that no path reaches (a defect of the
-// program): the letters traced so far, in walking order, and where it stopped.
-class CorruptPathError : public Error {
- public:
-  CorruptPathError(std::string letters, long i, long j, int state);
-  std::string letters;
-  long i, j;
-  int state;
 };
 
 // A broken internal invariant: the handler gets the failed condition and its
@@ -76,8 +64,14 @@ using CheckHandler = void (*)(const std::string& message);
 // Installs a handler and returns the one it replaces; nullptr restores the default.
 CheckHandler setCheckHandler(CheckHandler handler);
 
-// The five model files (null model, substitution matrix as S, D and S^-1,
-// Dirichlet priors per distance), loaded and sense-checked once.
+namespace detail {
+struct ModelData;
+struct ModelsAccess;
+}  // namespace detail
+
+// The model files (null model, substitution matrix as S, D and S^-1,
+// Dirichlet priors per distance, and the posterior criterion's fitted match
+// tables where the directory has them), loaded and sense-checked once.
 class Models {
  public:
   // From dataDir; when empty, from the first of ./data, the data installed
@@ -86,27 +80,24 @@ class Models {
   explicit Models(const std::string& dataDir = "");
   // The directory the files came from.
   const std::string& directory() const;
-  // A digest of the five files' contents (FNV-1a, 64 bits, 16 hexadecimal
+  // A digest of the files' contents (FNV-1a, 64 bits, 16 hexadecimal
   // digits): equal digests, the same models.
   const std::string& digest() const;
-  // The names of the five files, the null model's first.
+  // The names of the five files every model directory holds, the null model's first.
   static const std::vector<std::string>& fileNames();
 
-  struct Data;  // the loaded models (internal)
-  const Data& data() const { return *data_; }
-
  private:
-  std::shared_ptr<const Data> data_;
+  friend struct detail::ModelsAccess;
+  std::shared_ptr<const detail::ModelData> data_;
 };
 
 // How the alignment is chosen.
 enum class Criterion {
-  optimal,              // the single best alignment, its parameters estimated with it
-  marginal,             // no alignment: the message length summed over all alignments
-  marginalInteractive,  // as marginal; the programs then offer paths through chosen cells
-  posterior,            // the alignment of maximum expected accuracy from posterior probabilities
+  optimal,    // the single best alignment, its parameters estimated with it
+  marginal,   // no alignment: the message length summed over all alignments
+  posterior,  // the alignment of maximum expected accuracy from posterior probabilities
 };
-// "optimal", "marginal", "marginal-interactive", "posterior".
+// "optimal", "marginal", "posterior".
 const char* criterionName(Criterion c);
 // false when the name is none of them.
 bool parseCriterion(const std::string& name, Criterion& c);
@@ -130,15 +121,25 @@ struct PosteriorOptions {
   bool endGapsAlike = true;
 };
 
+// The widest instruction set the dynamic programmes may use; results do not
+// depend on it.
+enum class InstructionSet { best, scalar, sse2, avx2, avx512 };
+
 struct AlignConfig {
   Criterion criterion = Criterion::optimal;
   PosteriorOptions posterior;
   // With the optimal criterion, also the posterior probability of every
   // column of the alignment (the posterior criterion always gives them).
   bool columnConfidence = false;
-  // Threads for the distance search of one pair; 0: SEQCORVANE_THREADS or 2,
-  // at most the cores. Results do not depend on it.
+  // Threads for the distance search of one pair; 0: 2, at most the cores.
+  // Results do not depend on it.
   int threads = 0;
+  // best: the widest this CPU has.
+  InstructionSet instructionSet = InstructionSet::best;
+  // The bytes a call may use for its dynamic programming; 0: what this
+  // process may still use (its address-space limit, its cgroup's limit, the
+  // memory available). A run that needs more is refused (Error, resources).
+  double memoryLimit = 0;
 };
 
 // A sequence with its name; residues are the twenty upper-case letters
@@ -170,6 +171,25 @@ struct ScoreResult {
   double compressionBits = 0;  // (nullMsgLen - msgLen) in bits
 };
 
+// The search for the distance of least marginal message length (the
+// marginal and posterior criteria).
+struct MarginalSearch {
+  int K = 0;              // the distance found
+  Parameters parameters;  // the parameters there
+  int fastPasses = 0;     // passes over the whole grid in probability space
+  int exactPasses = 0;    // and exact ones in log space
+};
+
+// How the posterior criterion modelled and decoded the pair.
+struct PosteriorDetails {
+  bool decodedAtOptimalK = false;  // not at the marginal distance (its top of the range, or the cap)
+  std::vector<double> siteRates;   // the rate categories' mean rates (empty: one rate)
+  bool fittedMatches = false;      // match emissions from the models' fitted joint tables
+  bool endGapsAlike = false;       // the posteriors priced the end gap runs alike
+  double gapOpenScale = 1;
+  ScoreResult score;  // the posterior alignment scored as scoreAlignment scores it
+};
+
 // The result of align().
 struct AlignResult {
   Criterion criterion = Criterion::optimal;
@@ -198,18 +218,10 @@ struct AlignResult {
   // its residue being unpaired (gap). Posterior criterion, or asked for.
   std::vector<double> columnConfidence;
 
-  // The posterior criterion's search and model.
-  int marginalK = 0;               // the distance of least marginal message length
-  Parameters marginalParameters;   // its parameters
-  bool decodedAtOptimalK = false;  // the marginal distance was the top of the range
-  std::vector<double> siteRates;   // the rate categories' mean rates (empty: one rate)
-  bool fittedMatches = false;      // match emissions from the models' fitted joint tables
-  bool endGapsAlike = false;       // the posteriors priced the end gap runs alike
-  double gapOpenScale = 1;
-  ScoreResult score;  // the posterior alignment scored as scoreAlignment scores it
-  // The passes over the whole grid that the distance search made (marginal
-  // and posterior criteria): in probability space, and exact ones in log space.
-  int searchFastPasses = 0, searchExactPasses = 0;
+  // The marginal and posterior criteria's distance search.
+  MarginalSearch search;
+  // The posterior criterion's model and decoding.
+  PosteriorDetails posterior;
 };
 
 // One row i (0..|S|) of the marginal landscape: for every column j (0..|T|)
@@ -223,9 +235,10 @@ struct LandscapeRow {
 using LandscapeVisitor = std::function<void(const LandscapeRow&)>;
 
 // Aligns s and t (both non-empty, standard residues only) under the
-// criterion. For the marginal criteria with a visitor, the landscape's rows
+// criterion. For the marginal criterion with a visitor, the landscape's rows
 // are handed to it in order as they are computed (24 bytes a cell while the
-// call runs). Throws Error on bad input.
+// call runs). Throws Error on bad input, and (resources) when the run needs
+// more memory than the config allows.
 AlignResult align(const Sequence& s, const Sequence& t, const Models& models, const AlignConfig& config = {},
                   const LandscapeVisitor& landscape = {});
 
@@ -241,12 +254,13 @@ double nullMsgLen(const std::string& residues, const Models& models);
 // Pnull(b) Pr(a|b) under the substitution model.
 double pairMsgLen(const Models& models, int K, char a, char b);
 
-// The best alignments through chosen cells at distance K: the best paths from
-// the start to every cell and from every cell to the end, in both states
-// (about 50 bytes a cell).
+// The best alignments through chosen cells at distance K under the optimal
+// criterion's model: the best paths from the start to every cell and from
+// every cell to the end, in both states (about 50 bytes a cell). Uses the
+// config's instruction set and memory limit only.
 class CellPaths {
  public:
-  CellPaths(const Sequence& s, const Sequence& t, const Models& models, int K);
+  CellPaths(const Sequence& s, const Sequence& t, const Models& models, int K, const AlignConfig& config = {});
   ~CellPaths();
   CellPaths(CellPaths&&) noexcept;
   CellPaths& operator=(CellPaths&&) noexcept;
@@ -257,16 +271,17 @@ class CellPaths {
   };
   // The best alignment through cell (i, j), 0 <= i <= |S|, 0 <= j <= |T|.
   Through best(std::size_t i, std::size_t j) const;
-
-  struct Impl;
+  // Bytes of storage the paths of sequences of these lengths keep.
+  static double memoryNeeded(std::size_t nS, std::size_t nT);
 
  private:
+  struct Impl;
   std::unique_ptr<Impl> impl_;
 };
 
 // Bytes of dynamic-programming storage that align() needs for sequences of
-// these lengths under the criterion (with a landscape visitor for the
-// marginal criteria; the interactive one with CellPaths as well).
+// these lengths under the criterion (for the marginal one with a landscape
+// visitor).
 double memoryNeeded(std::size_t nS, std::size_t nT, Criterion criterion);
 
 // Conversions of a path: the gapped rows of s and t along it, and back.

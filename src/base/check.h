@@ -1,4 +1,4 @@
-// Failure reporting shared by every module.
+// Failure reporting shared by every layer.
 //
 // Two kinds of failure are kept apart:
 //  - an expected failure that a user can reach (a bad file, an unwritable
@@ -14,14 +14,15 @@
 
 #include "seqcorvane/seqcorvane.h"
 
-[[noreturn]] void fatalError(const std::string& message);   // Error::Kind::input
+namespace seqcorvane::detail {
+
+[[noreturn]] void inputError(const std::string& message);   // Error::Kind::input
 [[noreturn]] void modelError(const std::string& message);   // Error::Kind::model
 [[noreturn]] void outputError(const std::string& message);  // Error::Kind::output
-// A user's error reported in a text of its own (several lines), shown as it stands.
-[[noreturn]] void modelErrorVerbatim(const std::string& text);
 [[noreturn]] void checkFailed(const char* condition, const char* file, int line);
 
-// The program name of the default check handler's line ("seqcorvane").
-void setProgramName(const std::string& name);
+}  // namespace seqcorvane::detail
 
-#define SC_CHECK(cond) ((cond) ? static_cast<void>(0) : checkFailed(#cond, __FILE__, __LINE__))
+#ifndef SC_CHECK
+#define SC_CHECK(cond) ((cond) ? static_cast<void>(0) : ::seqcorvane::detail::checkFailed(#cond, __FILE__, __LINE__))
+#endif

@@ -2,7 +2,7 @@
 
 #include <cstdio>
 
-#include "seqcorvane/io.h"
+namespace seqcorvane::detail {
 
 std::string Fnv1a::hex() const {
   char text[17];
@@ -10,8 +10,10 @@ std::string Fnv1a::hex() const {
   return text;
 }
 
-std::string seqcorvane::digestOf(const std::string& text) {
+std::string digestOf(const std::string& text) {
   Fnv1a f;
   f.add(text.data(), text.size());
   return f.hex();
 }
+
+}  // namespace seqcorvane::detail

@@ -6,6 +6,8 @@
 #include <cstdint>
 #include <string>
 
+namespace seqcorvane::detail {
+
 class Fnv1a {
  public:
   void add(const char* data, std::size_t n) {
@@ -19,3 +21,8 @@ class Fnv1a {
  private:
   std::uint64_t h = 14695981039346656037ULL;
 };
+
+// The digest of a text.
+std::string digestOf(const std::string& text);
+
+}  // namespace seqcorvane::detail

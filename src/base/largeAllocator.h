@@ -10,6 +10,8 @@
 #include <cstdlib>
 #include <new>
 
+namespace seqcorvane::detail {
+
 template <class T>
 struct LargeAllocator {
   using value_type = T;
@@ -45,3 +47,5 @@ template <class T, class U>
 bool operator!=(const LargeAllocator<T>&, const LargeAllocator<U>&) {
   return false;
 }
+
+}  // namespace seqcorvane::detail

@@ -1,3 +1,5 @@
+#include "memoryBudget.h"
+
 #include <sys/resource.h>
 
 #include <algorithm>
@@ -5,7 +7,10 @@
 #include <limits>
 #include <sstream>
 
-#include "seqcorvane/io.h"
+#include "check.h"
+#include "numberText.h"
+
+namespace seqcorvane::detail {
 
 namespace {
 
@@ -57,7 +62,7 @@ double cgroupRoom() {
 
 }  // namespace
 
-double seqcorvane::memoryAvailable() {
+double memoryAvailable() {
   double room = std::numeric_limits<double>::infinity();
   struct rlimit rl;
   if (::getrlimit(RLIMIT_AS, &rl) == 0 && rl.rlim_cur != RLIM_INFINITY) {
@@ -71,4 +76,23 @@ double seqcorvane::memoryAvailable() {
   return room;
 }
 
-std::string seqcorvane::gibText(double bytes) { return formatFixed(bytes / (1024.0 * 1024.0 * 1024.0), 1) + " GiB"; }
+std::string memoryText(double bytes) {
+  static const char* const units[] = {"KiB", "MiB", "GiB", "TiB"};
+  if (!(bytes >= 1024)) return std::to_string(static_cast<long long>(bytes > 0 ? bytes : 0)) + " bytes";
+  int u = 0;
+  double x = bytes / 1024;
+  while (x >= 1024 && u < 3) {
+    x /= 1024;
+    ++u;
+  }
+  return formatFixed(x, 1) + " " + units[u];
+}
+
+void requireMemory(double bytes, double available, const std::string& what) {
+  const double needed = bytes + 32.0 * 1024 * 1024;
+  if (needed > available)
+    throw Error(Error::Kind::resources,
+                what + " needs " + memoryText(needed) + " of memory; " + memoryText(available) + " available");
+}
+
+}  // namespace seqcorvane::detail

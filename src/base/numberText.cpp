@@ -7,6 +7,8 @@
 #include <iomanip>
 #include <sstream>
 
+namespace seqcorvane::detail {
+
 char* writeFixed2(char* out, double x) {
   // Between 1 and 2^40 the digits come from the integer nearest to 100 x,
   // found exactly: x splits into two halves of 26 bits whose products with
@@ -53,7 +55,7 @@ std::string formatGeneral(double x) {
   return ss.str();
 }
 
-std::string seqcorvane::formatFixed(double x, int decimals) {
+std::string formatFixed(double x, int decimals) {
   std::ostringstream ss;
   ss << std::fixed << std::setprecision(decimals) << x;
   return ss.str();
@@ -69,7 +71,7 @@ const char* afterPlus(const std::string& token) {
 }
 }  // namespace
 
-bool seqcorvane::parseNumber(const std::string& token, double& value) {
+bool parseNumber(const std::string& token, double& value) {
   const char* first = afterPlus(token);
   const char* last = token.data() + token.size();
   if (first == last) return false;
@@ -77,10 +79,12 @@ bool seqcorvane::parseNumber(const std::string& token, double& value) {
   return r.ec == std::errc() && r.ptr == last;
 }
 
-bool seqcorvane::parseInteger(const std::string& token, long& value) {
+bool parseInteger(const std::string& token, long& value) {
   const char* first = afterPlus(token);
   const char* last = token.data() + token.size();
   if (first == last) return false;
   const auto r = std::from_chars(first, last, value, 10);
   return r.ec == std::errc() && r.ptr == last;
 }
+
+}  // namespace seqcorvane::detail

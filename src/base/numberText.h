@@ -4,17 +4,21 @@
 
 #include <string>
 
-#include "seqcorvane/io.h"
+namespace seqcorvane::detail {
 
-using seqcorvane::formatFixed;
-using seqcorvane::parseInteger;
-using seqcorvane::parseNumber;
-
+// x in fixed notation with the given number of decimals.
+std::string formatFixed(double x, int decimals);
 // x as a stream writes it by default: six significant digits, fixed or
 // scientific notation whichever is shorter, no trailing zeros.
 std::string formatGeneral(double x);
-
 // Writes x in fixed notation with two decimals, exactly as printf's "%.2f"
 // does (correctly rounded, exact halves to even), at out; returns the end.
 // out must have room for 330 characters.
 char* writeFixed2(char* out, double x);
+
+// The whole token as a number / a decimal integer (a leading '+' allowed);
+// false when anything else is in it.
+bool parseNumber(const std::string& token, double& value);
+bool parseInteger(const std::string& token, long& value);
+
+}  // namespace seqcorvane::detail

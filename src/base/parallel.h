@@ -3,12 +3,12 @@
 #pragma once
 
 #include <functional>
-#include <string>
 #include <vector>
 
-// f(x) for every x, on up to nThreads threads (0: seqcorvane::defaultThreads());
-// in the order of xs. An exception thrown by f reaches the caller.
+namespace seqcorvane::detail {
+
+// f(x) for every x, on up to nThreads threads (at least one), in the order
+// of xs. An exception thrown by f reaches the caller.
 std::vector<double> mapInParallel(int nThreads, const std::vector<int>& xs, const std::function<double(int)>& f);
 
-// A sentence about a SEQCORVANE_THREADS that is not a number of threads ("" when it is one or is unset).
-std::string threadsSettingNote();
+}  // namespace seqcorvane::detail

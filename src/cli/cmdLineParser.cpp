@@ -16,11 +16,15 @@
 #include <iostream>
 #include <map>
 
-#include "check.h"
+#include "options.h"
 #include "seqcorvane/io.h"
 #include "seqcorvane/seqcorvane.h"
 
 namespace {
+
+using seqcorvane::shell::ArgumentScan;
+using seqcorvane::shell::OptionRule;
+using seqcorvane::shell::scanArguments;
 
 const std::string ERR = "::CmdLineError:: ";
 
@@ -44,48 +48,6 @@ void printUsage() {
 bool doesFileExist(std::string fileName) {
   struct stat st;
   return ::stat(fileName.c_str(), &st) == 0 && !S_ISDIR(st.st_mode) && ::access(fileName.c_str(), R_OK) == 0;
-}
-
-std::vector<std::string> ArgumentScan::of(const std::string& key) const {
-  std::vector<std::string> out;
-  auto range = values.equal_range(key);
-  for (auto it = range.first; it != range.second; ++it) out.push_back(it->second);
-  return out;
-}
-
-ArgumentScan scanArguments(int argc, char* argv[], const std::vector<OptionRule>& options, bool sticky,
-                           bool positionalDash) {
-  ArgumentScan scan;
-  std::string key = "-seq";
-  for (int a = 1; a < argc; ++a) {
-    const std::string arg = argv[a];
-    const bool isOption = !arg.empty() && arg[0] == '-' && !(positionalDash && arg == "-");
-    if (!isOption) {
-      scan.values.emplace(key, arg);
-      if (!sticky) key = "-seq";
-      continue;
-    }
-    const OptionRule* rule = nullptr;
-    for (const OptionRule& o : options)
-      if (o.name == arg) rule = &o;
-    if (rule == nullptr) {
-      scan.unknown.push_back(arg);
-      key = "-X";
-      continue;
-    }
-    ++scan.seen[arg];
-    if (sticky) {
-      key = arg;
-    } else if (rule->arity == 0) {
-      key = "-seq";
-    } else if (a + 1 < argc) {
-      scan.values.emplace(arg, argv[++a]);
-      key = "-seq";
-    } else {
-      scan.missingValue.push_back(arg);
-    }
-  }
-  return scan;
 }
 
 void parseCmdLine(int32_t argc, char* argv[], std::vector<std::string>& seqfn, bool& ivalueFlag, std::string& algnfn,
@@ -172,7 +134,7 @@ void parseCmdLine(int32_t argc, char* argv[], std::vector<std::string>& seqfn, b
   if (criteria.size() == 1) {
     criterion = criteria[0];
     seqcorvane::Criterion parsed;
-    if (!seqcorvane::parseCriterion(criterion, parsed)) {
+    if (criterion != "marginal-interactive" && !seqcorvane::parseCriterion(criterion, parsed)) {
       std::cerr << ERR << "Invalid option for --criterion: " << criterion << std::endl;
       success = false;
     }
@@ -183,7 +145,6 @@ void parseCmdLine(int32_t argc, char* argv[], std::vector<std::string>& seqfn, b
     std::exit(1);
   }
 
-  if (!ivalueFlag) SC_CHECK(seqfn.size() == 2);
   outPrefix = outs.size() == 1 ? outs[0] : "output";
   if (extras != nullptr) extras->dataDir = dirs.size() == 1 ? dirs[0] : "";
   if (extras != nullptr && formats.size() == 1) extras->format = format;

@@ -31,7 +31,7 @@ void saveAlignment(std::ostream& out, const std::vector<std::string>& rows, cons
 
 void interactiveMode(std::ostream& out, std::istream& in, const seqcorvane::AlignResult& r,
                      const seqcorvane::Models& models, const std::vector<double>& landscape,
-                     const std::string& outPrefix) {
+                     const std::string& outPrefix, const seqcorvane::AlignConfig& config) {
   const std::string& S = r.s.residues;
   const std::string& T = r.t.residues;
   const int nS = static_cast<int>(S.length()), nT = static_cast<int>(T.length());
@@ -39,7 +39,7 @@ void interactiveMode(std::ostream& out, std::istream& in, const seqcorvane::Alig
   out << "(This mode allows you to specify a" << getTerminalColorString("cell (i,j)", 41) << "and it prints\n"
       << " out the best alignment passing through the cell within the\n"
       << " marginal probability landscape)\n";
-  const seqcorvane::CellPaths paths(r.s, r.t, models, r.parameters.K);
+  const seqcorvane::CellPaths paths(r.s, r.t, models, r.parameters.K, config);
   std::vector<std::string> savedFiles;
 
   // One line of input; false at its end, which leaves the mode.

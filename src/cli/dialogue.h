@@ -12,4 +12,4 @@
 // landscape: the marginal landscape of the pair, row-major ((|S|+1) x (|T|+1), nits).
 void interactiveMode(std::ostream& out, std::istream& in, const seqcorvane::AlignResult& r,
                      const seqcorvane::Models& models, const std::vector<double>& landscape,
-                     const std::string& outPrefix);
+                     const std::string& outPrefix, const seqcorvane::AlignConfig& config = {});

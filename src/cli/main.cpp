@@ -3,16 +3,15 @@
 // given alignment), reported from the library's results.
 #include "main.h"
 
-#include <cerrno>
-#include <csignal>
-#include <cstring>
 #include <iomanip>
 #include <iostream>
 #include <sstream>
 
 #include "cmdLineParser.h"
-#include "config.h"
 #include "dialogue.h"
+#include "environment.h"
+#include "numbers.h"
+#include "program.h"
 #include "report.h"
 #include "seqcorvane/io.h"
 #include "terminal.h"
@@ -64,17 +63,16 @@ void checkOutputsAreNotInputs(const std::vector<std::string>& outputs, const std
 }
 
 // Refuses, before any work, a run whose dynamic programming cannot fit in
-// the memory this process may use.
-void checkMemoryFor(size_t nS, size_t nT, Criterion criterion) {
-  const double slack = 32.0 * 1024 * 1024;
-  const double needed = seqcorvane::memoryNeeded(nS, nT, criterion) + slack;
-  const double available = seqcorvane::memoryAvailable();
-  if (needed > available)
-    throw seqcorvane::Error(seqcorvane::Error::Kind::resources,
-                            "aligning sequences of " + std::to_string(nS) + " and " + std::to_string(nT) +
-                                " residues with the " + seqcorvane::criterionName(criterion) + " criterion needs " +
-                                seqcorvane::gibText(needed) + " of memory; " + seqcorvane::gibText(available) +
-                                " available");
+// the memory this process may use; the interactive criterion keeps the
+// landscape and the paths through every cell.
+void checkMemoryFor(size_t nS, size_t nT, Criterion criterion, bool interactive) {
+  const double cells = static_cast<double>(nS + 1) * static_cast<double>(nT + 1);
+  const double needed = interactive ? seqcorvane::CellPaths::memoryNeeded(nS, nT) + sizeof(double) * cells
+                                    : seqcorvane::memoryNeeded(nS, nT, criterion);
+  seqcorvane::shell::requireMemory(
+      needed, seqcorvane::shell::memoryAvailable(),
+      "aligning sequences of " + std::to_string(nS) + " and " + std::to_string(nT) + " residues with the " +
+          (interactive ? "marginal-interactive" : seqcorvane::criterionName(criterion)) + " criterion");
 }
 
 // The null-model block of the pair; returns I(S) and I(T).
@@ -108,9 +106,11 @@ void scoreAlignmentFile(const std::string& algnfn, const seqcorvane::Models& mod
 
 // Alignment mode: the criterion's run on the two sequence files.
 void alignFiles(const std::vector<std::string>& seqfn, const std::string& criterionText, const std::string& outPrefix,
-                const CmdLineExtras& extras, const seqcorvane::Models& models) {
-  Criterion criterion = Criterion::optimal;
-  seqcorvane::parseCriterion(criterionText, criterion);
+                const CmdLineExtras& extras, const seqcorvane::Models& models, seqcorvane::AlignConfig config) {
+  // The interactive criterion is the marginal one followed by the dialogue.
+  const bool interactive = criterionText == "marginal-interactive";
+  Criterion criterion = Criterion::marginal;
+  if (!interactive) seqcorvane::parseCriterion(criterionText, criterion);
   const std::vector<seqcorvane::Record> records = getAASeqs(seqfn);
   seqcorvane::Sequence s{records[0].name, seqcorvane::standardResidues(records[0].text)};
   seqcorvane::Sequence t{records[1].name, seqcorvane::standardResidues(records[1].text)};
@@ -123,7 +123,7 @@ void alignFiles(const std::vector<std::string>& seqfn, const std::string& criter
   }
   noteDropped(seqfn[0], records[0].text);
   noteDropped(seqfn[1], records[1].text);
-  checkMemoryFor(s.residues.size(), t.residues.size(), criterion);
+  checkMemoryFor(s.residues.size(), t.residues.size(), criterion, interactive);
   seqcorvane::checkOutputDirectory(outPrefix);
   const seqcorvane::AlignmentFormat format = extras.format;
   checkOutputsAreNotInputs(
@@ -138,22 +138,21 @@ void alignFiles(const std::vector<std::string>& seqfn, const std::string& criter
   printSeq2Term(t.residues, "Seq T", std::cout);
   computeINullST(s.residues, t.residues, models);
 
-  seqcorvane::AlignConfig config;
   config.criterion = criterion;
   config.columnConfidence = extras.confidence;
-  if (extras.confidence && (criterion == Criterion::marginal || criterion == Criterion::marginalInteractive)) {
+  if (extras.confidence && criterion == Criterion::marginal) {
     std::cout.flush();
     std::cerr << "seqcorvane: notice: --confidence has no effect with the " << criterionText
               << " criterion, which gives no alignment: no confidence file is written" << std::endl;
   }
   printCriterionHeading(std::cout, criterion);
   seqcorvane::AlignResult r;
-  if (criterion == Criterion::marginal || criterion == Criterion::marginalInteractive) {
+  if (criterion == Criterion::marginal) {
     // The landscape files are written row by row as the rows are computed;
     // the dialogue keeps the landscape too.
     seqcorvane::LandscapeFiles files(outPrefix, s.residues.size(), t.residues.size());
     std::vector<double> landscape;
-    const bool keep = criterion == Criterion::marginalInteractive;
+    const bool keep = interactive;
     if (keep) landscape.reserve((s.residues.size() + 1) * (t.residues.size() + 1));
     r = seqcorvane::align(s, t, models, config, [&](const seqcorvane::LandscapeRow& row) {
       files.row(row);
@@ -161,71 +160,69 @@ void alignFiles(const std::vector<std::string>& seqfn, const std::string& criter
     });
     files.commit();
     printCriterionReport(std::cout, r, config, outPrefix);
-    if (keep) interactiveMode(std::cout, std::cin, r, models, landscape, outPrefix);
+    if (keep) interactiveMode(std::cout, std::cin, r, models, landscape, outPrefix, config);
   } else {
     r = seqcorvane::align(s, t, models, config);
     printCriterionReport(std::cout, r, config, outPrefix);
   }
   printBlockEnd(std::cout);
-  reportAlignment(std::cout, r, outPrefix, extras.confidence, format);
+  reportAlignment(std::cout, r, outPrefix, extras.confidence, format, interactive);
 }
 
-const char* HELP_TEXT = "seqcorvane " SEQCORVANE_VERSION
-                        ": aligns two protein sequences, or scores a given pairwise alignment, in the\n"
-                        "Minimum Message Length (MML) framework, and says by how many bits the pair is more\n"
-                        "likely related than not.\n"
-                        "\n"
-                        "Usage:\n"
-                        "  seqcorvane <seq1 fasta> <seq2 fasta> [--criterion C] [-o <output_prefix>] [--format F]\n"
-                        "             [--confidence] [--data <dir>]\n"
-                        "  seqcorvane --ivalue <alignment fasta> [--data <dir>]\n"
-                        "  seqcorvane --help | --version\n"
-                        "\n"
-                        "The two sequence files come first, one FASTA record each (plain or gzip-compressed).\n"
-                        "\n"
-                        "Options:\n"
-                        "  --criterion C  optimal (default): the optimal alignment, written to <prefix>.afasta\n"
-                        "                 marginal: the message length over all alignments, and the landscape\n"
-                        "                   of every cell in <prefix>_MarginalProbabilityLandscape.csv and .m\n"
-                        "                 marginal-interactive: as marginal, then pick cells on standard input\n"
-                        "                   and see or save the best alignment through each\n"
-                        "                 posterior: the alignment of maximum expected accuracy from the\n"
-                        "                   posterior probabilities of a model whose sites change at different\n"
-                        "                   rates, at its marginal distance, with a confidence for every\n"
-                        "                   column (<prefix>.afasta, <prefix>.confidence.tsv)\n"
-                        "  --confidence   with optimal: the posterior of every column of the optimal alignment\n"
-                        "                 too, in <prefix>.confidence.tsv\n"
-                        "  --format F     the alignment file's format: afasta (default, <prefix>.afasta), fasta\n"
-                        "                 (.fasta, with the names), clustal (.aln), stockholm (.sto, with the\n"
-                        "                 posterior of each residue where there is one) or json (.json, the\n"
-                        "                 whole result)\n"
-                        "  -o <prefix>    prefix of the output files (default: output)\n"
-                        "  --ivalue <file>  score the given alignment: two records of equal length in afasta,\n"
-                        "                 FASTA, Clustal or Stockholm format\n"
-                        "  --data <dir>   the directory of the five model files (default: ./data, else the\n"
-                        "                 data installed with the program)\n"
-                        "  --help         this text;  --version  the version\n"
-                        "\n"
-                        "Environment:\n"
-                        "  SEQCORVANE_THREADS  threads for one alignment (default 2, at most the cores)\n"
-                        "  SEQCORVANE_SIMD     widest instruction set to use: scalar, sse2, avx2, avx512\n"
-                        "  NO_COLOR            when set and not empty, no colour codes are written\n"
-                        "\n"
-                        "Exit status: 0 done, 1 a usage or input error (one line on standard error), 2 an\n"
-                        "internal error.\n";
+const char* HELP_TEXT =
+    ": aligns two protein sequences, or scores a given pairwise alignment, in the\n"
+    "Minimum Message Length (MML) framework, and says by how many bits the pair is more\n"
+    "likely related than not.\n"
+    "\n"
+    "Usage:\n"
+    "  seqcorvane <seq1 fasta> <seq2 fasta> [--criterion C] [-o <output_prefix>] [--format F]\n"
+    "             [--confidence] [--data <dir>]\n"
+    "  seqcorvane --ivalue <alignment fasta> [--data <dir>]\n"
+    "  seqcorvane --help | --version\n"
+    "\n"
+    "The two sequence files come first, one FASTA record each (plain or gzip-compressed).\n"
+    "\n"
+    "Options:\n"
+    "  --criterion C  optimal (default): the optimal alignment, written to <prefix>.afasta\n"
+    "                 marginal: the message length over all alignments, and the landscape\n"
+    "                   of every cell in <prefix>_MarginalProbabilityLandscape.csv and .m\n"
+    "                 marginal-interactive: as marginal, then pick cells on standard input\n"
+    "                   and see or save the best alignment through each\n"
+    "                 posterior: the alignment of maximum expected accuracy from the\n"
+    "                   posterior probabilities of a model whose sites change at different\n"
+    "                   rates, at its marginal distance, with a confidence for every\n"
+    "                   column (<prefix>.afasta, <prefix>.confidence.tsv)\n"
+    "  --confidence   with optimal: the posterior of every column of the optimal alignment\n"
+    "                 too, in <prefix>.confidence.tsv\n"
+    "  --format F     the alignment file's format: afasta (default, <prefix>.afasta), fasta\n"
+    "                 (.fasta, with the names), clustal (.aln), stockholm (.sto, with the\n"
+    "                 posterior of each residue where there is one) or json (.json, the\n"
+    "                 whole result)\n"
+    "  -o <prefix>    prefix of the output files (default: output)\n"
+    "  --ivalue <file>  score the given alignment: two records of equal length in afasta,\n"
+    "                 FASTA, Clustal or Stockholm format\n"
+    "  --data <dir>   the directory of the five model files (default: ./data, else the\n"
+    "                 data installed with the program)\n"
+    "  --help         this text;  --version  the version\n"
+    "\n"
+    "Environment:\n"
+    "  SEQCORVANE_THREADS  threads for one alignment (default 2, at most the cores)\n"
+    "  SEQCORVANE_SIMD     widest instruction set to use: scalar, sse2, avx2, avx512\n"
+    "  NO_COLOR            when set and not empty, no colour codes are written\n"
+    "\n"
+    "Exit status: 0 done, 1 a usage or input error (one line on standard error), 2 an\n"
+    "internal error.\n";
 
 int run(int argc, char* argv[]) {
-  // A file size limit makes a write fail (and say so) rather than end the process.
-  ::signal(SIGXFSZ, SIG_IGN);
   // --help and --version stand alone: no banner.
   for (int a = 1; a < argc; ++a)
     if (std::string(argv[a]) == "--help") {
-      std::cout << HELP_TEXT;
+      std::cout << "seqcorvane " << seqcorvane::version() << HELP_TEXT;
       return 0;
     }
   for (int a = 1; a < argc; ++a)
     if (std::string(argv[a]) == "--version") {
-      std::cout << "seqcorvane " << SEQCORVANE_VERSION << "\n";
+      std::cout << "seqcorvane " << seqcorvane::version() << "\n";
       return 0;
     }
   coutHeader(std::cout);
@@ -238,53 +235,19 @@ int run(int argc, char* argv[]) {
   CmdLineExtras extras;
   parseCmdLine(argc, argv, seqfn, ivalueFlag, algnfn, outPrefix, criterion, &extras);
 
-  for (const std::string& note : seqcorvane::ignoredSettings())
+  seqcorvane::AlignConfig config;
+  for (const std::string& note : seqcorvane::shell::settingsFromEnvironment(config))
     std::cerr << "seqcorvane: notice: " << note << std::endl;
   const seqcorvane::Models models(extras.dataDir);
   if (ivalueFlag)
     scoreAlignmentFile(algnfn, models);
   else
-    alignFiles(seqfn, criterion, outPrefix, extras, models);
+    alignFiles(seqfn, criterion, outPrefix, extras, models, config);
   return 0;
-}
-
-// One line on standard error after the report printed so far.
-int fail(const std::string& message) {
-  std::cout.flush();
-  std::cerr << "seqcorvane: error: " << message << std::endl;
-  return 1;
 }
 
 }  // namespace
 
 int seqcorvaneMain(int argc, char* argv[]) {
-  // Nothing thrown reaches the user as a signal: one line and exit status 1.
-  try {
-    const int status = run(argc, argv);
-    // A report that did not reach standard output (a full disk, a closed
-    // stream) is a failure, not a completed run.
-    errno = 0;
-    if (!std::cout.flush()) {
-      const std::string reason = errno != 0 ? std::string(": ") + std::strerror(errno) : std::string();
-      std::cerr << "seqcorvane: error: cannot write the report to standard output" << reason << std::endl;
-      return 1;
-    }
-    return status;
-  } catch (const seqcorvane::CorruptPathError& e) {
-    std::cout << "Wierd!\n" << e.letters << "\n" << e.i << " " << e.j << " in State " << e.state << "\n";
-    return fail(e.what());
-  } catch (const seqcorvane::Error& e) {
-    if (e.verbatim()) {
-      std::cout.flush();
-      std::cerr << e.what() << std::flush;
-      return 1;
-    }
-    return fail(e.what());
-  } catch (const std::bad_alloc&) {
-    return fail("out of memory: a memory allocation failed");
-  } catch (const std::exception& e) {
-    return fail(std::string("unexpected failure: ") + e.what());
-  } catch (...) {
-    return fail("unexpected failure");
-  }
+  return seqcorvane::shell::runProgram("seqcorvane", [&] { return run(argc, argv); });
 }

@@ -4,14 +4,15 @@
 #include <iomanip>
 #include <sstream>
 
-#include "config.h"
-#include "numberText.h"
+#include "numbers.h"
 #include "seqcorvane/io.h"
 #include "terminal.h"
 
 using seqcorvane::AlignResult;
 using seqcorvane::Criterion;
 using seqcorvane::nits2bits;
+using seqcorvane::shell::formatFixed;
+using seqcorvane::shell::formatGeneral;
 
 namespace {
 
@@ -33,41 +34,42 @@ void printMarginalReport(std::ostream& out, const seqcorvane::Parameters& p, dou
   printParams(out, p, false);
   out << "Information measure:\n";
   out << "-log(" << getTerminalColorString("marginal probability", 46)
-      << ") = I_marginal(<S,T>) = " << getTerminalColorString(seqcorvane::formatFixed(nits2bits(marginalMsgLen), 3), 43)
-      << " bits." << std::endl;
+      << ") = I_marginal(<S,T>) = " << getTerminalColorString(formatFixed(nits2bits(marginalMsgLen), 3), 43) << " bits."
+      << std::endl;
 }
 
 void printPosteriorReport(std::ostream& out, const AlignResult& r, const seqcorvane::AlignConfig& config) {
-  if (r.fittedMatches)
+  const seqcorvane::PosteriorDetails& p = r.posterior;
+  if (p.fittedMatches)
     out << "Match emissions: residue-pair probabilities fitted to structure-based alignments, interpolated at the "
            "distance\n";
-  if (!r.siteRates.empty()) {
-    out << "Site rates: " << r.siteRates.size() << " equally likely categories of a gamma distribution of shape "
+  if (!p.siteRates.empty()) {
+    out << "Site rates: " << p.siteRates.size() << " equally likely categories of a gamma distribution of shape "
         << formatGeneral(config.posterior.rateShape) << ", mean rates";
-    for (const double rate : r.siteRates) out << " " << seqcorvane::formatFixed(rate, 3);
+    for (const double rate : p.siteRates) out << " " << formatFixed(rate, 3);
     out << "\n";
   }
-  if (r.gapOpenScale != 1)
-    out << "Gap opening: the priors' probability times " << formatGeneral(r.gapOpenScale) << "\n";
-  if (r.endGapsAlike)
+  if (p.gapOpenScale != 1)
+    out << "Gap opening: the priors' probability times " << formatGeneral(p.gapOpenScale) << "\n";
+  if (p.endGapsAlike)
     out << "End gaps: in the posteriors a gap run that ends the alignment costs what one that opens it costs\n";
-  printMarginalReport(out, r.marginalParameters, r.marginalMsgLen);
+  printMarginalReport(out, r.search.parameters, r.marginalMsgLen);
   out << "......................................    [OK]" << std::endl;
   out << "Posterior decoding (maximum expected accuracy) at SeqDist n = " << r.parameters.K
-      << (r.decodedAtOptimalK ? " (the optimal criterion's distance: the marginal one is the top of the range)" : "")
+      << (p.decodedAtOptimalK ? " (the optimal criterion's distance: the marginal one is the top of the range)" : "")
       << ":\n";
   printFSAstr2Algn(r.path, r.s.residues, r.t.residues, out, &r.columnConfidence);
   out << "Confidence: the posterior probability of each column in tenths (0 to 9), * for 0.95 and above.\n\n";
   out << "The message length of this alignment, as --ivalue scores it:\n";
-  printParams(out, r.score.parameters, false);
-  printScore(out, r.score);
+  printParams(out, p.score.parameters, false);
+  printScore(out, p.score);
 }
 
 }  // namespace
 
 void coutHeader(std::ostream& out) {
   out << ansi("\033[0;33;1;44m") << "   Seq" << ansi("\033[0;0m") << ansi("\033[0;37;1;44m") << "Corvane (v"
-      << ansi("\033[0;31;1;40m") << SEQCORVANE_VERSION << ansi("\033[0;37;1;44m") << ") " << ansi("\033[0;0m")
+      << ansi("\033[0;31;1;40m") << seqcorvane::version() << ansi("\033[0;37;1;44m") << ") " << ansi("\033[0;0m")
       << ansi("\033[0;37;1;44m") << "Minimum Message Length (MML) based aligner of protein " << ansi("\033[0;0m")
       << ansi("\033[0;33;1;44m") << "SEQUENCES   " << ansi("\033[0;0m") << "\n";
   out << ansi("\033[0;1;37;1;45m") << "    Authors:" << ansi("\033[0;1;37;1;45m") << " the SeqCorvane developers"
@@ -122,7 +124,6 @@ void printCriterionHeading(std::ostream& out, Criterion c) {
           << "------------------\n";
       break;
     case Criterion::marginal:
-    case Criterion::marginalInteractive:
       out << "------------" << getTerminalColorString("EVALUATING MARGINAL PROBABILITY LANDSCAPE", 45)
           << "------------\n";
       out << "Searching for -log(marginal prob.) of sequences\n" << std::flush;
@@ -142,13 +143,11 @@ void printCriterionReport(std::ostream& out, const AlignResult& r, const seqcorv
       printParams(out, r.parameters, true);
       out << "Information measure:\n";
       out << "I(" << getTerminalColorString("best-A", 46)
-          << ",<S,T>)  = " << getTerminalColorString(seqcorvane::formatFixed(nits2bits(r.alignmentMsgLen), 3), 43)
-          << " bits "
+          << ",<S,T>)  = " << getTerminalColorString(formatFixed(nits2bits(r.alignmentMsgLen), 3), 43) << " bits "
           << "\n";
       printFSAstr2Algn(r.path, r.s.residues, r.t.residues, out);
       break;
     case Criterion::marginal:
-    case Criterion::marginalInteractive:
       printMarginalReport(out, r.parameters, r.marginalMsgLen);
       out << "......................................    [OK]" << std::endl;
       out << "Computing marginal probability landscape: " << std::flush;
@@ -180,13 +179,12 @@ void printBlockEnd(std::ostream& out) {
 
 void requireFinite(double value, const std::string& what) {
   if (!std::isfinite(value))
-    throw seqcorvane::Error(
-        seqcorvane::Error::Kind::input,
-        what + " is not finite (" + seqcorvane::formatFixed(value, 3) + " nits); no verdict can be given");
+    throw seqcorvane::Error(seqcorvane::Error::Kind::input,
+                            what + " is not finite (" + formatFixed(value, 3) + " nits); no verdict can be given");
 }
 
 void reportAlignment(std::ostream& out, const AlignResult& r, const std::string& outPrefix, bool confidence,
-                     seqcorvane::AlignmentFormat format) {
+                     seqcorvane::AlignmentFormat format, bool interactive) {
   const bool optimal = r.criterion == Criterion::optimal;
   const double IAlgn = optimal ? r.alignmentMsgLen : r.marginalMsgLen;
   requireFinite(r.nullMsgLen, "the null message length");
@@ -208,7 +206,7 @@ void reportAlignment(std::ostream& out, const AlignResult& r, const std::string&
       out << "Column confidences written to:             " << getTerminalColorString(name, 43) << "\n";
     }
   }
-  if (r.criterion == Criterion::marginalInteractive) {
+  if (interactive) {
     // the dialogue was the report; no verdict
     out << RULE;
     out.flush();

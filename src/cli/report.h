@@ -29,9 +29,11 @@ void printCriterionReport(std::ostream& out, const seqcorvane::AlignResult& r, c
 void printScore(std::ostream& out, const seqcorvane::ScoreResult& s);
 // The rule that closes a criterion's block.
 void printBlockEnd(std::ostream& out);
-// The output files of the criterion (afasta, confidences) and the verdict.
+// The output files of the criterion (afasta, confidences) and the verdict
+// (none after the dialogue of the interactive criterion).
 void reportAlignment(std::ostream& out, const seqcorvane::AlignResult& r, const std::string& outPrefix, bool confidence,
-                     seqcorvane::AlignmentFormat format = seqcorvane::AlignmentFormat::afasta);
+                     seqcorvane::AlignmentFormat format = seqcorvane::AlignmentFormat::afasta,
+                     bool interactive = false);
 // The scoring mode's closing lines.
 void printScoreVerdict(std::ostream& out, const seqcorvane::ScoreResult& s);
 // Refuses a verdict on a message length that is not a number.

@@ -4,7 +4,7 @@
 #include <cstddef>
 #include <cstdlib>
 
-#include "check.h"
+#include "invariants.h"
 #include "seqcorvane/seqcorvane.h"
 
 namespace {

@@ -1,17 +1,22 @@
 // The library's calls: one pair aligned under a criterion, a given alignment
 // scored, the best alignments through chosen cells.
+#include <algorithm>
 #include <cmath>
 #include <limits>
+#include <thread>
 
+#include "cellPaths.h"
 #include "check.h"
-#include "fasta.h"
-#include "parallel.h"
+#include "estimation.h"
+#include "memoryBudget.h"
+#include "optimal.h"
 #include "paths.h"
-#include "seqcorvane/io.h"
-#include "simdRows.h"
-#include "threeStateDPAClass.h"
+#include "posterior.h"
+#include "residues.h"
 
 namespace seqcorvane {
+
+using namespace detail;
 
 namespace {
 
@@ -20,18 +25,45 @@ constexpr std::size_t MAX_SEQUENCE_LENGTH = 656043856;
 
 void requireResidues(const Sequence& s) {
   const std::string who = "sequence '" + s.name + "'";
-  if (s.residues.empty()) fatalError(who + " holds no standard residues (upper-case ACDEFGHIKLMNPQRSTVWY) to align");
+  if (s.residues.empty()) inputError(who + " holds no standard residues (upper-case ACDEFGHIKLMNPQRSTVWY) to align");
   for (char c : s.residues)
     if (!isResidue(c))
-      fatalError(who + " holds '" + std::string(1, c) +
+      inputError(who + " holds '" + std::string(1, c) +
                  "', which is not one of the residue letters ACDEFGHIKLMNPQRSTVWY (filter it with standardResidues)");
   if (s.residues.size() > MAX_SEQUENCE_LENGTH)
-    fatalError(who + " holds " + std::to_string(s.residues.size()) + " residues; at most " +
+    inputError(who + " holds " + std::to_string(s.residues.size()) + " residues; at most " +
                std::to_string(MAX_SEQUENCE_LENGTH) + " can be aligned");
 }
 
 void requireDistance(int K) {
-  if (K < 1 || K > 1000) fatalError("distance " + std::to_string(K) + " is outside 1..1000");
+  if (K < 1 || K > 1000) inputError("distance " + std::to_string(K) + " is outside 1..1000");
+}
+
+double cellsOf(std::size_t nS, std::size_t nT) { return static_cast<double>(nS + 1) * static_cast<double>(nT + 1); }
+
+// Rolling rows, cost tables and sequences: a few hundred bytes per residue.
+double rowBytes(std::size_t nS, std::size_t nT) { return 512.0 * static_cast<double>(nS + nT + 2); }
+
+// Refuses a run whose dynamic programming needs more than the config allows.
+void requireMemoryFor(double bytes, const std::string& what, const AlignConfig& config) {
+  requireMemory(bytes, config.memoryLimit > 0 ? config.memoryLimit : memoryAvailable(), what);
+}
+
+std::string aligning(std::size_t nS, std::size_t nT, const std::string& criterion) {
+  return "aligning sequences of " + std::to_string(nS) + " and " + std::to_string(nT) + " residues with the " +
+         criterion + " criterion";
+}
+
+RunSettings runSettings(const AlignConfig& config) {
+  RunSettings run;
+  const int cores = static_cast<int>(std::max(1u, std::thread::hardware_concurrency()));
+  run.threads = config.threads > 0 ? config.threads : std::min(2, cores);
+  run.simd = bestSimdLevel();
+  if (config.instructionSet != InstructionSet::best) {
+    const SimdLevel wanted = static_cast<SimdLevel>(static_cast<int>(config.instructionSet) - 1);
+    if (static_cast<int>(wanted) < static_cast<int>(run.simd)) run.simd = wanted;
+  }
+  return run;
 }
 
 }  // namespace
@@ -42,8 +74,6 @@ const char* criterionName(Criterion c) {
       return "optimal";
     case Criterion::marginal:
       return "marginal";
-    case Criterion::marginalInteractive:
-      return "marginal-interactive";
     case Criterion::posterior:
       return "posterior";
   }
@@ -51,7 +81,7 @@ const char* criterionName(Criterion c) {
 }
 
 bool parseCriterion(const std::string& name, Criterion& c) {
-  for (Criterion k : {Criterion::optimal, Criterion::marginal, Criterion::marginalInteractive, Criterion::posterior})
+  for (Criterion k : {Criterion::optimal, Criterion::marginal, Criterion::posterior})
     if (name == criterionName(k)) {
       c = k;
       return true;
@@ -60,14 +90,30 @@ bool parseCriterion(const std::string& name, Criterion& c) {
 }
 
 double memoryNeeded(std::size_t nS, std::size_t nT, Criterion criterion) {
-  return threeStateDPAClass_t::bytesNeeded(nS, nT, criterion);
+  double perCell = 1;  // optimal: one byte of trace codes
+  // marginal: the sums to the sink of the landscape
+  if (criterion == Criterion::marginal) perCell = 3 * sizeof(double);
+  // posterior: the pair posterior of every cell and one byte of the decoding's choices
+  if (criterion == Criterion::posterior) perCell = sizeof(float) + 1;
+  return perCell * cellsOf(nS, nT) + rowBytes(nS, nT);
+}
+
+double CellPaths::memoryNeeded(std::size_t nS, std::size_t nT) {
+  // the best totals and the trace codes of both directions
+  return 2 * (3 * sizeof(double) + 1) * cellsOf(nS, nT) + rowBytes(nS, nT);
 }
 
 AlignResult align(const Sequence& s, const Sequence& t, const Models& models, const AlignConfig& config,
                   const LandscapeVisitor& landscape) {
   requireResidues(s);
   requireResidues(t);
-  const Models::Data& data = models.data();
+  const std::size_t nS = s.residues.size(), nT = t.residues.size();
+  const bool withLandscape = config.criterion == Criterion::marginal && landscape;
+  requireMemoryFor(config.criterion == Criterion::marginal && !withLandscape ? rowBytes(nS, nT)
+                                                                             : memoryNeeded(nS, nT, config.criterion),
+                   aligning(nS, nT, criterionName(config.criterion)), config);
+  const ModelData& data = modelData(models);
+  const RunSettings run = runSettings(config);
   const double nan = std::numeric_limits<double>::quiet_NaN();
   AlignResult r;
   r.criterion = config.criterion;
@@ -77,43 +123,44 @@ AlignResult align(const Sequence& s, const Sequence& t, const Models& models, co
   r.nullMsgLenT = sequenceNullMsgLen(t.residues, data.nullMdl);
   r.nullMsgLen = r.nullMsgLenS + r.nullMsgLenT;
   r.alignmentMsgLen = r.marginalMsgLen = nan;
-
-  threeStateDPAClass_t m(s.residues, t.residues, data, config.threads);
   double verdictMsgLen = nan;
+  auto searched = [&](const MarginalSearchOutcome& search) {
+    r.search = {search.machine.K(), search.machine.parameters(), search.fastPasses, search.exactPasses};
+    r.marginalMsgLen = verdictMsgLen = search.msgLen;
+  };
   switch (config.criterion) {
-    case Criterion::optimal:
-      m.EM();
-      r.path = m.getOptAlignFSAstr();
-      r.parameters = m.parameters();
-      r.alignmentMsgLen = verdictMsgLen = m.getOptAlignMsgLen();
-      if (config.columnConfidence) r.columnConfidence = m.columnConfidence(r.path);
+    case Criterion::optimal: {
+      const OptimalAlignment o = EM(makeMachine(s.residues, t.residues, data, MachineModel{}, run));
+      r.path = o.fsastr;
+      r.parameters = o.machine.parameters();
+      r.alignmentMsgLen = verdictMsgLen = o.msgLen;
+      if (config.columnConfidence) r.columnConfidence = columnConfidence(o.machine, r.path);
       break;
-    case Criterion::marginal:
-    case Criterion::marginalInteractive:
-      r.marginalK = m.searchMarginalDistance(landscape ? &landscape : nullptr);
-      r.parameters = r.marginalParameters = m.parameters();
-      r.marginalMsgLen = verdictMsgLen = m.getMarginalProbMsgLen();
-      r.searchFastPasses = m.getFastPasses();
-      r.searchExactPasses = m.getExactPasses();
+    }
+    case Criterion::marginal: {
+      const MarginalSearchOutcome search =
+          searchMarginalDistance(makeMachine(s.residues, t.residues, data, MachineModel{}, run), r.nullMsgLen,
+                                 withLandscape ? &landscape : nullptr);
+      searched(search);
+      r.parameters = r.search.parameters;
       break;
+    }
     case Criterion::posterior: {
-      m.decodePosterior(config.posterior);
-      r.path = m.getPosteriorFSAstr();
-      r.parameters = m.parameters();
-      r.marginalK = m.getSearchedDistance();
-      r.marginalParameters = m.getSearchedParameters();
-      r.decodedAtOptimalK = r.parameters.K != r.marginalK;
-      r.siteRates = m.getSiteRates();
-      r.fittedMatches = m.usesFittedMatches();
-      r.gapOpenScale = m.getGapOpenScale();
-      r.endGapsAlike = config.posterior.endGapsAlike;
-      r.columnConfidence = m.getPosteriorConfidence();
-      r.marginalMsgLen = verdictMsgLen = m.getMarginalProbMsgLen();
-      r.searchFastPasses = m.getFastPasses();
-      r.searchExactPasses = m.getExactPasses();
-      threeStateDPAClass_t scorer(s.residues, t.residues, data, config.threads);
-      r.score = scorer.scoreGiven(r.path);
-      r.alignmentMsgLen = r.score.msgLen;
+      const PosteriorDecoding d =
+          decodePosterior(makeMachine(s.residues, t.residues, data, posteriorModel(data, config.posterior), run),
+                          config.posterior, r.nullMsgLen);
+      searched(d.search);
+      r.path = d.fsastr;
+      r.parameters = d.machine.parameters();
+      r.columnConfidence = d.confidence;
+      PosteriorDetails& p = r.posterior;
+      p.decodedAtOptimalK = r.parameters.K != r.search.K;
+      p.siteRates = d.machine.model().siteRates;
+      p.fittedMatches = d.machine.model().fittedMatches();
+      p.endGapsAlike = config.posterior.endGapsAlike;
+      p.gapOpenScale = d.machine.model().gapOpenScale;
+      p.score = scoreGiven(makeMachine(s.residues, t.residues, data, MachineModel{}, run), r.path, r.nullMsgLen);
+      r.alignmentMsgLen = p.score.msgLen;
       break;
     }
   }
@@ -126,57 +173,56 @@ AlignResult align(const Sequence& s, const Sequence& t, const Models& models, co
   return r;
 }
 
-std::vector<std::string> ignoredSettings() {
-  std::vector<std::string> notes;
-  for (const std::string& note : {simdSettingNote(), threadsSettingNote()})
-    if (!note.empty()) notes.push_back(note);
-  return notes;
+double nullMsgLen(const std::string& residues, const Models& models) {
+  return sequenceNullMsgLen(residues, modelData(models).nullMdl);
 }
 
 double pairMsgLen(const Models& models, int K, char a, char b) {
   requireDistance(K);
   if (!isResidue(a) || !isResidue(b))
-    fatalError("'" + std::string{a, b} + "' is not a pair of residue letters ACDEFGHIKLMNPQRSTVWY");
-  SubmatClass_t model = models.data().pam;
+    inputError("'" + std::string{a, b} + "' is not a pair of residue letters ACDEFGHIKLMNPQRSTVWY");
+  SubmatClass_t model = modelData(models).pam;
   model.exp(K);
-  return matchMsgLen(model, models.data().pnull, a, b);
+  return matchMsgLen(model, modelData(models).pnull, a, b);
 }
 
 ScoreResult scoreAlignment(const std::string& rowS, const std::string& rowT, const Models& models) {
   if (rowS.size() != rowT.size())
-    fatalError("the two rows of the alignment differ in length (" + std::to_string(rowS.size()) + " and " +
+    inputError("the two rows of the alignment differ in length (" + std::to_string(rowS.size()) + " and " +
                std::to_string(rowT.size()) + " columns)");
   for (std::size_t k = 0; k < rowS.size(); ++k) {
     const char a = rowS[k], b = rowT[k];
     if ((a != '-' && !isResidue(a)) || (b != '-' && !isResidue(b)))
-      fatalError("column " + std::to_string(k + 1) + " of the alignment holds '" + std::string{a, b} +
+      inputError("column " + std::to_string(k + 1) + " of the alignment holds '" + std::string{a, b} +
                  "': only residue letters ACDEFGHIKLMNPQRSTVWY and gaps '-' can be scored");
-    if (a == '-' && b == '-') fatalError("column " + std::to_string(k + 1) + " of the alignment holds two gaps");
+    if (a == '-' && b == '-') inputError("column " + std::to_string(k + 1) + " of the alignment holds two gaps");
   }
-  const std::string S = removeNonStandardAA(rowS), T = removeNonStandardAA(rowT);
+  std::string S = rowS, T = rowT;
+  S.erase(std::remove(S.begin(), S.end(), '-'), S.end());
+  T.erase(std::remove(T.begin(), T.end(), '-'), T.end());
   if (S.empty() || T.empty())
-    fatalError(std::string("the ") + (S.empty() ? "first" : "second") + " row of the alignment holds no residues");
-  threeStateDPAClass_t m(S, T, models.data());
-  return m.scoreGiven(algn2Fsastr({rowS, rowT}));
+    inputError(std::string("the ") + (S.empty() ? "first" : "second") + " row of the alignment holds no residues");
+  const ModelData& data = modelData(models);
+  const double nullMsgLen = sequenceNullMsgLen(S, data.nullMdl) + sequenceNullMsgLen(T, data.nullMdl);
+  return scoreGiven(makeMachine(S, T, data), algn2Fsastr({rowS, rowT}), nullMsgLen);
 }
 
 struct CellPaths::Impl {
   threeStateDPAClass_t machine;
-  std::size_t nS, nT;
+  CellFills fills;
 };
 
-CellPaths::CellPaths(const Sequence& s, const Sequence& t, const Models& models, int K) {
+CellPaths::CellPaths(const Sequence& s, const Sequence& t, const Models& models, int K, const AlignConfig& config) {
   requireResidues(s);
   requireResidues(t);
   requireDistance(K);
-  impl_ = std::make_unique<Impl>(
-      Impl{threeStateDPAClass_t(s.residues, t.residues, models.data()), s.residues.size(), t.residues.size()});
-  threeStateDPAClass_t& m = impl_->machine;
-  m.setDistance(K);
-  m.estimateParams("");  // the parameters' cost, K as it is
-  m.keepCellTotals(true);
-  m.fillDPMatrices();
-  m.fillDPMatrices_cell2sink();
+  requireMemoryFor(memoryNeeded(s.residues.size(), t.residues.size()),
+                   "keeping the best paths through the cells of sequences of " + std::to_string(s.residues.size()) +
+                       " and " + std::to_string(t.residues.size()) + " residues",
+                   config);
+  const threeStateDPAClass_t m =
+      makeMachine(s.residues, t.residues, modelData(models), K, MachineModel{}, runSettings(config));
+  impl_ = std::make_unique<Impl>(Impl{m, fillBothDirections(m)});
 }
 
 CellPaths::~CellPaths() = default;
@@ -184,12 +230,13 @@ CellPaths::CellPaths(CellPaths&&) noexcept = default;
 CellPaths& CellPaths::operator=(CellPaths&&) noexcept = default;
 
 CellPaths::Through CellPaths::best(std::size_t i, std::size_t j) const {
-  if (i > impl_->nS || j > impl_->nT)
-    fatalError("cell (" + std::to_string(i) + "," + std::to_string(j) + ") is outside the grid of 0.." +
-               std::to_string(impl_->nS) + " by 0.." + std::to_string(impl_->nT));
-  Through through;
-  through.path = impl_->machine.printAlignmentThroughCell(static_cast<int>(i), static_cast<int>(j), through.msgLen);
-  return through;
+  const std::size_t nS = impl_->machine.S().size(), nT = impl_->machine.T().size();
+  if (i > nS || j > nT)
+    inputError("cell (" + std::to_string(i) + "," + std::to_string(j) + ") is outside the grid of 0.." +
+               std::to_string(nS) + " by 0.." + std::to_string(nT));
+  const TracedPath p =
+      printAlignmentThroughCell(impl_->machine, impl_->fills, static_cast<long>(i), static_cast<long>(j));
+  return {p.fsastr, p.msgLen};
 }
 
 }  // namespace seqcorvane

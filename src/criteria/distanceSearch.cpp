@@ -8,6 +8,8 @@
 
 #include "check.h"
 
+namespace seqcorvane::detail {
+
 namespace {
 
 // The bracketing itself, over the costs that costsOf gives and the order
@@ -111,3 +113,5 @@ DistanceSearchResult searchDistance(const DistanceCosts& approximate, const Dist
   r.evaluatedExactly = static_cast<int>(slow.known.size());
   return r;
 }
+
+}  // namespace seqcorvane::detail

@@ -22,6 +22,8 @@
 #include <functional>
 #include <vector>
 
+namespace seqcorvane::detail {
+
 struct DistanceSearchResult {
   int bestK = 0;  // 0 when no distance had a cost below +infinity
   double bestCost = 0;
@@ -40,3 +42,5 @@ DistanceSearchResult searchDistance(const DistanceCosts& costs, bool scanWhenFla
 // compares differences with a threshold.) bestCost is exact only when refined.
 DistanceSearchResult searchDistance(const DistanceCosts& approximate, const DistanceCosts& exact,
                                     const std::function<double(double)>& margin);
+
+}  // namespace seqcorvane::detail

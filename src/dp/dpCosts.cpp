@@ -5,32 +5,11 @@
 
 #include "check.h"
 
+namespace seqcorvane::detail {
+
 double matchMsgLen(const SubmatClass_t& pam, const NullProbs& pnull, char a, char b) {
   const double pa = pnull[static_cast<unsigned char>(a)], pb = pnull[static_cast<unsigned char>(b)];
   return -std::log(0.5 * (pa * pam.pr(b, a) + pb * pam.pr(a, b)));
-}
-
-TransitionTable transitionsAt(const SubmatClass_t& pam) {
-  const std::vector<double> m = pam.getDirichlet("match").getMode();
-  const std::vector<double> g = pam.getDirichlet("insert").getMode();
-  TransitionTable p{};
-  p[STATE_M][STATE_M] = m[0];
-  p[STATE_M][STATE_I] = (1 - m[0]) * 0.5;
-  p[STATE_M][STATE_D] = (1 - m[0]) * 0.5;
-  p[STATE_I][STATE_M] = g[1];
-  p[STATE_I][STATE_I] = g[0];
-  p[STATE_I][STATE_D] = 1 - g[0] - g[1];
-  p[STATE_D][STATE_M] = g[1];
-  p[STATE_D][STATE_I] = 1 - g[0] - g[1];
-  p[STATE_D][STATE_D] = g[0];
-  return p;
-}
-
-TransitionTable transitionCosts(const TransitionTable& fsaPr) {
-  TransitionTable t{};
-  for (int x = 0; x < 3; ++x)
-    for (int y = 0; y < 3; ++y) t[x][y] = -std::log(fsaPr[x][y]);
-  return t;
 }
 
 CostTable makeCostTable(const std::string& S, const std::string& T, const NullProbs& pnull, const SubmatClass_t& pam,
@@ -81,8 +60,8 @@ void setMatchFromJoint(CostTable& c, const PairTable& joint) {
 }
 
 void priceEndGapsAlike(CostTable& c) {
-  c.endGapDiscount[STATE_D] = c.trans[STATE_M][STATE_D] - c.trans[STATE_D][STATE_M];
-  c.endGapDiscount[STATE_I] = c.trans[STATE_M][STATE_I] - c.trans[STATE_I][STATE_M];
+  c.endGapDiscount[stateDelete] = c.trans[stateMatch][stateDelete] - c.trans[stateDelete][stateMatch];
+  c.endGapDiscount[stateInsert] = c.trans[stateMatch][stateInsert] - c.trans[stateInsert][stateMatch];
 }
 
 CostTable reversedForSink(const CostTable& forward) {
@@ -96,3 +75,5 @@ CostTable reversedForSink(const CostTable& forward) {
   std::swap(r.startGapDiscount, r.endGapDiscount);
   return r;
 }
+
+}  // namespace seqcorvane::detail

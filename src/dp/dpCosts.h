@@ -15,28 +15,16 @@
 #include "matchJoints.h"
 #include "nullModelClass.h"
 #include "seqcorvane/seqcorvane.h"
+#include "simdRows.h"
+#include "transitions.h"
 
-// State codes of the machine.
-constexpr int STATE_M = 0;  // match: a residue of S over a residue of T
-constexpr int STATE_D = 1;  // delete: a residue of S over a gap
-constexpr int STATE_I = 2;  // insert: a gap over a residue of T
-
-// [from][to], in state codes: probabilities, or their costs (-ln).
-using TransitionTable = seqcorvane::Transitions;
+namespace seqcorvane::detail {
 
 // The match cost of residue a of S and residue b of T:
 //   -ln matchPr(a, b),  matchPr(a, b) = 0.5 (Pnull(a) Pr(b|a) + Pnull(b) Pr(a|b)),
 // the mean of the two directions, so that the cost of a pair does not depend
 // on which sequence is S.
 double matchMsgLen(const SubmatClass_t& pam, const NullProbs& pnull, char a, char b);
-
-// The nine transition probabilities at the model's distance, from the modes
-// m of the match prior and g of the gap prior: MM = m0, MI = MD = (1 - m0)/2;
-// for both gap states: stay = g0, back to match = g1, switch = 1 - g0 - g1.
-TransitionTable transitionsAt(const SubmatClass_t& pam);
-
-// -ln of the nine transition probabilities.
-TransitionTable transitionCosts(const TransitionTable& fsaPr);
 
 struct CostTable {
   std::size_t nS = 0, nT = 0;
@@ -49,6 +37,7 @@ struct CostTable {
   // in the machine's own tables, whose message lengths they would no longer
   // keep proper; only the posterior decoding sets them (priceEndGapsAlike).
   std::array<double, 3> startGapDiscount{}, endGapDiscount{};
+  SimdLevel simd = bestSimdLevel();  // the instruction set of the row routines of passes over this table
 };
 
 // The costs of S against T under the model at its current distance and the
@@ -78,3 +67,5 @@ void priceEndGapsAlike(CostTable& c);
 // the transitions transposed, the start's and the end's gap discounts swapped. A start-to-cell pass over this table
 // computes, at (|S| - i, |T| - j), what a cell-to-sink pass computes at (i, j).
 CostTable reversedForSink(const CostTable& forward);
+
+}  // namespace seqcorvane::detail

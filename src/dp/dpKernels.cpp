@@ -15,6 +15,8 @@
 #include <xmmintrin.h>
 #endif
 
+namespace seqcorvane::detail {
+
 namespace {
 
 constexpr double INF = std::numeric_limits<double>::infinity();
@@ -76,11 +78,11 @@ std::array<PathCost, 3> fillBestPath(const CostTable& c, TraceCodes& codes, Stat
   for (int s = 0; s < 3; ++s) cur->trans[s][0] = cur->emit[s][0] = 0;
   code0[0] = code(TRACE_NONE, TRACE_NONE, TRACE_NONE);
   for (std::size_t j = 1; j <= nT; ++j) {
-    cur->trans[STATE_M][j] = cur->emit[STATE_M][j] = INF;
-    cur->trans[STATE_D][j] = cur->emit[STATE_D][j] = INF;
-    cur->trans[STATE_I][j] = cur->trans[STATE_I][j - 1] + (j == 1 ? LN3 : c.trans[STATE_I][STATE_I]);
-    cur->emit[STATE_I][j] = cur->emit[STATE_I][j - 1] + c.gapT[j - 1];
-    code0[j] = code(TRACE_NONE, TRACE_NONE, STATE_I);
+    cur->trans[stateMatch][j] = cur->emit[stateMatch][j] = INF;
+    cur->trans[stateDelete][j] = cur->emit[stateDelete][j] = INF;
+    cur->trans[stateInsert][j] = cur->trans[stateInsert][j - 1] + (j == 1 ? LN3 : c.trans[stateInsert][stateInsert]);
+    cur->emit[stateInsert][j] = cur->emit[stateInsert][j - 1] + c.gapT[j - 1];
+    code0[j] = code(TRACE_NONE, TRACE_NONE, stateInsert);
   }
   finishRow(0);
 
@@ -109,11 +111,11 @@ std::array<PathCost, 3> fillBestPath(const CostTable& c, TraceCodes& codes, Stat
     std::swap(prev, cur);
     std::uint8_t* codeRow = codes.row(i);
     const double gapS = c.gapS[i - 1];
-    cur->trans[STATE_M][0] = cur->emit[STATE_M][0] = INF;
-    cur->trans[STATE_I][0] = cur->emit[STATE_I][0] = INF;
-    cur->trans[STATE_D][0] = prev->trans[STATE_D][0] + (i == 1 ? LN3 : c.trans[STATE_D][STATE_D]);
-    cur->emit[STATE_D][0] = prev->emit[STATE_D][0] + gapS;
-    codeRow[0] = code(TRACE_NONE, STATE_D, TRACE_NONE);
+    cur->trans[stateMatch][0] = cur->emit[stateMatch][0] = INF;
+    cur->trans[stateInsert][0] = cur->emit[stateInsert][0] = INF;
+    cur->trans[stateDelete][0] = prev->trans[stateDelete][0] + (i == 1 ? LN3 : c.trans[stateDelete][stateDelete]);
+    cur->emit[stateDelete][0] = prev->emit[stateDelete][0] + gapS;
+    codeRow[0] = code(TRACE_NONE, stateDelete, TRACE_NONE);
     for (int s = 0; s < 3; ++s) {
       args.prevTrans[s] = prev->trans[s].data();
       args.prevEmit[s] = prev->emit[s].data();
@@ -124,7 +126,7 @@ std::array<PathCost, 3> fillBestPath(const CostTable& c, TraceCodes& codes, Stat
     args.gapS = gapS;
     args.firstRow = (i == 1);
     args.codes = codeRow;
-    bestPathRow(args);
+    bestPathRow(args, c.simd);
     finishRow(i);
   }
 
@@ -139,20 +141,20 @@ std::array<PathCost, 3> fillBestPath(const CostTable& c, TraceCodes& codes, Stat
 std::vector<double> firstRowInserts(const CostTable& c) {
   std::vector<double> len(c.nT + 1, INF);
   for (std::size_t j = 1; j <= c.nT; ++j)
-    len[j] =
-        j == 1 ? LN3 - c.startGapDiscount[STATE_I] + c.gapT[0] : len[j - 1] + c.trans[STATE_I][STATE_I] + c.gapT[j - 1];
+    len[j] = j == 1 ? LN3 - c.startGapDiscount[stateInsert] + c.gapT[0]
+                    : len[j - 1] + c.trans[stateInsert][stateInsert] + c.gapT[j - 1];
   return len;
 }
 
 std::array<double, 3> sumAllPaths(const CostTable& c, StatePlanes* store, const SumRowVisitor& visit) {
   const std::size_t nS = c.nS, nT = c.nT, width = nT + 1;
-  SC_CHECK(c.startGapDiscount[STATE_M] == 0 && c.endGapDiscount[STATE_M] == 0);  // gaps only
+  SC_CHECK(c.startGapDiscount[stateMatch] == 0 && c.endGapDiscount[stateMatch] == 0);  // gaps only
   if (store) store->resize(nS + 1, width);
   // Row 0: the path starts in M at (0, 0); then only inserts.
   std::vector<double> row0[3];
   for (auto& r : row0) r.assign(width, INF);
-  row0[STATE_M][0] = 0;
-  row0[STATE_I] = firstRowInserts(c);
+  row0[stateMatch][0] = 0;
+  row0[stateInsert] = firstRowInserts(c);
   const SumRowVisitor keep = [&](const SumRow& r) {
     if (store)
       for (int s = 0; s < 3; ++s) std::copy(r.sum[s], r.sum[s] + width, store->row(s, r.i));
@@ -186,21 +188,23 @@ std::array<double, 3> sumRowsFrom(const CostTable& c, std::size_t first, const s
     std::swap(prev, cur);
     const auto& matchRow = c.match[c.resS[i - 1]];
     const double gapS = c.gapS[i - 1];
-    cur[STATE_M][0] = cur[STATE_I][0] = INF;
-    cur[STATE_D][0] = i == 1 ? LN3 - c.startGapDiscount[STATE_D] + gapS : prev[STATE_D][0] + t[STATE_D][STATE_D] + gapS;
+    cur[stateMatch][0] = cur[stateInsert][0] = INF;
+    cur[stateDelete][0] = i == 1 ? LN3 - c.startGapDiscount[stateDelete] + gapS
+                                 : prev[stateDelete][0] + t[stateDelete][stateDelete] + gapS;
     for (std::size_t j = 1; j <= nT; ++j) {
       const double match = matchRow[c.resT[j - 1]], gapT = c.gapT[j - 1];
       if (i == 1 && j == 1)
-        cur[STATE_M][j] = neglogSum3(prev[0][0] + LN3 + match, prev[1][0] + LN3 + match, prev[2][0] + LN3 + match);
+        cur[stateMatch][j] = neglogSum3(prev[0][0] + LN3 + match, prev[1][0] + LN3 + match, prev[2][0] + LN3 + match);
       else
-        cur[STATE_M][j] =
-            neglogSum3(prev[0][j - 1] + t[STATE_M][STATE_M] + match, prev[1][j - 1] + t[STATE_D][STATE_M] + match,
-                       prev[2][j - 1] + t[STATE_I][STATE_M] + match);
-      cur[STATE_D][j] = neglogSum3(prev[0][j] + t[STATE_M][STATE_D] + gapS, prev[1][j] + t[STATE_D][STATE_D] + gapS,
-                                   prev[2][j] + t[STATE_I][STATE_D] + gapS);
-      cur[STATE_I][j] =
-          neglogSum3(cur[0][j - 1] + t[STATE_M][STATE_I] + gapT, cur[1][j - 1] + t[STATE_D][STATE_I] + gapT,
-                     cur[2][j - 1] + t[STATE_I][STATE_I] + gapT);
+        cur[stateMatch][j] = neglogSum3(prev[0][j - 1] + t[stateMatch][stateMatch] + match,
+                                        prev[1][j - 1] + t[stateDelete][stateMatch] + match,
+                                        prev[2][j - 1] + t[stateInsert][stateMatch] + match);
+      cur[stateDelete][j] =
+          neglogSum3(prev[0][j] + t[stateMatch][stateDelete] + gapS, prev[1][j] + t[stateDelete][stateDelete] + gapS,
+                     prev[2][j] + t[stateInsert][stateDelete] + gapS);
+      cur[stateInsert][j] = neglogSum3(cur[0][j - 1] + t[stateMatch][stateInsert] + gapT,
+                                       cur[1][j - 1] + t[stateDelete][stateInsert] + gapT,
+                                       cur[2][j - 1] + t[stateInsert][stateInsert] + gapT);
     }
     if (visit) visit(SumRow{i, {cur[0].data(), cur[1].data(), cur[2].data()}});
   }
@@ -221,9 +225,11 @@ TraceWalk walkTrace(const TraceCodes& codes, long i, long j, int state) {
     SC_CHECK(i >= 0 && j >= 0);
     const int next = codes.prev(static_cast<std::size_t>(i), static_cast<std::size_t>(j), state);
     w.letters.push_back(letters[state]);
-    if (state != STATE_I) --i;  // M and D consume a residue of S
-    if (state != STATE_D) --j;  // M and I consume a residue of T
+    if (state != stateInsert) --i;  // M and D consume a residue of S
+    if (state != stateDelete) --j;  // M and I consume a residue of T
     state = next == TRACE_NONE ? -1 : next;
   }
   return w;
 }
+
+}  // namespace seqcorvane::detail

@@ -24,6 +24,8 @@
 #include "dpCosts.h"
 #include "largeAllocator.h"
 
+namespace seqcorvane::detail {
+
 // Trace codes: per cell one byte, the predecessor state of M (bits 0-1), D
 // (bits 2-3) and I (bits 4-5); TRACE_NONE where no path arrives that way.
 constexpr int TRACE_NONE = 3;
@@ -35,6 +37,7 @@ class TraceCodes {
     codes.resize(rows * cols);
   }
   bool empty() const { return codes.empty(); }
+  std::size_t rows() const { return nCols == 0 ? 0 : codes.size() / nCols; }
   std::size_t cols() const { return nCols; }
   std::uint8_t* row(std::size_t i) { return codes.data() + i * nCols; }
   const std::uint8_t* row(std::size_t i) const { return codes.data() + i * nCols; }
@@ -124,3 +127,5 @@ struct TraceWalk {
   int state = 0;
 };
 TraceWalk walkTrace(const TraceCodes& codes, long i, long j, int state);
+
+}  // namespace seqcorvane::detail

@@ -11,6 +11,8 @@
 #include "logSpace.h"
 #include "throughCell.h"
 
+namespace seqcorvane::detail {
+
 namespace {
 
 constexpr double INF = std::numeric_limits<double>::infinity();
@@ -111,11 +113,11 @@ Posteriors computePosteriors(const CostTable& c, bool keepPairs, const std::stri
         prob[x] = std::isinf(len) ? 0.0 : std::exp(allPaths - len);
       }
       if (i >= 1 && j >= 1) {
-        pm[j] = prob[STATE_M];
-        if (keepPairs) p.pair[(i - 1) * nT + (j - 1)] = static_cast<float>(prob[STATE_M]);
+        pm[j] = prob[stateMatch];
+        if (keepPairs) p.pair[(i - 1) * nT + (j - 1)] = static_cast<float>(prob[stateMatch]);
       }
-      if (i >= 1) p.unpairedS[i - 1] += prob[STATE_D];
-      if (j >= 1) p.unpairedT[j - 1] += prob[STATE_I];
+      if (i >= 1) p.unpairedS[i - 1] += prob[stateDelete];
+      if (j >= 1) p.unpairedT[j - 1] += prob[stateInsert];
     }
     for (const auto& at : matchedAt[i]) (*pathPairs)[at.second] = pm[at.first];
   });
@@ -193,8 +195,9 @@ Posteriors computePosteriorsFast(const CostTable& c, bool keepPairs, const std::
           eF == FastSumPass::EMPTY || eG == FastSumPass::EMPTY ? 0.0 : scaleOf(eF + eG + zExponent, 3 * zMantissa);
       for (; j < std::min(runEnd, width); ++j) scale[j] = s;
     }
-    const double *fM = fwd.values(STATE_M), *fD = fwd.values(STATE_D), *fI = fwd.values(STATE_I);
-    const double *gM = g.values[STATE_M].data(), *gD = g.values[STATE_D].data(), *gI = g.values[STATE_I].data();
+    const double *fM = fwd.values(stateMatch), *fD = fwd.values(stateDelete), *fI = fwd.values(stateInsert);
+    const double *gM = g.values[stateMatch].data(), *gD = g.values[stateDelete].data(),
+                 *gI = g.values[stateInsert].data();
     float* pairRow = keepPairs && i >= 1 ? p.pair.data() + (i - 1) * nT - 1 : nullptr;
     const std::size_t jEnd = i == nS ? nT : width;  // the end cell apart
     for (std::size_t j = (i == 0 ? 1 : 0); j < jEnd; ++j) {
@@ -213,8 +216,8 @@ Posteriors computePosteriorsFast(const CostTable& c, bool keepPairs, const std::
       // The end cell: F_X e^endGapDiscount(X) / Z.
       const long eF = fwd.exponent(nT / fBlock);
       const double s = eF == FastSumPass::EMPTY ? 0.0 : scaleOf(eF + zExponent, zMantissa);
-      const double probM = fM[nT] * s, probD = fD[nT] * s * std::exp(c.endGapDiscount[STATE_D]),
-                   probI = fI[nT] * s * std::exp(c.endGapDiscount[STATE_I]);
+      const double probM = fM[nT] * s, probD = fD[nT] * s * std::exp(c.endGapDiscount[stateDelete]),
+                   probI = fI[nT] * s * std::exp(c.endGapDiscount[stateInsert]);
       if (nT >= 1 && pairRow != nullptr) pairRow[nT] = static_cast<float>(probM);
       p.unpairedS[nS - 1] += probD;
       if (nT >= 1) p.unpairedT[nT - 1] += probI;
@@ -283,3 +286,5 @@ std::vector<double> columnPosteriors(const Posteriors& p, const std::string& fsa
   }
   return out;
 }
+
+}  // namespace seqcorvane::detail

@@ -18,6 +18,8 @@
 #include "dpCosts.h"
 #include "largeAllocator.h"
 
+namespace seqcorvane::detail {
+
 // Row i of the forward sums F and of the sums to the sink G, both indexed by
 // the column j of the pair.
 struct RowOfBothSums {
@@ -62,3 +64,5 @@ std::string meaAlignment(const Posteriors& p, double gapWeight);
 // matched column, the unpaired posterior of the residue of a gap column.
 std::vector<double> columnPosteriors(const Posteriors& p, const std::string& fsastr,
                                      const std::vector<double>* pathPairs = nullptr);
+
+}  // namespace seqcorvane::detail

@@ -13,6 +13,8 @@
 #include <xmmintrin.h>
 #endif
 
+namespace seqcorvane::detail {
+
 namespace {
 
 constexpr double INF = std::numeric_limits<double>::infinity();
@@ -34,7 +36,7 @@ class FlushSubnormals {
 }  // namespace
 
 FastSumPass::FastSumPass(const CostTable& c_) : c(c_), nS(c_.nS), nT(c_.nT), width(c_.nT + 1) {
-  SC_CHECK(c.startGapDiscount[STATE_M] == 0 && c.endGapDiscount[STATE_M] == 0);  // gaps only
+  SC_CHECK(c.startGapDiscount[stateMatch] == 0 && c.endGapDiscount[stateMatch] == 0);  // gaps only
   // Probabilities, e^-cost. Along a row the values fall by at most e^-steep
   // per column (steep: the dearest residue plus the dearest way into a gap),
   // so a block of BLOCK columns spans at most e^-(BLOCK steep), kept well
@@ -42,8 +44,9 @@ FastSumPass::FastSumPass(const CostTable& c_) : c(c_), nS(c_.nS), nT(c_.nT), wid
   double steep = 0;
   for (double g : c.gapT) steep = std::max(steep, g);
   for (double g : c.gapS) steep = std::max(steep, g);
-  steep += std::max({c.trans[STATE_M][STATE_I], c.trans[STATE_D][STATE_I], c.trans[STATE_I][STATE_I],
-                     c.trans[STATE_M][STATE_D], c.trans[STATE_D][STATE_D], c.trans[STATE_I][STATE_D]});
+  steep += std::max({c.trans[stateMatch][stateInsert], c.trans[stateDelete][stateInsert],
+                     c.trans[stateInsert][stateInsert], c.trans[stateMatch][stateDelete],
+                     c.trans[stateDelete][stateDelete], c.trans[stateInsert][stateDelete]});
   const std::size_t blockFit = static_cast<std::size_t>(500.0 / steep) / 8 * 8;
   if (blockFit < 8) return;  // costs too steep
   BLOCK = std::min<std::size_t>(blockFit, 256);
@@ -61,7 +64,7 @@ FastSumPass::FastSumPass(const CostTable& c_) : c(c_), nS(c_.nS), nT(c_.nT), wid
     for (std::size_t j = 1; j <= nT; ++j) profile[a * width + j] = std::exp(-c.match[a][c.resT[j - 1]]);
   for (std::size_t j = 1; j <= nT; ++j) {
     gapT[j] = std::exp(-c.gapT[j - 1]);
-    stayGapT[j] = args.trans[STATE_I][STATE_I] * gapT[j];
+    stayGapT[j] = args.trans[stateInsert][stateInsert] * gapT[j];
   }
   for (std::size_t j = 4; j <= nT; ++j)
     stayGapT4[j] = stayGapT[j - 3] * stayGapT[j - 2] * stayGapT[j - 1] * stayGapT[j];
@@ -102,8 +105,8 @@ void FastSumPass::start() {
     for (std::size_t j = j0; j < j1; ++j) least = std::min(least, len[j]);
     const long e = static_cast<long>(std::floor(-least / LN2));
     (*curExp)[b] = e;
-    if (b == 0) cur[STATE_M][0] = std::exp(-e * LN2);
-    for (std::size_t j = std::max<std::size_t>(j0, 1); j < j1; ++j) cur[STATE_I][j] = std::exp(-len[j] - e * LN2);
+    if (b == 0) cur[stateMatch][0] = std::exp(-e * LN2);
+    for (std::size_t j = std::max<std::size_t>(j0, 1); j < j1; ++j) cur[stateInsert][j] = std::exp(-len[j] - e * LN2);
   }
 }
 
@@ -137,16 +140,16 @@ void FastSumPass::next() {
     if (b == 0) {
       // Column 0 holds only deletes: D(1,0) = M(0,0) / 3 e^startGapDiscount(D) e^-gap(S[0]),
       // D(i,0) = D(i-1,0) p(D->D) e^-gap(S[i-1]).
-      cur[STATE_M][0] = cur[STATE_I][0] = 0;
-      cur[STATE_D][0] = (i == 1 ? prev[STATE_M][0] / 3.0 * std::exp(c.startGapDiscount[STATE_D])
-                                : prev[STATE_D][0] * args.trans[STATE_D][STATE_D]) *
-                        gapS * args.fromPrev;
-      most = cur[STATE_D][0];
+      cur[stateMatch][0] = cur[stateInsert][0] = 0;
+      cur[stateDelete][0] = (i == 1 ? prev[stateMatch][0] / 3.0 * std::exp(c.startGapDiscount[stateDelete])
+                                    : prev[stateDelete][0] * args.trans[stateDelete][stateDelete]) *
+                            gapS * args.fromPrev;
+      most = cur[stateDelete][0];
     }
     args.j0 = b == 0 ? 1 : start;
     args.j1 = j1;
     args.firstRow = (i == 1);
-    if (args.j0 < j1) most = std::max(most, probBlock(args));
+    if (args.j0 < j1) most = std::max(most, probBlock(args, c.simd));
     if (!(most > 0) || !std::isfinite(most)) {
       for (int st = 0; st < 3; ++st) std::fill(cur[st].begin() + start, cur[st].begin() + j1, 0.0);
       (*curExp)[b] = EMPTY;
@@ -192,8 +195,8 @@ void FastSumPass::restore(const Snapshot& s) {
 double FastSumPass::endCost() const {
   SC_CHECK(i == nS);
   const long e = (*curExp)[nBlocks - 1];
-  const double end =
-      cur[0][nT] + cur[1][nT] * std::exp(c.endGapDiscount[STATE_D]) + cur[2][nT] * std::exp(c.endGapDiscount[STATE_I]);
+  const double end = cur[0][nT] + cur[1][nT] * std::exp(c.endGapDiscount[stateDelete]) +
+                     cur[2][nT] * std::exp(c.endGapDiscount[stateInsert]);
   if (e == EMPTY || !(end > 0)) return INF;
   return -std::log(end) - static_cast<double>(e) * LN2;
 }
@@ -219,3 +222,5 @@ double sumAllPathsFast(const CostTable& c, const SumRowVisitor& visit) {
   }
   return pass.endCost();
 }
+
+}  // namespace seqcorvane::detail

@@ -15,6 +15,8 @@
 #include "dpKernels.h"
 #include "simdRows.h"
 
+namespace seqcorvane::detail {
+
 class FastSumPass {
  public:
   static constexpr long EMPTY = std::numeric_limits<long>::min();  // the exponent of a block of zeros
@@ -64,3 +66,5 @@ class FastSumPass {
   std::vector<double>*prev, *cur;
   std::vector<long>*prevExp, *curExp;
 };
+
+}  // namespace seqcorvane::detail

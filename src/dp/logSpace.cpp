@@ -4,6 +4,8 @@
 
 #include "check.h"
 
+namespace seqcorvane::detail {
+
 double findNeglogSum(std::vector<double> v) {
   std::sort(v.begin(), v.end());
   return neglogSumOfSorted(v.data(), v.size());
@@ -50,3 +52,5 @@ double findMinAndArgMinInArray(const std::vector<double>& array, int& argmin) {
   }
   return best;
 }
+
+}  // namespace seqcorvane::detail

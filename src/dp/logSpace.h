@@ -11,6 +11,8 @@
 #include <utility>
 #include <vector>
 
+namespace seqcorvane::detail {
+
 // -ln of the summed probabilities of the entries v[0..n-1], sorted ascending:
 // the smallest finite entry r, less log1p of the sum of e^(r - v) over the
 // later entries. -infinity entries are skipped (the reference is the
@@ -50,3 +52,5 @@ double findNeglogSum(std::array<double, N> v);
 double findMinIvalue(double a, double b, double c, int& pos);
 // The least entry and its first position.
 double findMinAndArgMinInArray(const std::vector<double>& array, int& argmin);
+
+}  // namespace seqcorvane::detail

@@ -4,8 +4,9 @@
 #include <cstdint>
 
 #include "check.h"
-#include "dpCosts.h"
 #include "seqcorvane/seqcorvane.h"
+
+namespace seqcorvane::detail {
 
 std::string algn2Fsastr(const std::vector<std::string>& algn) {
   SC_CHECK(algn.size() >= 2);
@@ -47,21 +48,25 @@ std::vector<std::string> fsastr2Algn(const std::string& fsastr, const std::strin
 int stateOfLetter(char c) {
   switch (c) {
     case 'm':
-      return STATE_M;
+      return stateMatch;
     case 'd':
-      return STATE_D;
+      return stateDelete;
     case 'i':
-      return STATE_I;
+      return stateInsert;
     default:
       return -1;
   }
 }
 
+}  // namespace seqcorvane::detail
+
 std::vector<std::string> seqcorvane::pathRows(const std::string& path, const std::string& s, const std::string& t) {
-  return fsastr2Algn(path, s, t);
+  return detail::fsastr2Algn(path, s, t);
 }
 
-std::string seqcorvane::rowsPath(const std::string& rowS, const std::string& rowT) { return algn2Fsastr({rowS, rowT}); }
+std::string seqcorvane::rowsPath(const std::string& rowS, const std::string& rowT) {
+  return detail::algn2Fsastr({rowS, rowT});
+}
 
 int seqcorvane::gapOpenings(const std::string& path) {
   int n = 0;

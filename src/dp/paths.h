@@ -6,9 +6,13 @@
 #include <string>
 #include <vector>
 
+namespace seqcorvane::detail {
+
 // The state string of two gapped rows of equal length.
 std::string algn2Fsastr(const std::vector<std::string>& algn);
 // The two gapped rows of S and T along a state string that uses all of both.
 std::vector<std::string> fsastr2Algn(const std::string& fsastr, const std::string& S, const std::string& T);
-// The machine's state code of a letter (STATE_M, STATE_D, STATE_I), -1 for others.
+// The machine's state code of a letter (stateMatch, stateDelete, stateInsert), -1 for others.
 int stateOfLetter(char c);
+
+}  // namespace seqcorvane::detail

@@ -1,11 +1,9 @@
 // Run-time choice of the row routines' instruction set.
 #include "simdRows.h"
 
-#include <atomic>
-#include <cstdlib>
-#include <cstring>
 #include <initializer_list>
-#include <string>
+
+namespace seqcorvane::detail {
 
 void bestPathRow_scalar(const BestRowArgs& a);
 double probBlock_scalar(const ProbBlockArgs& a);
@@ -20,30 +18,18 @@ double probBlock_avx512(const ProbBlockArgs& a);
 
 namespace {
 
-std::atomic<int> chosen{-1};
-
 SimdLevel detect() {
   SimdLevel best = SimdLevel::scalar;
   for (SimdLevel l : {SimdLevel::sse2, SimdLevel::avx2, SimdLevel::avx512})
     if (simdLevelSupported(l)) best = l;
-  if (const char* want = std::getenv("SEQCORVANE_SIMD")) {
-    for (SimdLevel l : {SimdLevel::scalar, SimdLevel::sse2, SimdLevel::avx2, SimdLevel::avx512})
-      if (std::strcmp(want, simdLevelName(l)) == 0 && static_cast<int>(l) < static_cast<int>(best)) best = l;
-  }
   return best;
 }
 
-}  // namespace
-
-std::string simdSettingNote() {
-  const char* want = std::getenv("SEQCORVANE_SIMD");
-  if (want == nullptr) return "";
-  for (SimdLevel l : {SimdLevel::scalar, SimdLevel::sse2, SimdLevel::avx2, SimdLevel::avx512})
-    if (std::strcmp(want, simdLevelName(l)) == 0) return "";
-  return std::string("SEQCORVANE_SIMD='") + want +
-         "' is not one of scalar, sse2, avx2, avx512: " + simdLevelName(bestSimdLevel()) +
-         " (the widest this CPU has) is used";
+SimdLevel usable(SimdLevel level) {
+  return static_cast<int>(level) <= static_cast<int>(bestSimdLevel()) ? level : bestSimdLevel();
 }
+
+}  // namespace
 
 const char* simdLevelName(SimdLevel level) {
   switch (level) {
@@ -81,15 +67,8 @@ SimdLevel bestSimdLevel() {
   return best;
 }
 
-SimdLevel currentSimdLevel() {
-  const int c = chosen.load();
-  return c < 0 ? bestSimdLevel() : static_cast<SimdLevel>(c);
-}
-
-void setSimdLevel(SimdLevel level) { chosen.store(simdLevelSupported(level) ? static_cast<int>(level) : -1); }
-
-void bestPathRow(const BestRowArgs& a) {
-  switch (currentSimdLevel()) {
+void bestPathRow(const BestRowArgs& a, SimdLevel level) {
+  switch (usable(level)) {
 #if defined(__x86_64__)
     case SimdLevel::avx512:
       return bestPathRow_avx512(a);
@@ -103,8 +82,8 @@ void bestPathRow(const BestRowArgs& a) {
   }
 }
 
-double probBlock(const ProbBlockArgs& a) {
-  switch (currentSimdLevel()) {
+double probBlock(const ProbBlockArgs& a, SimdLevel level) {
+  switch (usable(level)) {
 #if defined(__x86_64__)
     case SimdLevel::avx512:
       return probBlock_avx512(a);
@@ -117,3 +96,5 @@ double probBlock(const ProbBlockArgs& a) {
       return probBlock_scalar(a);
   }
 }
+
+}  // namespace seqcorvane::detail

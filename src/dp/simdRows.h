@@ -6,7 +6,10 @@
 
 #include <cstddef>
 #include <cstdint>
-#include <string>
+
+namespace seqcorvane::detail {
+
+enum class SimdLevel { scalar = 0, sse2 = 1, avx2 = 2, avx512 = 3 };
 
 // One row i >= 1 of the best-path fill. Column 0 of the current row is set by
 // the caller; the routine fills j = 1..n.
@@ -51,19 +54,15 @@ struct ProbBlockArgs {
   bool firstRow;  // i = 1: M(1,1) = M(0,0) / 3 . match
 };
 
-enum class SimdLevel { scalar = 0, sse2 = 1, avx2 = 2, avx512 = 3 };
-
-// The widest level this CPU and build support, unless SEQCORVANE_SIMD names a
-// narrower one (scalar, sse2, avx2, avx512).
+// The widest level this CPU and build support.
 SimdLevel bestSimdLevel();
 bool simdLevelSupported(SimdLevel level);
 const char* simdLevelName(SimdLevel level);
-// A sentence about a SEQCORVANE_SIMD that names no level ("" when it names one or is unset).
-std::string simdSettingNote();
-// The level the kernels use (the best, unless set); tests run every level.
-SimdLevel currentSimdLevel();
-void setSimdLevel(SimdLevel level);
 
-void bestPathRow(const BestRowArgs& a);
+// The row routines at a level (one the CPU supports; a wider one falls back
+// to the best supported).
+void bestPathRow(const BestRowArgs& a, SimdLevel level);
 // Returns the largest value of the block (over the three states).
-double probBlock(const ProbBlockArgs& a);
+double probBlock(const ProbBlockArgs& a, SimdLevel level);
+
+}  // namespace seqcorvane::detail

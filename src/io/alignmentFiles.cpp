@@ -8,9 +8,12 @@
 #include "check.h"
 #include "fasta.h"
 #include "numberText.h"
+#include "residues.h"
 #include "seqcorvane/io.h"
 
 namespace seqcorvane {
+
+using namespace detail;
 
 void writeConfidenceFile(const std::string& path, const std::string& fsastr, const std::vector<double>& posterior) {
   SC_CHECK(posterior.size() == fsastr.size());
@@ -42,7 +45,7 @@ struct NamedRows {
 };
 
 [[noreturn]] void notAnAlignment(const std::string& path, size_t lineNo, const std::string& what) {
-  fatalError("alignment file '" + path + "': line " + std::to_string(lineNo) + ": " + what);
+  inputError("alignment file '" + path + "': line " + std::to_string(lineNo) + ": " + what);
 }
 
 // Clustal: a header line, then blocks of "name row [count]" lines; lines
@@ -107,10 +110,10 @@ AlignmentFile readAlignmentFile(const std::string& path) {
   }
   const std::vector<std::string>& records = read.rows;
   if (records.size() != 2)
-    fatalError("alignment file '" + path + "' holds " + std::to_string(records.size()) +
+    inputError("alignment file '" + path + "' holds " + std::to_string(records.size()) +
                (records.size() == 1 ? " record" : " records") + "; expected two");
   if (records[0].size() != records[1].size())
-    fatalError("alignment file '" + path + "': its two records differ in length (" + std::to_string(records[0].size()) +
+    inputError("alignment file '" + path + "': its two records differ in length (" + std::to_string(records[0].size()) +
                " and " + std::to_string(records[1].size()) + " characters)");
   AlignmentFile a;
   a.names = read.names;
@@ -130,8 +133,8 @@ AlignmentFile readAlignmentFile(const std::string& path) {
     a.rows[1].push_back(c1);
   }
   for (int r = 0; r < 2; ++r)
-    if (removeNonStandardAA(a.rows[r]).empty())
-      fatalError("alignment file '" + path + "': no standard residues left in its " + (r == 0 ? "first" : "second") +
+    if (standardResidues(a.rows[r]).empty())
+      inputError("alignment file '" + path + "': no standard residues left in its " + (r == 0 ? "first" : "second") +
                  " row");
   return a;
 }

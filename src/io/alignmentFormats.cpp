@@ -11,6 +11,8 @@
 
 namespace seqcorvane {
 
+using namespace detail;
+
 namespace {
 
 constexpr std::size_t LINE_WIDTH = 60;
@@ -141,19 +143,20 @@ std::string json(const AlignResult& r) {
   text += "  \"compression_bits\": " + jsonNumber(r.compressionBits) + ",\n";
   text += "  \"verdict\": \"" + std::string(r.related() ? "related" : "not related") + "\",\n";
   if (r.criterion != Criterion::optimal) {
-    text += "  \"marginal_K\": " + std::to_string(r.marginalK) + ",\n";
-    text += "  \"marginal_parameters\": " + jsonParameters(r.marginalParameters) + ",\n";
+    text += "  \"marginal_K\": " + std::to_string(r.search.K) + ",\n";
+    text += "  \"marginal_parameters\": " + jsonParameters(r.search.parameters) + ",\n";
   }
   if (r.criterion == Criterion::posterior) {
-    text += "  \"decoded_at_optimal_K\": " + std::string(r.decodedAtOptimalK ? "true" : "false") + ",\n";
+    const PosteriorDetails& p = r.posterior;
+    text += "  \"decoded_at_optimal_K\": " + std::string(p.decodedAtOptimalK ? "true" : "false") + ",\n";
     text += "  \"site_rates\": [";
-    for (std::size_t k = 0; k < r.siteRates.size(); ++k) text += (k ? ", " : "") + jsonNumber(r.siteRates[k]);
-    text += "],\n  \"fitted_matches\": " + std::string(r.fittedMatches ? "true" : "false") + ",\n";
-    text += "  \"end_gaps_alike\": " + std::string(r.endGapsAlike ? "true" : "false") + ",\n";
-    text += "  \"gap_open_scale\": " + jsonNumber(r.gapOpenScale) + ",\n";
-    text += "  \"score\": {\"parameters\": " + jsonParameters(r.score.parameters) +
-            ", \"path_bits\": " + jsonBits(r.score.pathMsgLen) +
-            ", \"residues_bits\": " + jsonBits(r.score.residuesMsgLen) + ", \"bits\": " + jsonBits(r.score.msgLen) +
+    for (std::size_t k = 0; k < p.siteRates.size(); ++k) text += (k ? ", " : "") + jsonNumber(p.siteRates[k]);
+    text += "],\n  \"fitted_matches\": " + std::string(p.fittedMatches ? "true" : "false") + ",\n";
+    text += "  \"end_gaps_alike\": " + std::string(p.endGapsAlike ? "true" : "false") + ",\n";
+    text += "  \"gap_open_scale\": " + jsonNumber(p.gapOpenScale) + ",\n";
+    text += "  \"score\": {\"parameters\": " + jsonParameters(p.score.parameters) +
+            ", \"path_bits\": " + jsonBits(p.score.pathMsgLen) +
+            ", \"residues_bits\": " + jsonBits(p.score.residuesMsgLen) + ", \"bits\": " + jsonBits(p.score.msgLen) +
             "},\n";
   }
   text += "  \"column_confidence\": ";

@@ -1,12 +1,13 @@
 #include "fasta.h"
 
-#include <cstring>
-
 #include "check.h"
+#include "residues.h"
+
+namespace seqcorvane {
+
+using namespace detail;
 
 namespace {
-
-const char* const RESIDUES = "ACDEFGHIKLMNPQRSTVWY";
 
 // Characters the filter drops without a word: blanks, line ends and digits.
 bool droppedQuietly(char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\n' || (c >= '0' && c <= '9'); }
@@ -21,19 +22,13 @@ std::string firstWord(const std::string& header) {
 
 }  // namespace
 
-bool isResidue(char c) { return c != '\0' && std::strchr(RESIDUES, c) != nullptr; }
-
-std::string removeNonStandardAA(const std::string& seq) {
+std::string standardResidues(const std::string& text) {
   std::string kept;
-  kept.reserve(seq.size());
-  for (char c : seq)
+  kept.reserve(text.size());
+  for (char c : text)
     if (isResidue(c)) kept.push_back(c);
   return kept;
 }
-
-namespace seqcorvane {
-
-std::string standardResidues(const std::string& text) { return removeNonStandardAA(text); }
 
 std::size_t droppedCharacters(const std::string& text) {
   std::size_t dropped = 0;
@@ -46,7 +41,7 @@ std::vector<Record> readFasta(const std::string& path, std::size_t* leadingChara
   return fastaRecords(readTextLines(path), leadingCharacters);
 }
 
-std::vector<Record> fastaRecords(const std::vector<std::string>& lines, std::size_t* leadingCharacters) {
+std::vector<Record> detail::fastaRecords(const std::vector<std::string>& lines, std::size_t* leadingCharacters) {
   std::vector<Record> records;
   std::string before;
   for (const std::string& line : lines) {
@@ -71,22 +66,3 @@ std::vector<Record> fastaRecords(const std::vector<std::string>& lines, std::siz
 }
 
 }  // namespace seqcorvane
-
-std::vector<std::string> readFastaFile(const std::string& fileName) {
-  std::vector<std::string> texts;
-  for (const seqcorvane::Record& r : seqcorvane::readFasta(fileName)) texts.push_back(r.text);
-  return texts;
-}
-
-std::vector<seqcorvane::Record> getAASeqs(const std::vector<std::string>& fileNames) {
-  SC_CHECK(fileNames.size() == 2);
-  std::vector<seqcorvane::Record> seqs;
-  for (const std::string& name : fileNames) {
-    std::vector<seqcorvane::Record> records = seqcorvane::readFasta(name);
-    if (records.size() != 1)
-      fatalError("sequence file '" + name + "' holds " + std::to_string(records.size()) +
-                 " records; expected exactly one");
-    seqs.push_back(records[0]);
-  }
-  return seqs;
-}

@@ -1,21 +1,16 @@
-// FASTA input and residue filtering (the public readers are in
-// seqcorvane/io.h; these are the names the single program's driver uses).
+// FASTA records from the lines of a file (the public reader, readFasta, is
+// in seqcorvane/io.h; the alignment reader takes its FASTA records here).
 #pragma once
 
+#include <cstddef>
 #include <string>
 #include <vector>
 
 #include "seqcorvane/io.h"
 
-// The record texts of a file: the text after each header; a file without
-// a header is one record of all its text.
-std::vector<std::string> readFastaFile(const std::string& fileName);
-// One record from each of the two files (exactly one each).
-std::vector<seqcorvane::Record> getAASeqs(const std::vector<std::string>& fileNames);
-std::string removeNonStandardAA(const std::string& seq);
-bool isResidue(char c);
+namespace seqcorvane::detail {
 
-namespace seqcorvane {
 // The records of the lines of a FASTA file (see readFasta).
 std::vector<Record> fastaRecords(const std::vector<std::string>& lines, std::size_t* leadingCharacters = nullptr);
-}  // namespace seqcorvane
+
+}  // namespace seqcorvane::detail

@@ -6,15 +6,19 @@
 #include "check.h"
 #include "seqcorvane/io.h"
 
+namespace seqcorvane {
+
+using namespace detail;
+
 namespace {
 
 [[noreturn]] void readFailed(const std::string& path, const std::string& what, const std::string& reason) {
-  fatalError("cannot " + what + " file '" + path + "': " + reason);
+  inputError("cannot " + what + " file '" + path + "': " + reason);
 }
 
 }  // namespace
 
-std::vector<std::string> seqcorvane::readTextLines(const std::string& path) {
+std::vector<std::string> readTextLines(const std::string& path) {
   errno = 0;
   gzFile in = gzopen(path.c_str(), "rb");
   if (in == nullptr) readFailed(path, "open", std::strerror(errno ? errno : ENOMEM));
@@ -54,3 +58,5 @@ std::vector<std::string> seqcorvane::readTextLines(const std::string& path) {
   }
   return lines;
 }
+
+}  // namespace seqcorvane

@@ -7,6 +7,8 @@
 
 namespace seqcorvane {
 
+using namespace detail;
+
 LandscapeFiles::LandscapeFiles(const std::string& prefix, std::size_t nS_, std::size_t nT_)
     : nS(nS_),
       nT(nT_),

@@ -13,6 +13,10 @@
 #include "check.h"
 #include "seqcorvane/io.h"
 
+namespace seqcorvane {
+
+using namespace detail;
+
 namespace {
 
 // Temporary files open at the moment, for the interrupt handler: fixed
@@ -70,8 +74,6 @@ std::string directoryOf(const std::string& path) {
 }
 
 }  // namespace
-
-namespace seqcorvane {
 
 OutputFile::OutputFile(std::string path) : dest(std::move(path)) {
   installInterruptHandlers();

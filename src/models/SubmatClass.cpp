@@ -32,6 +32,8 @@
 #include "dataFiles.h"
 #include "numberText.h"
 
+namespace seqcorvane::detail {
+
 struct SubstitutionData {
   std::string files;  // the three matrix files, for messages
   Matrix S, D, Sinv, M;
@@ -282,32 +284,10 @@ int SubmatClass_t::getIndx(char x) const {
   return aa2idx.at(x);
 }
 
-double SubmatClass_t::getS(int x, int y) const {
-  const int n = static_cast<int>(alphabet.length());
-  SC_CHECK(x < n && x >= 0);
-  SC_CHECK(y < n && y >= 0);
-  return data->S[x][y];
-}
-
-double SubmatClass_t::getSinv(int x, int y) const {
-  const int n = static_cast<int>(alphabet.length());
-  SC_CHECK(x < n && x >= 0);
-  SC_CHECK(y < n && y >= 0);
-  return data->Sinv[x][y];
-}
-
-double SubmatClass_t::getD(int x, int y) const {
-  const int n = static_cast<int>(alphabet.length());
-  SC_CHECK(x < n && x >= 0);
-  SC_CHECK(y < n && y >= 0);
-  return data->D[x][y];
-}
-
 DirichletClass_t SubmatClass_t::getDirichlet(std::string state) const {
   if (state == "match") return (*data->priors)[0][K - 1];
   if (state == "insert") return (*data->priors)[1][K - 1];
   checkFailed("getDirichlet state string invalid", __FILE__, __LINE__);
 }
 
-// Diagnostic: M^K with its row and column sums, and the priors at K. Leaves
-// standard output in fixed notation (precision 2 after the priors).
+}  // namespace seqcorvane::detail

@@ -18,6 +18,8 @@
 #include "DirichletClass.h"
 #include "matrix.h"
 
+namespace seqcorvane::detail {
+
 struct SubstitutionData;
 
 class SubmatClass_t {
@@ -48,9 +50,6 @@ class SubmatClass_t {
   int getK() const;
   std::string getAlphabet() const;
   int getIndx(char c) const;
-  double getS(int x, int y) const;
-  double getSinv(int x, int y) const;
-  double getD(int x, int y) const;
 
   // A copy of the prior for "match" or "insert" at the current K.
   DirichletClass_t getDirichlet(std::string state) const;
@@ -67,3 +66,5 @@ class SubmatClass_t {
   std::shared_ptr<const SubstitutionData> data;  // S, D, S^-1, M, the priors, the powers
   std::shared_ptr<const Power> MpowK;
 };
+
+}  // namespace seqcorvane::detail

@@ -4,10 +4,9 @@
 
 #include "check.h"
 
-namespace {
+namespace seqcorvane::detail {
 
-// log2(2.865), the normalising constant of the log* code, in bits.
-constexpr double LOG_STAR_CONSTANT_BITS = 1.5185351389821802;
+namespace {
 
 // The largest integer the tree code can state: C_0 + ... + C_18 - 1. One more
 // would need C_19 in the running sum, which overflows 32 bits.
@@ -47,21 +46,6 @@ double wtCodeLen_bits(int value) {
 
 double wtCodeLen_nits(int n) { return wtCodeLen_bits(n) * LN2; }
 
-double logStar_bits(uint64_t n) {
-  if (n == 0) return 0;
-  if (n == 1) return LOG_STAR_CONSTANT_BITS;
-  double t = std::log(static_cast<double>(n)) / LN2;
-  double s = t;
-  while (true) {
-    t = std::log(t) / LN2;
-    if (t <= 0) break;
-    s += t;
-  }
-  return s + LOG_STAR_CONSTANT_BITS;
-}
+}  // namespace seqcorvane::detail
 
-double logStar_nits(uint64_t n) { return logStar_bits(n) * LN2; }
-
-double seqcorvane::nits2bits(double x) { return x / LN2; }
-
-double bits2nits(double x) { return x * LN2; }
+double seqcorvane::nits2bits(double x) { return x / seqcorvane::detail::LN2; }

@@ -1,10 +1,13 @@
 // Code lengths: the tree code of an integer (lengths are stated with it),
-// the log* code, and the nit/bit conversion.
+// and the constants of the message lengths (the nit/bit conversion is
+// seqcorvane::nits2bits).
 #pragma once
 
 #include <cstdint>
 
 #include "seqcorvane/seqcorvane.h"
+
+namespace seqcorvane::detail {
 
 // ln 2, the nit/bit conversion constant.
 constexpr double LN2 = 0.6931471805599453;
@@ -18,7 +21,5 @@ int catalan_C(int k);
 // The tree code's length for n >= 0 (at most 656043856).
 double wtCodeLen_bits(int n);
 double wtCodeLen_nits(int n);
-double logStar_bits(uint64_t n);
-double logStar_nits(uint64_t n);
-using seqcorvane::nits2bits;
-double bits2nits(double x);
+
+}  // namespace seqcorvane::detail

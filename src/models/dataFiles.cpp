@@ -9,6 +9,8 @@
 #include "check.h"
 #include "config.h"
 
+namespace seqcorvane::detail {
+
 namespace {
 
 std::atomic<int> filesRead{0};
@@ -85,3 +87,5 @@ std::string modelDirectory(const std::string& named) {
 
 void noteDataFileRead() { ++filesRead; }
 int dataFilesRead() { return filesRead.load(); }
+
+}  // namespace seqcorvane::detail

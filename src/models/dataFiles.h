@@ -12,6 +12,8 @@
 #include <string>
 #include <vector>
 
+namespace seqcorvane::detail {
+
 // The five model files, the null model (order 0) first.
 const std::vector<std::string>& modelFileNames();
 
@@ -25,3 +27,5 @@ std::string modelDirectory(const std::string& named);
 // Counts of data files opened and parsed in this process (for the benchmark).
 void noteDataFileRead();
 int dataFilesRead();
+
+}  // namespace seqcorvane::detail

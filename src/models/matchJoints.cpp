@@ -9,6 +9,8 @@
 #include "dataFiles.h"
 #include "numberText.h"
 
+namespace seqcorvane::detail {
+
 const char* matchJointsFileName() { return "posteriorMatchJoints.txt"; }
 
 PairTable MatchJoints::at(double k) const {
@@ -98,3 +100,5 @@ MatchJoints readMatchJoints(const std::string& path, const std::string& alphabet
   }
   return m;
 }
+
+}  // namespace seqcorvane::detail

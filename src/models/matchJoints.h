@@ -14,6 +14,8 @@
 #include <string>
 #include <vector>
 
+namespace seqcorvane::detail {
+
 using PairTable = std::array<std::array<double, 20>, 20>;
 
 struct MatchJoints {
@@ -33,3 +35,5 @@ MatchJoints readMatchJoints(const std::string& path, const std::string& alphabet
 
 // The name of the file in a model directory.
 const char* matchJointsFileName();
+
+}  // namespace seqcorvane::detail

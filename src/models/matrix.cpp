@@ -4,6 +4,8 @@
 
 #include "check.h"
 
+namespace seqcorvane::detail {
+
 namespace {
 
 std::size_t rowCount(const Matrix& M) { return M.size(); }
@@ -19,28 +21,6 @@ std::size_t columnCount(const Matrix& M) {
 }  // namespace
 
 // ---- dense matrices ----
-
-Matrix matrixAdd(Matrix A, Matrix B) {
-  const std::size_t nRows_A = rowCount(A), nCols_A = columnCount(A);
-  const std::size_t nRows_B = rowCount(B), nCols_B = columnCount(B);
-  SC_CHECK(nRows_A == nRows_B);
-  SC_CHECK(nCols_A == nCols_B);
-  Matrix result(nRows_A, std::vector<double>(nCols_A, 0.0));
-  for (std::size_t i = 0; i < nRows_A; ++i) {
-    for (std::size_t j = 0; j < nCols_A; ++j) result[i][j] = A[i][j] + B[i][j];
-  }
-  return result;
-}
-
-Matrix matrixMultiply(Matrix A, int s) {
-  const std::size_t nRows_A = rowCount(A), nCols_A = columnCount(A);
-  const double factor = static_cast<double>(s);
-  Matrix result(nRows_A, std::vector<double>(nCols_A));
-  for (std::size_t i = 0; i < nRows_A; ++i) {
-    for (std::size_t j = 0; j < nCols_A; ++j) result[i][j] = A[i][j] * factor;
-  }
-  return result;
-}
 
 // Each element is summed from 0 over k in increasing order, one rounded
 // multiplication and one rounded addition per term, so that the product is
@@ -60,3 +40,5 @@ Matrix matrixMultiply(Matrix A, Matrix B) {
   }
   return result;
 }
+
+}  // namespace seqcorvane::detail

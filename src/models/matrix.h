@@ -3,9 +3,10 @@
 
 #include <vector>
 
+namespace seqcorvane::detail {
+
 using Matrix = std::vector<std::vector<double>>;
 
-Matrix matrixAdd(Matrix A, Matrix B);
-// Each entry times the integer s.
-Matrix matrixMultiply(Matrix A, int s);
 Matrix matrixMultiply(Matrix A, Matrix B);
+
+}  // namespace seqcorvane::detail

@@ -9,7 +9,11 @@
 #include "dataFiles.h"
 #include "digest.h"
 
+namespace seqcorvane {
+
 namespace {
+
+using namespace detail;
 
 // The digest of the model files' contents, in the order of their names, the
 // fitted match tables' file last where the directory has one.
@@ -27,8 +31,6 @@ std::string digestOfFiles(const std::string& dir, bool withJoints) {
 }
 
 }  // namespace
-
-namespace seqcorvane {
 
 const char* version() { return SEQCORVANE_VERSION; }
 
@@ -51,8 +53,8 @@ Models::Models(const std::string& dataDir) {
   const std::string jointsPath = dir + "/" + matchJointsFileName();
   MatchJoints joints;
   if (::access(jointsPath.c_str(), F_OK) == 0) joints = readMatchJoints(jointsPath, pam.getAlphabet());
-  data_ = std::make_shared<const Data>(
-      Data{dir, digestOfFiles(dir, !joints.empty()), std::move(nullMdl), std::move(pam), pnull, std::move(joints)});
+  data_ = std::make_shared<const ModelData>(ModelData{dir, digestOfFiles(dir, !joints.empty()), std::move(nullMdl),
+                                                      std::move(pam), pnull, std::move(joints)});
 }
 
 const std::string& Models::directory() const { return data_->directory; }
@@ -60,9 +62,5 @@ const std::string& Models::directory() const { return data_->directory; }
 const std::string& Models::digest() const { return data_->digest; }
 
 const std::vector<std::string>& Models::fileNames() { return modelFileNames(); }
-
-double nullMsgLen(const std::string& residues, const Models& models) {
-  return sequenceNullMsgLen(residues, models.data().nullMdl);
-}
 
 }  // namespace seqcorvane

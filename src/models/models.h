@@ -1,6 +1,7 @@
 // The loaded models behind seqcorvane::Models: the null model, the
-// substitution model at its starting distance and the null probability of
-// every residue, read from one directory and never changed afterwards.
+// substitution model at its starting distance, the null probability of every
+// residue and the fitted match tables, read from one directory and never
+// changed afterwards.
 #pragma once
 
 #include <string>
@@ -10,7 +11,9 @@
 #include "nullModelClass.h"
 #include "seqcorvane/seqcorvane.h"
 
-struct seqcorvane::Models::Data {
+namespace seqcorvane::detail {
+
+struct ModelData {
   std::string directory;
   std::string digest;
   nullModelClass_t nullMdl;
@@ -18,3 +21,11 @@ struct seqcorvane::Models::Data {
   NullProbs pnull;
   MatchJoints matchJoints;  // the posterior criterion's fitted match emissions; empty when the directory has none
 };
+
+// The loaded models of a Models value.
+struct ModelsAccess {
+  static const ModelData& of(const Models& models) { return *models.data_; }
+};
+inline const ModelData& modelData(const Models& models) { return ModelsAccess::of(models); }
+
+}  // namespace seqcorvane::detail

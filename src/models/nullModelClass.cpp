@@ -28,6 +28,8 @@
 #include "dataFiles.h"
 #include "numberText.h"
 
+namespace seqcorvane::detail {
+
 namespace {
 
 constexpr std::size_t MAX_LINE_LENGTH = 9999;
@@ -72,8 +74,8 @@ nullModelClass_t::nullModelClass_t(std::string orderText, const std::string& dir
     const std::string& ctx = entry.first;
     ++nctxs;
     if (ctx.length() != L)
-      modelErrorVerbatim("Found a context " + ctx + " of deviating length.\n" +
-                         "All contexts should be of the same length. Terminating!\n");
+      modelError("Found a context " + ctx + " of deviating length.\n" +
+                 "All contexts should be of the same length. Terminating!\n");
     for (char c : ctx) {
       auto it = char2cnt.find(c);
       if (it == char2cnt.end()) {
@@ -153,3 +155,5 @@ double getNullEncodingLength(const std::string& seq, const nullModelClass_t& nul
 double sequenceNullMsgLen(const std::string& seq, const nullModelClass_t& nullMdl) {
   return wtCodeLen_nits(static_cast<int>(seq.size())) + getNullEncodingLength(seq, nullMdl);
 }
+
+}  // namespace seqcorvane::detail

@@ -6,6 +6,8 @@
 #include <map>
 #include <string>
 
+namespace seqcorvane::detail {
+
 class nullModelClass_t {
  public:
   nullModelClass_t();
@@ -35,3 +37,5 @@ NullProbs nullProbsOf(const nullModelClass_t& nullMdl, const std::string& alphab
 double getNullEncodingLength(const std::string& seq, const nullModelClass_t& nullMdl);
 // The null message length of a sequence: its length, then its residues.
 double sequenceNullMsgLen(const std::string& seq, const nullModelClass_t& nullMdl);
+
+}  // namespace seqcorvane::detail

@@ -4,6 +4,8 @@
 
 #include "check.h"
 
+namespace seqcorvane::detail {
+
 double regularizedGammaP(double a, double x) {
   SC_CHECK(a > 0 && x >= 0);
   if (x == 0) return 0;
@@ -62,3 +64,5 @@ std::vector<double> gammaRateCategories(double alpha, int n) {
   }
   return means;
 }
+
+}  // namespace seqcorvane::detail

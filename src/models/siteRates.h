@@ -7,9 +7,13 @@
 
 #include <vector>
 
+namespace seqcorvane::detail {
+
 // The mean rate of each of n equally probable categories, in increasing
 // order; they average to 1. Needs alpha > 0 and n >= 1.
 std::vector<double> gammaRateCategories(double alpha, int n);
 
 // The regularized lower incomplete gamma function P(a, x), a > 0, x >= 0.
 double regularizedGammaP(double a, double x);
+
+}  // namespace seqcorvane::detail

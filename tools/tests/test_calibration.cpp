@@ -15,6 +15,8 @@
 #include "calibration.h"
 #include "check.h"
 
+using namespace seqcorvane::detail;
+
 using namespace calibration;
 
 namespace {

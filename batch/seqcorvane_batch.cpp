@@ -317,12 +317,14 @@ int run(int argc, char* argv[]) {
         const bool aligned = !r.path.empty();  // a criterion with an alignment
         const int K = set.criterion == seqcorvane::Criterion::optimal ? r.parameters.K : r.search.K;
         const double alignmentMsgLen = aligned ? r.alignmentMsgLen : r.marginalMsgLen;
-        const std::string numbers =
-            std::to_string(K) + '\t' +
-            formatFixed(seqcorvane::nits2bits(r.nullMsgLenS) + seqcorvane::nits2bits(r.nullMsgLenT), 3) + '\t' +
-            formatFixed(seqcorvane::nits2bits(alignmentMsgLen), 3) + '\t' + formatFixed(r.compressionBits, 3) + '\t' +
-            (aligned ? formatFixed(seqcorvane::percentIdentity({r.rowS, r.rowT}), 3) : "NA") + '\t' +
-            (aligned ? std::to_string(seqcorvane::gapOpenings(r.path)) : "NA") + '\t';
+        const std::string numbers = std::to_string(K) + '\t' +
+                                    formatFixed(seqcorvane::nits2bits(seqcorvane::nullMsgLen(r.s.residues, models)) +
+                                                    seqcorvane::nits2bits(seqcorvane::nullMsgLen(r.t.residues, models)),
+                                                3) +
+                                    '\t' + formatFixed(seqcorvane::nits2bits(alignmentMsgLen), 3) + '\t' +
+                                    formatFixed(r.compressionBits, 3) + '\t' +
+                                    (aligned ? formatFixed(seqcorvane::percentIdentity({r.rowS, r.rowT}), 3) : "NA") +
+                                    '\t' + (aligned ? std::to_string(seqcorvane::gapOpenings(r.path)) : "NA") + '\t';
         if (!set.alignments.empty())
           seqcorvane::writeAlignmentFile(set.alignments + "/" + names[todo[n]], r, set.format);
         row = start + numbers + seconds() + "\tok\t" + pair.digest;

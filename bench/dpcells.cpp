@@ -77,6 +77,61 @@ double nsPerCell(int reps, double cells, Fn fn) {
   std::exit(1);
 }
 
+// CPU nanoseconds per cell of each kind of pass, at the optimal criterion's
+// first parameters.
+void printPassTimes(const seqcorvane::Models& models, const std::string& S, const std::string& T, int reps,
+                    double cells) {
+  // The costs of the optimal criterion's first pass: K = 250, the priors' transitions there.
+  const ModelData& d = modelData(models);
+  const CostTable c = makeCostTable(S, T, d.pnull, d.pam, estimate3StateMachineParams_dirichlet(d.pam));
+  TraceCodes codes;
+  volatile double sink = 0;
+  std::cout << "optimal_fill_ns_per_cell " << nsPerCell(reps, cells, [&] { sink = fillBestPath(c, codes)[0].total; })
+            << "\n";
+  codes = TraceCodes{};
+  std::cout << "forward_exact_ns_per_cell " << nsPerCell(reps, cells, [&] { sink = sumAllPaths(c)[0]; }) << "\n";
+  std::cout << "forward_fast_ns_per_cell " << nsPerCell(reps, cells, [&] { sink = sumAllPathsFast(c); }) << "\n";
+  std::cout << "posteriors_exact_ns_per_cell "
+            << nsPerCell(1, cells, [&] { sink = static_cast<double>(computePosteriors(c, true).unpairedS.size()); })
+            << "\n";
+  std::cout << "posteriors_fast_ns_per_cell " << nsPerCell(reps, cells, [&] {
+    sink = static_cast<double>(computePosteriorsFast(c, true).unpairedS.size());
+  }) << "\n";
+  (void)sink;
+}
+
+// A full run of each criterion through the library: CPU seconds, models built,
+// powers formed, passes of the distance search.
+void printCriterionRuns(const seqcorvane::Models& models, const seqcorvane::Sequence seq[2],
+                        const std::string& criteria) {
+  const std::string &S = seq[0].residues, &T = seq[1].residues;
+  char dir[] = "/tmp/seqcorvane_dpcells_XXXXXX";
+  SC_CHECK(mkdtemp(dir) != nullptr);
+  std::stringstream list(criteria);
+  for (std::string name; std::getline(list, name, ',');) {
+    seqcorvane::AlignConfig config;
+    if (!seqcorvane::parseCriterion(name, config.criterion)) usage();
+    const long built = SubmatClass_t::modelsBuilt(), powers = SubmatClass_t::powersFormed();
+    const double t0 = cpuSeconds();
+    seqcorvane::AlignResult result;
+    if (config.criterion == seqcorvane::Criterion::optimal || config.criterion == seqcorvane::Criterion::posterior) {
+      result = seqcorvane::align(seq[0], seq[1], models, config);
+    } else {
+      seqcorvane::LandscapeFiles landscape(std::string(dir) + "/run", S.size(), T.size());
+      result = seqcorvane::align(seq[0], seq[1], models, config,
+                                 [&](const seqcorvane::LandscapeRow& r) { landscape.row(r); });
+      landscape.commit();
+    }
+    std::cout << name << "_seconds " << cpuSeconds() - t0 << "\n"
+              << name << "_models " << SubmatClass_t::modelsBuilt() - built << "\n"
+              << name << "_powers " << SubmatClass_t::powersFormed() - powers << "\n"
+              << name << "_search_passes " << result.search.fastPasses << "/" << result.search.exactPasses << "\n";
+  }
+  std::error_code ec;
+  std::filesystem::remove_all(dir, ec);
+  if (ec) std::cerr << "seqcorvane-dpcells: could not remove " << dir << ": " << ec.message() << "\n";
+}
+
 }  // namespace
 
 int main(int argc, char* argv[]) {
@@ -110,52 +165,9 @@ int main(int argc, char* argv[]) {
     const double cells = static_cast<double>(S.size()) * static_cast<double>(T.size());
     std::cout << "nS " << S.size() << "\nnT " << T.size() << "\ncells " << static_cast<long long>(cells) << "\n";
 
-    {
-      // The costs of the optimal criterion's first pass: K = 250, the priors' transitions there.
-      const ModelData& d = modelData(models);
-      const CostTable c = makeCostTable(S, T, d.pnull, d.pam, estimate3StateMachineParams_dirichlet(d.pam));
-      TraceCodes codes;
-      volatile double sink = 0;
-      std::cout << "optimal_fill_ns_per_cell "
-                << nsPerCell(reps, cells, [&] { sink = fillBestPath(c, codes)[0].total; }) << "\n";
-      codes = TraceCodes{};
-      std::cout << "forward_exact_ns_per_cell " << nsPerCell(reps, cells, [&] { sink = sumAllPaths(c)[0]; }) << "\n";
-      std::cout << "forward_fast_ns_per_cell " << nsPerCell(reps, cells, [&] { sink = sumAllPathsFast(c); }) << "\n";
-      std::cout << "posteriors_exact_ns_per_cell "
-                << nsPerCell(1, cells, [&] { sink = static_cast<double>(computePosteriors(c, true).unpairedS.size()); })
-                << "\n";
-      std::cout << "posteriors_fast_ns_per_cell " << nsPerCell(reps, cells, [&] {
-        sink = static_cast<double>(computePosteriorsFast(c, true).unpairedS.size());
-      }) << "\n";
-      (void)sink;
-    }
-
-    char dir[] = "/tmp/seqcorvane_dpcells_XXXXXX";
-    SC_CHECK(mkdtemp(dir) != nullptr);
-    std::stringstream list(criteria);
-    for (std::string name; std::getline(list, name, ',');) {
-      seqcorvane::AlignConfig config;
-      if (!seqcorvane::parseCriterion(name, config.criterion)) usage();
-      const long built = SubmatClass_t::modelsBuilt(), powers = SubmatClass_t::powersFormed();
-      const double t0 = cpuSeconds();
-      seqcorvane::AlignResult result;
-      if (config.criterion == seqcorvane::Criterion::optimal || config.criterion == seqcorvane::Criterion::posterior) {
-        result = seqcorvane::align(seq[0], seq[1], models, config);
-      } else {
-        seqcorvane::LandscapeFiles landscape(std::string(dir) + "/run", S.size(), T.size());
-        result = seqcorvane::align(seq[0], seq[1], models, config,
-                                   [&](const seqcorvane::LandscapeRow& r) { landscape.row(r); });
-        landscape.commit();
-      }
-      std::cout << name << "_seconds " << cpuSeconds() - t0 << "\n"
-                << name << "_models " << SubmatClass_t::modelsBuilt() - built << "\n"
-                << name << "_powers " << SubmatClass_t::powersFormed() - powers << "\n"
-                << name << "_search_passes " << result.search.fastPasses << "/" << result.search.exactPasses << "\n";
-    }
+    printPassTimes(models, S, T, reps, cells);
+    printCriterionRuns(models, seq, criteria);
     std::cout << "data_files_read " << dataFilesRead() << "\n";
-    std::error_code ec;
-    std::filesystem::remove_all(dir, ec);
-    if (ec) std::cerr << "seqcorvane-dpcells: could not remove " << dir << ": " << ec.message() << "\n";
   } catch (const seqcorvane::Error& e) {
     std::cerr << "seqcorvane-dpcells: " << e.what() << "\n";
     return 1;

@@ -54,10 +54,9 @@ py::object bitsOrNone(double nits) {
   return std::isfinite(nits) ? py::object(py::float_(seqcorvane::nits2bits(nits))) : py::object(py::none());
 }
 
-}  // namespace
-
-PYBIND11_MODULE(_seqcorvane, m) {
-  m.doc() = "SeqCorvane's library: pairwise protein alignment in the Minimum Message Length framework";
+// Problems raised as Python exceptions: the library's errors by their kind,
+// a broken invariant as RuntimeError rather than the end of the interpreter.
+void bindErrors(py::module_& m) {
   seqcorvane::setCheckHandler(throwInternal);
   static py::exception<seqcorvane::Error> modelError(m, "ModelError", PyExc_RuntimeError);
   py::register_exception_translator([](std::exception_ptr p) {
@@ -82,8 +81,9 @@ PYBIND11_MODULE(_seqcorvane, m) {
       PyErr_SetString(PyExc_RuntimeError, ("internal check failed: " + e.message).c_str());
     }
   });
-  m.attr("__version__") = seqcorvane::version();
+}
 
+void bindModels(py::module_& m) {
   py::class_<seqcorvane::Models>(m, "Models", "The five model files, loaded and checked once; share it freely.")
       .def(py::init([](const py::object& dir) {
              return seqcorvane::Models(dir.is_none() ? std::string() : py::str(dir).cast<std::string>());
@@ -92,7 +92,9 @@ PYBIND11_MODULE(_seqcorvane, m) {
       .def_property_readonly("directory", &seqcorvane::Models::directory)
       .def_property_readonly("digest", &seqcorvane::Models::digest)
       .def("__repr__", [](const seqcorvane::Models& x) { return "Models('" + x.directory() + "')"; });
+}
 
+void bindScore(py::module_& m) {
   py::class_<seqcorvane::ScoreResult>(m, "Score", "The message length of a given alignment.")
       .def_property_readonly("K", [](const seqcorvane::ScoreResult& s) { return s.parameters.K; })
       .def_property_readonly("transitions",
@@ -103,7 +105,9 @@ PYBIND11_MODULE(_seqcorvane, m) {
       .def_property_readonly("bits", [](const seqcorvane::ScoreResult& s) { return bitsOrNone(s.msgLen); })
       .def_property_readonly("null_bits", [](const seqcorvane::ScoreResult& s) { return bitsOrNone(s.nullMsgLen); })
       .def_property_readonly("compression_bits", [](const seqcorvane::ScoreResult& s) { return s.compressionBits; });
+}
 
+void bindResult(py::module_& m) {
   py::class_<AlignResult>(m, "Result", "The result of align(): the alignment, its parameters and message lengths.")
       .def_property_readonly("criterion", [](const AlignResult& r) { return seqcorvane::criterionName(r.criterion); })
       .def_property_readonly("name_s", [](const AlignResult& r) { return r.s.name; })
@@ -149,7 +153,9 @@ PYBIND11_MODULE(_seqcorvane, m) {
         return "<Result " + std::string(seqcorvane::criterionName(r.criterion)) + " " + r.s.name + "/" + r.t.name +
                " K=" + std::to_string(r.parameters.K) + " " + std::to_string(r.compressionBits) + " bits>";
       });
+}
 
+void bindCalls(py::module_& m) {
   m.def("_align", [](const std::string& nameS, const std::string& s, const std::string& nameT, const std::string& t,
                      const seqcorvane::Models& models, const std::string& criterion, bool confidence, int threads,
                      bool endGapsAlike) {
@@ -197,4 +203,17 @@ PYBIND11_MODULE(_seqcorvane, m) {
       if (e) std::rethrow_exception(e);
     return results;
   });
+}
+
+}  // namespace
+
+PYBIND11_MODULE(_seqcorvane, m) {
+  m.doc() = "SeqCorvane's library: pairwise protein alignment in the Minimum Message Length framework";
+  bindErrors(m);
+  m.attr("__version__") = seqcorvane::version();
+
+  bindModels(m);
+  bindScore(m);
+  bindResult(m);
+  bindCalls(m);
 }

@@ -202,35 +202,20 @@ std::vector<double> solve(std::vector<std::vector<double>> A, std::vector<double
 
 }  // namespace
 
-LogisticFit fitLogisticInLogK(const std::vector<CountsAtDistance>& data, int nOutcomes, int degree) {
-  SC_CHECK(nOutcomes >= 2 && degree >= 0 && degree <= 4);
-  const size_t J = static_cast<size_t>(nOutcomes), D = static_cast<size_t>(degree) + 1, P = D * (J - 1);
-  // In z = ln K - mean the powers are far less correlated; the pseudo-counts sit at z = 0.
-  double sw = 0, swx = 0;
-  for (const CountsAtDistance& d : data) {
-    double n = 0;
-    for (double c : d.counts) n += c;
-    sw += n, swx += n * std::log(d.K);
-  }
-  const double xbar = sw > 0 ? swx / sw : 0.0;
-  auto powers = [&](double z) {
-    std::vector<double> f(D);
-    double zp = 1;
-    for (size_t k = 0; k < D; ++k, zp *= z) f[k] = zp;
-    return f;
-  };
+namespace {
+
+// The multinomial logistic model of the fit: for the outcomes 1..J-1 the
+// linear predictor eta_j = sum_k th[D (j - 1) + k] z^k over the powers of
+// z = ln K - mean (outcome 0 the reference), with the counts at each distance.
+struct LogisticData {
   struct Row {
-    std::vector<double> f, y;
-    double n;
+    std::vector<double> f, y;  // the powers of z; the counts of each outcome
+    double n;                  // their sum
   };
+  size_t J, D;
   std::vector<Row> rows;
-  for (const CountsAtDistance& d : data) {
-    Row r{powers(std::log(d.K) - xbar), d.counts, 0};
-    for (double c : d.counts) r.n += c;
-    if (r.n > 0) rows.push_back(r);
-  }
-  rows.push_back(Row{powers(0.0), std::vector<double>(J, 0.5), 0.5 * double(J)});
-  auto probs = [&](const std::vector<double>& th, const std::vector<double>& f) {
+
+  std::vector<double> probs(const std::vector<double>& th, const std::vector<double>& f) const {
     std::vector<double> eta(J, 0.0);
     for (size_t j = 1; j < J; ++j)
       for (size_t k = 0; k < D; ++k) eta[j] += th[D * (j - 1) + k] * f[k];
@@ -239,8 +224,8 @@ LogisticFit fitLogisticInLogK(const std::vector<CountsAtDistance>& data, int nOu
     for (double& e : eta) s += (e = std::exp(e - m));
     for (double& e : eta) e /= s;
     return eta;
-  };
-  auto logLik = [&](const std::vector<double>& th) {
+  }
+  double logLik(const std::vector<double>& th) const {
     double L = 0;
     for (const Row& r : rows) {
       const std::vector<double> p = probs(th, r.f);
@@ -248,11 +233,10 @@ LogisticFit fitLogisticInLogK(const std::vector<CountsAtDistance>& data, int nOu
         if (r.y[j] > 0) L += r.y[j] * std::log(p[j]);
     }
     return L;
-  };
-  // Newton's method with step halving; H is the negative Hessian.
-  std::vector<double> th(P, 0.0);
-  double L = logLik(th);
-  for (int it = 0; it < 200; ++it) {
+  }
+  // Newton's step: the gradient solved against the negative Hessian.
+  std::vector<double> newtonStep(const std::vector<double>& th) const {
+    const size_t P = D * (J - 1);
     std::vector<double> g(P, 0.0);
     std::vector<std::vector<double>> H(P, std::vector<double>(P, 1e-9));
     for (const Row& r : rows) {
@@ -266,22 +250,19 @@ LogisticFit fitLogisticInLogK(const std::vector<CountsAtDistance>& data, int nOu
         }
       }
     }
-    const std::vector<double> step = solve(H, g);
-    std::vector<double> trial(P);
-    double t = 1.0, Lnew = L;
-    for (int halvings = 0; halvings < 60; ++halvings, t *= 0.5) {
-      for (size_t q = 0; q < P; ++q) trial[q] = th[q] + t * step[q];
-      Lnew = logLik(trial);
-      if (Lnew >= L - 1e-12 * std::fabs(L)) break;
-    }
-    double maxStep = 0;
-    for (size_t q = 0; q < P; ++q) maxStep = std::max(maxStep, std::fabs(trial[q] - th[q]));
-    th = trial;
-    const double gain = Lnew - L;
-    L = Lnew;
-    if (maxStep < 1e-10 || std::fabs(gain) < 1e-13 * (1 + std::fabs(L))) break;
+    return solve(H, g);
   }
-  // Back to powers of ln K: sum_k c_k (x - m)^k = sum_i x^i sum_{k>=i} c_k C(k,i) (-m)^(k-i).
+};
+
+std::vector<double> powersOf(double z, size_t D) {
+  std::vector<double> f(D);
+  double zp = 1;
+  for (size_t k = 0; k < D; ++k, zp *= z) f[k] = zp;
+  return f;
+}
+
+// Back to powers of ln K: sum_k c_k (x - m)^k = sum_i x^i sum_{k>=i} c_k C(k,i) (-m)^(k-i).
+LogisticFit inPowersOfLnK(const std::vector<double>& th, size_t J, size_t D, double xbar) {
   LogisticFit fit;
   for (size_t j = 1; j < J; ++j) {
     std::vector<double> c(D, 0.0);
@@ -295,6 +276,48 @@ LogisticFit fitLogisticInLogK(const std::vector<CountsAtDistance>& data, int nOu
     fit.coef.push_back(c);
   }
   return fit;
+}
+
+}  // namespace
+
+LogisticFit fitLogisticInLogK(const std::vector<CountsAtDistance>& data, int nOutcomes, int degree) {
+  SC_CHECK(nOutcomes >= 2 && degree >= 0 && degree <= 4);
+  LogisticData m{static_cast<size_t>(nOutcomes), static_cast<size_t>(degree) + 1, {}};
+  const size_t P = m.D * (m.J - 1);
+  // In z = ln K - mean the powers are far less correlated; the pseudo-counts sit at z = 0.
+  double sw = 0, swx = 0;
+  for (const CountsAtDistance& d : data) {
+    double n = 0;
+    for (double c : d.counts) n += c;
+    sw += n, swx += n * std::log(d.K);
+  }
+  const double xbar = sw > 0 ? swx / sw : 0.0;
+  for (const CountsAtDistance& d : data) {
+    LogisticData::Row r{powersOf(std::log(d.K) - xbar, m.D), d.counts, 0};
+    for (double c : d.counts) r.n += c;
+    if (r.n > 0) m.rows.push_back(r);
+  }
+  m.rows.push_back(LogisticData::Row{powersOf(0.0, m.D), std::vector<double>(m.J, 0.5), 0.5 * double(m.J)});
+  // Newton's method with step halving.
+  std::vector<double> th(P, 0.0);
+  double L = m.logLik(th);
+  for (int it = 0; it < 200; ++it) {
+    const std::vector<double> step = m.newtonStep(th);
+    std::vector<double> trial(P);
+    double t = 1.0, Lnew = L;
+    for (int halvings = 0; halvings < 60; ++halvings, t *= 0.5) {
+      for (size_t q = 0; q < P; ++q) trial[q] = th[q] + t * step[q];
+      Lnew = m.logLik(trial);
+      if (Lnew >= L - 1e-12 * std::fabs(L)) break;
+    }
+    double maxStep = 0;
+    for (size_t q = 0; q < P; ++q) maxStep = std::max(maxStep, std::fabs(trial[q] - th[q]));
+    th = trial;
+    const double gain = Lnew - L;
+    L = Lnew;
+    if (maxStep < 1e-10 || std::fabs(gain) < 1e-13 * (1 + std::fabs(L))) break;
+  }
+  return inPowersOfLnK(th, m.J, m.D, xbar);
 }
 
 void writeFittedPriors(const std::string& path, const std::vector<Observation>& obs, int degree,

@@ -1,5 +1,11 @@
 #!/usr/bin/env bash
 # Checks of the sources that no compiler makes:
+#  - the layers' includes point down: a file of a layer folder of src/ (base,
+#    models, dp, criteria, io, in this order) includes the public headers and
+#    the headers of its own layer and the layers before it, never a later
+#    one's; the programs (src/cli, batch/, tools/, python/, examples/,
+#    explore/) include the public headers, the shell's (src/shell) and their
+#    own folder's only;
 #  - the library is silent: no standard streams, printf, exit or abort in the
 #    library's folders (src/base, src/models, src/dp, src/criteria, src/io,
 #    include/), comments aside; the check helper's default handler writes with
@@ -20,6 +26,46 @@ done)
 if [ -n "$found" ]; then
   echo "the library prints, reads the terminal or ends the process:"
   echo "$found"
+  status=1
+fi
+
+layers=(base models dp criteria io)
+# The layer of a header of the library, by its name ("" for none).
+layerOf() {
+  local name="$1" l
+  for l in "${!layers[@]}"; do
+    [ -f "src/${layers[$l]}/$name" ] && { echo "$l"; return; }
+  done
+  echo ""
+}
+includes() { sed -n 's/^[[:space:]]*#[[:space:]]*include[[:space:]]*"\([^"]*\)".*/\1/p' "$1"; }
+wrong=""
+for l in "${!layers[@]}"; do
+  for f in $(find "src/${layers[$l]}" -name '*.cpp' -o -name '*.h' -o -name '*.inc' | sort); do
+    for inc in $(includes "$f"); do
+      case "$inc" in seqcorvane/*) continue ;; esac
+      [ -f "$(dirname "$f")/$inc" ] && continue
+      at=$(layerOf "$inc")
+      if [ -z "$at" ]; then
+        [ "$inc" = config.h ] || wrong+="$f includes \"$inc\", which is no header of the library"$'\n'
+      elif [ "$at" -gt "$l" ]; then
+        wrong+="$f (layer ${layers[$l]}) includes \"$inc\" of the later layer ${layers[$at]}"$'\n'
+      fi
+    done
+  done
+done
+for f in $(find src/cli batch tools python examples explore -maxdepth 2 \( -name '*.cpp' -o -name '*.h' \) \
+    -not -path 'tools/tests/*' 2>/dev/null | sort); do
+  for inc in $(includes "$f"); do
+    case "$inc" in seqcorvane/*) continue ;; esac
+    [ -f "$(dirname "$f")/$inc" ] && continue
+    [ -f "src/shell/$inc" ] && continue
+    wrong+="$f (a program) includes \"$inc\", which is neither a public header nor the shell's"$'\n'
+  done
+done
+if [ -n "$wrong" ]; then
+  echo "includes against the direction of the layers:"
+  printf '%s' "$wrong"
   status=1
 fi
 
@@ -45,5 +91,5 @@ if command -v clang-format >/dev/null 2>&1; then
 else
   echo "clang-format is not installed: the format is not checked"
 fi
-[ "$status" = 0 ] && echo "sources: library silent, files short, format kept"
+[ "$status" = 0 ] && echo "sources: layers point down, library silent, files short, format kept"
 exit "$status"

@@ -202,8 +202,8 @@ struct AlignResult {
   // The alignment's parameters: the optimal criterion's estimates; the
   // distance the posterior alignment was decoded at; the marginal distance.
   Parameters parameters;
-  // Null hypothesis: each sequence with its length, and their sum.
-  double nullMsgLenS = 0, nullMsgLenT = 0, nullMsgLen = 0;
+  // Null hypothesis: I(S) + I(T), each sequence with its length (see nullMsgLen).
+  double nullMsgLen = 0;
   // I(A,<S,T>) of the optimal alignment (NaN for the marginal criteria; for
   // the posterior criterion see score).
   double alignmentMsgLen = 0;

@@ -50,6 +50,72 @@ bool doesFileExist(std::string fileName) {
   return ::stat(fileName.c_str(), &st) == 0 && !S_ISDIR(st.st_mode) && ::access(fileName.c_str(), R_OK) == 0;
 }
 
+namespace {
+
+// What the scan found, by option.
+struct Given {
+  std::vector<std::string> seqs, ivalue, outs, criteria, unknown, dirs, flagValues, formats;
+  explicit Given(const ArgumentScan& args)
+      : seqs(args.of("-seq")),
+        ivalue(args.of("--ivalue")),
+        outs(args.of("-o")),
+        criteria(args.of("--criterion")),
+        unknown(args.of("-X")),
+        dirs(args.of("--data")),
+        flagValues(args.of("--confidence")),
+        formats(args.of("--format")) {}
+};
+
+// Reports every option given the wrong number of values, or a value it does
+// not take; false when there was any.
+bool optionsWellFormed(const ArgumentScan& args, const Given& g, bool ivalueFlag, seqcorvane::AlignmentFormat& format) {
+  bool success = true;
+  if (ivalueFlag) {
+    if (g.ivalue.size() != 1) {
+      std::cerr << ERR << "Option '--ivalue' takes an alignment fasta file as an argument" << std::endl;
+      success = false;
+    }
+  } else if (g.seqs.size() != 2) {
+    std::cerr << ERR
+              << "Expecting two sequences (in fasta format) as arguments to align, or one alignment (in fasta "
+                 "format) to score. See usage below"
+              << std::endl;
+    success = false;
+  }
+  if (g.outs.size() > 1) {
+    std::cerr << ERR << "Option '-o' takes one output_afasta_string as an argument" << std::endl;
+    success = false;
+  }
+  if (g.criteria.size() > 1) {
+    std::cerr << ERR << "Option '--criterion' takes exactly one argument" << std::endl;
+    success = false;
+  }
+  if (args.seen.count("--data") && g.dirs.size() != 1) {
+    std::cerr << ERR << "Option '--data' takes one model directory as an argument" << std::endl;
+    success = false;
+  }
+  if (args.seen.count("--format") && g.formats.size() != 1) {
+    std::cerr << ERR << "Option '--format' takes one alignment format as an argument" << std::endl;
+    success = false;
+  }
+  if (g.formats.size() == 1 && !seqcorvane::parseAlignmentFormat(g.formats[0], format)) {
+    std::cerr << ERR << "Invalid option for --format: " << g.formats[0] << std::endl;
+    success = false;
+  }
+  if (!g.flagValues.empty()) {
+    std::cerr << ERR << "Option '--confidence' takes no argument" << std::endl;
+    success = false;
+  }
+  if (!g.unknown.empty()) {
+    std::cerr << ERR << "The following arguments cannot be processed:" << std::endl;
+    for (const std::string& v : g.unknown) std::cerr << std::string(18, ' ') << v << std::endl;
+    success = false;
+  }
+  return success;
+}
+
+}  // namespace
+
 void parseCmdLine(int32_t argc, char* argv[], std::vector<std::string>& seqfn, bool& ivalueFlag, std::string& algnfn,
                   std::string& outPrefix, std::string& criterion, CmdLineExtras* extras) {
   std::vector<OptionRule> known{{"--ivalue", 1}, {"-o", 1}, {"--criterion", 1}};
@@ -63,60 +129,11 @@ void parseCmdLine(int32_t argc, char* argv[], std::vector<std::string>& seqfn, b
     std::cerr << ERR << "Unsupported option: " << arg << std::endl;
     success = false;
   }
-
-  const std::vector<std::string> seqs = args.of("-seq");
-  const std::vector<std::string> ivalue = args.of("--ivalue");
-  const std::vector<std::string> outs = args.of("-o");
-  const std::vector<std::string> criteria = args.of("--criterion");
-  const std::vector<std::string> unknown = args.of("-X");
-  const std::vector<std::string> dirs = args.of("--data");
-  const std::vector<std::string> flagValues = args.of("--confidence");
-  const std::vector<std::string> formats = args.of("--format");
-
-  if (ivalueFlag) {
-    if (ivalue.size() != 1) {
-      std::cerr << ERR << "Option '--ivalue' takes an alignment fasta file as an argument" << std::endl;
-      success = false;
-    }
-  } else if (seqs.size() != 2) {
-    std::cerr << ERR
-              << "Expecting two sequences (in fasta format) as arguments to align, or one alignment (in fasta "
-                 "format) to score. See usage below"
-              << std::endl;
-    success = false;
-  }
-  if (outs.size() > 1) {
-    std::cerr << ERR << "Option '-o' takes one output_afasta_string as an argument" << std::endl;
-    success = false;
-  }
-  if (criteria.size() > 1) {
-    std::cerr << ERR << "Option '--criterion' takes exactly one argument" << std::endl;
-    success = false;
-  }
-  if (args.seen.count("--data") && dirs.size() != 1) {
-    std::cerr << ERR << "Option '--data' takes one model directory as an argument" << std::endl;
-    success = false;
-  }
-  if (args.seen.count("--format") && formats.size() != 1) {
-    std::cerr << ERR << "Option '--format' takes one alignment format as an argument" << std::endl;
-    success = false;
-  }
+  const Given g(args);
   seqcorvane::AlignmentFormat format = seqcorvane::AlignmentFormat::afasta;
-  if (formats.size() == 1 && !seqcorvane::parseAlignmentFormat(formats[0], format)) {
-    std::cerr << ERR << "Invalid option for --format: " << formats[0] << std::endl;
-    success = false;
-  }
-  if (!flagValues.empty()) {
-    std::cerr << ERR << "Option '--confidence' takes no argument" << std::endl;
-    success = false;
-  }
-  if (!unknown.empty()) {
-    std::cerr << ERR << "The following arguments cannot be processed:" << std::endl;
-    for (const std::string& v : unknown) std::cerr << std::string(18, ' ') << v << std::endl;
-    success = false;
-  }
-  if (!ivalueFlag && seqs.size() == 2) {
-    for (const std::string& name : seqs) {
+  success = optionsWellFormed(args, g, ivalueFlag, format) && success;
+  if (!ivalueFlag && g.seqs.size() == 2) {
+    for (const std::string& name : g.seqs) {
       if (!doesFileExist(name)) {
         std::cerr << ERR << "File '" << name << "' does not exist" << std::endl;
         success = false;
@@ -124,15 +141,15 @@ void parseCmdLine(int32_t argc, char* argv[], std::vector<std::string>& seqfn, b
       seqfn.push_back(name);
     }
   }
-  if (ivalue.size() == 1) {
-    algnfn = ivalue[0];
+  if (g.ivalue.size() == 1) {
+    algnfn = g.ivalue[0];
     if (!doesFileExist(algnfn)) {
       std::cerr << ERR << "File '" << algnfn << "' does not exist" << std::endl;
       success = false;
     }
   }
-  if (criteria.size() == 1) {
-    criterion = criteria[0];
+  if (g.criteria.size() == 1) {
+    criterion = g.criteria[0];
     seqcorvane::Criterion parsed;
     if (criterion != "marginal-interactive" && !seqcorvane::parseCriterion(criterion, parsed)) {
       std::cerr << ERR << "Invalid option for --criterion: " << criterion << std::endl;
@@ -145,7 +162,7 @@ void parseCmdLine(int32_t argc, char* argv[], std::vector<std::string>& seqfn, b
     std::exit(1);
   }
 
-  outPrefix = outs.size() == 1 ? outs[0] : "output";
-  if (extras != nullptr) extras->dataDir = dirs.size() == 1 ? dirs[0] : "";
-  if (extras != nullptr && formats.size() == 1) extras->format = format;
+  outPrefix = g.outs.size() == 1 ? g.outs[0] : "output";
+  if (extras != nullptr) extras->dataDir = g.dirs.size() == 1 ? g.dirs[0] : "";
+  if (extras != nullptr && g.formats.size() == 1) extras->format = format;
 }

@@ -119,9 +119,7 @@ AlignResult align(const Sequence& s, const Sequence& t, const Models& models, co
   r.criterion = config.criterion;
   r.s = s;
   r.t = t;
-  r.nullMsgLenS = sequenceNullMsgLen(s.residues, data.nullMdl);
-  r.nullMsgLenT = sequenceNullMsgLen(t.residues, data.nullMdl);
-  r.nullMsgLen = r.nullMsgLenS + r.nullMsgLenT;
+  r.nullMsgLen = sequenceNullMsgLen(s.residues, data.nullMdl) + sequenceNullMsgLen(t.residues, data.nullMdl);
   r.alignmentMsgLen = r.marginalMsgLen = nan;
   double verdictMsgLen = nan;
   auto searched = [&](const MarginalSearchOutcome& search) {

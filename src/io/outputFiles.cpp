@@ -27,7 +27,7 @@ char tempPaths[MAX_TEMPS][MAX_PATH_LEN];
 std::atomic<bool> tempUsed[MAX_TEMPS];
 std::mutex slotMutex;
 
-extern "C" void removeTempsAndReraise(int sig) {
+void removeTempsAndReraise(int sig) {
   for (int k = 0; k < MAX_TEMPS; ++k)
     if (tempUsed[k].load()) ::unlink(tempPaths[k]);
   ::signal(sig, SIG_DFL);

@@ -7,6 +7,7 @@ import http.client
 import json
 import os
 import re
+import resource
 import signal
 import socket
 import struct
@@ -275,8 +276,11 @@ def test_posterior_criterion_shows_the_posterior_distance(library):
     assert code == 0 and err.endswith("seqcorvane-explore: stopped\n")
 
 
-def run_program(*args, cwd=None):
-    return subprocess.run([EXPLORE, *args], capture_output=True, text=True, cwd=cwd, timeout=60)
+def run_program(*args, limit=None):
+    def limited():
+        if limit:
+            resource.setrlimit(resource.RLIMIT_AS, (limit, limit))
+    return subprocess.run([EXPLORE, *args], capture_output=True, text=True, timeout=60, preexec_fn=limited)
 
 
 def test_program_errors_are_one_line(tmp_path):
@@ -305,6 +309,13 @@ def test_program_errors_are_one_line(tmp_path):
                 (args, p.stderr)
     finally:
         busy.close()
+    # A pair too large for the memory the process may use: refused before any work.
+    pairs = os.path.join(SOURCE, "bench", "pairs")
+    p = run_program(os.path.join(pairs, "s3000.fa"), os.path.join(pairs, "t3000.fa"), "--data", DATA,
+                    limit=600 * 1024 * 1024)
+    assert p.returncode == 1 and re.fullmatch(
+        r"seqcorvane-explore: error: exploring sequences of 2994 and 3001 residues needs 0\.8 GiB of memory; "
+        r"0\.[0-9] GiB available\n", p.stderr), p.stderr
     for args, expected in (((S_FA, T_FA, "--port", "70000"), "argument --port: takes a port number 0 to 65535"),
                            ((S_FA, T_FA, "--criterion", "optimal"), "argument --criterion: invalid choice"),
                            ((S_FA, T_FA, "--range", "nan"), "argument --range: takes a number of bits above 0"),

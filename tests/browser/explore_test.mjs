@@ -155,6 +155,27 @@ try {
     shown.push({ cell, text, figures });
   }
 
+  // The line under the picture names the cell under the pointer; a drag pans
+  // without choosing a cell.
+  const over = [aim[0] - 4, aim[1] + 5];
+  const q = await page.evaluate(([i, j]) => window.seqcorvaneExplore.pixelOf(i, j), over);
+  await page.mouse.move(q.x, q.y);
+  await page.waitForFunction((c) => document.getElementById("hover").textContent.startsWith(c),
+                             `cell (${over[0]}, ${over[1]}) · `, { timeout: 10000 });
+  const hoverText = await page.evaluate(() => document.getElementById("hover").textContent);
+  check(new RegExp(` · ${pair.s.name} ${over[0]} ${pair.s.residues[over[0] - 1]} · ` +
+                   `${pair.t.name} ${over[1]} ${pair.t.residues[over[1] - 1]} · [0-9.]+ bits above the best cell$`)
+          .test(hoverText), `the pointer's line reads '${hoverText}'`);
+  const shownBefore = await page.evaluate(() => document.body.dataset.shownCell);
+  await page.mouse.down();
+  await page.mouse.move(q.x + 60, q.y + 20, { steps: 6 });
+  await page.mouse.move(q.x + 120, q.y + 40, { steps: 6 });
+  await page.mouse.up();
+  const panned = await page.evaluate(() => window.seqcorvaneExplore.view());
+  const after = await page.evaluate(() => document.body.dataset.shownCell);
+  check(panned.j0 < view.j0 && panned.i0 < view.i0 && after === shownBefore,
+        `a drag did not pan the view alone: ${JSON.stringify(view)} to ${JSON.stringify(panned)}, cell ${after}`);
+
   const lib = libraryThrough(shown.map((x) => x.cell));
   check(lib.K === pair.K, `the page shows distance K=${pair.K}, the library's marginal criterion K=${lib.K}`);
   shown.forEach((x, k) => {

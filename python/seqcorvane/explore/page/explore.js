@@ -17,7 +17,8 @@ async function hover(cell) {
     const pair = state.pair;
     const res = (x, name) => x ? `${name} ${x.position} ${x.residue}` : `${name} (before its first residue)`;
     const bits = c.bits === null ? "no alignment passes" : `${c.bits.toFixed(2)} bits above the best cell`;
-    $("hover").textContent = `cell (${c.i}, ${c.j}) · ${res(c.s, pair.s.name || "S")} · ${res(c.t, pair.t.name || "T")} · ${bits}`;
+    $("hover").textContent =
+      `cell (${c.i}, ${c.j}) · ${res(c.s, pair.s.name || "S")} · ${res(c.t, pair.t.name || "T")} · ${bits}`;
   } catch (e) {
     $("hover").textContent = e.message;
   } finally {
@@ -60,8 +61,8 @@ function confidenceColour(p) {  // from pale red (unsure) to green (sure)
 function show(a, what) {
   const pair = state.pair;
   state.shown = what;
-  $("alignment-title").textContent = a.title[0].toUpperCase() + a.title.slice(1) +
-    (a.kind === "cell" ? `: ${a.i} residues of ${pair.s.name || "S"} and ${a.j} of ${pair.t.name || "T"} before it` : "");
+  const before = `: ${a.i} residues of ${pair.s.name || "S"} and ${a.j} of ${pair.t.name || "T"} before it`;
+  $("alignment-title").textContent = a.title[0].toUpperCase() + a.title.slice(1) + (a.kind === "cell" ? before : "");
   const [rowS, rowT] = a.rows;
   const n = a.path.length;
   let same = 0, opens = 0;
@@ -74,7 +75,8 @@ function show(a, what) {
   const fig = $("alignment-figures");
   fig.textContent = "";
   const own = a.kind === "cell" ? `at K=${a.K}` : `as the ${a.kind} criterion states it, at its K=${a.own_K}`;
-  fig.append(`I(A,<S,T>) = ${a.bits.toFixed(2)} bits ${own}; the best alignment at K=${a.K}: ${a.best_bits.toFixed(2)} bits; difference `);
+  fig.append(`I(A,<S,T>) = ${a.bits.toFixed(2)} bits ${own}; ` +
+             `the best alignment at K=${a.K}: ${a.best_bits.toFixed(2)} bits; difference `);
   const diff = document.createElement("b");
   diff.textContent = `${d >= 0 ? "+" : "−"}${Math.abs(d).toFixed(2)} bits`;
   diff.className = d > 0.005 ? "worse" : "better";
@@ -163,8 +165,10 @@ function wire() {
     }
   });
   c.addEventListener("keydown", (ev) => {
-    const keys = { "+": () => zoom(1.25), "=": () => zoom(1.25), "-": () => zoom(0.8), "0": () => { wholeGrid(); viewChanged(); },
-                   ArrowLeft: () => pan(60, 0), ArrowRight: () => pan(-60, 0), ArrowUp: () => pan(0, 60), ArrowDown: () => pan(0, -60) };
+    const keys = {
+      "+": () => zoom(1.25), "=": () => zoom(1.25), "-": () => zoom(0.8), "0": () => { wholeGrid(); viewChanged(); },
+      ArrowLeft: () => pan(60, 0), ArrowRight: () => pan(-60, 0), ArrowUp: () => pan(0, 60), ArrowDown: () => pan(0, -60),
+    };
     if (keys[ev.key]) { ev.preventDefault(); keys[ev.key](); }
   });
   $("zoom-in").onclick = () => zoom(1.6);
@@ -195,10 +199,13 @@ async function start() {
     const ns = pair.s.residues.length, nt = pair.t.residues.length;
     document.title = `${pair.s.name || "S"} / ${pair.t.name || "T"} · seqcorvane-explore`;
     $("title").textContent = `${pair.s.name || "S"} (${ns}) and ${pair.t.name || "T"} (${nt})`;
-    $("summary").textContent = `landscape at distance K=${pair.K} (${pair.criterion} criterion, ${pair.mode} alignment); ` +
-      `best cell ${pair.best_cell_bits.toFixed(2)} bits; best alignment at K=${pair.K} ${pair.best_at_K.bits.toFixed(2)} bits`;
+    $("summary").textContent =
+      `landscape at distance K=${pair.K} (${pair.criterion} criterion, ${pair.mode} alignment); ` +
+      `best cell ${pair.best_cell_bits.toFixed(2)} bits; ` +
+      `best alignment at K=${pair.K} ${pair.best_at_K.bits.toFixed(2)} bits`;
     $("label-optimal").textContent = `optimal (K=${pair.paths.optimal.K}, ${pair.paths.optimal.bits.toFixed(1)} bits)`;
-    $("label-posterior").textContent = `posterior (K=${pair.paths.posterior.K}, ${pair.paths.posterior.bits.toFixed(1)} bits)`;
+    const post = pair.paths.posterior;
+    $("label-posterior").textContent = `posterior (K=${post.K}, ${post.bits.toFixed(1)} bits)`;
     for (const f of pair.formats) {
       const o = document.createElement("option");
       o.value = o.textContent = f;

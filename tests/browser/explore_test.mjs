@@ -193,6 +193,14 @@ try {
           `cell ${x.cell}: the best alignment's length or the difference is not the library's: ${x.figures}`);
   });
 
+  // Where the pointer rests on the confidence line, the column's value.
+  await page.hover("#alignment-text span.c >> nth=1");
+  const title = await page.evaluate(() => document.querySelectorAll("#alignment-text span.c")[1].title);
+  const col = title.match(/^column (\d+): ([0-9.]+)$/);
+  const lastWant = lib.through[lib.through.length - 1];
+  check(col && col[2] === lastWant.confidence[Number(col[1]) - 1].toFixed(3),
+        `the confidence under the pointer reads '${title}'`);
+
   // The shown alignment downloads; its rows are the shown ones.
   await page.selectOption("#format", "stockholm");
   const [download] = await Promise.all([page.waitForEvent("download"), page.click("#download")]);

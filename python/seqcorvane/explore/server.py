@@ -91,6 +91,8 @@ class Handler(http.server.BaseHTTPRequestHandler):
     # A request line too garbled to name its version is still answered with
     # a status line and headers.
     default_request_version = "HTTP/1.0"
+    # A connection that sends nothing for a minute is closed (the page opens another).
+    timeout = 60
 
     def version_string(self):
         return "seqcorvane-explore"

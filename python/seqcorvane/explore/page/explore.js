@@ -54,10 +54,7 @@ function confidenceChar(p) {
   if (p >= 0.95) return "*";
   return String(Math.max(0, Math.min(9, Math.round(p * 10))));
 }
-function confidenceColour(p) {  // from pale red (unsure) to green (sure)
-  const h = Math.round(120 * Math.max(0, Math.min(1, p)));
-  return `hsl(${h}, 70%, 82%)`;
-}
+const escapeHtml = (t) => t.replace(/&/g, "&amp;").replace(/</g, "&lt;").replace(/>/g, "&gt;");
 function show(a, what) {
   const pair = state.pair;
   state.shown = what;
@@ -89,9 +86,10 @@ function show(a, what) {
   const digits = String(Math.max(pair.s.residues.length, pair.t.residues.length)).length;
   const pad = (s, w) => s + " ".repeat(Math.max(0, w - s.length));
   const num = (x) => " ".repeat(Math.max(0, digits - String(x).length)) + String(x);
-  const pre = $("alignment-text");
-  pre.textContent = "";
-  const frag = document.createDocumentFragment();
+  // One string of HTML: the confidence line in runs of one character, each a
+  // span of the class that colours it (c0..c9, cs for *); the exact value of
+  // a column shows where the pointer rests (see wire).
+  const html = [];
   const done = [0, 0];
   for (let start = 0; start < n; start += LINE) {
     const end = Math.min(n, start + LINE);
@@ -100,20 +98,20 @@ function show(a, what) {
       const residues = part.replace(/-/g, "").length;
       const first = residues ? done[k] + 1 : done[k];
       done[k] += residues;
-      frag.append(`${pad(names[k], width)}${num(first)} ${part} ${done[k]}\n`);
+      html.push(escapeHtml(`${pad(names[k], width)}${num(first)} ${part} ${done[k]}\n`));
     });
-    frag.append(`${pad("confidence", width)}${" ".repeat(digits)} `);
-    for (let k = start; k < end; k++) {
-      const span = document.createElement("span");
-      span.className = "c";
-      span.textContent = confidenceChar(a.confidence[k]);
-      span.style.background = confidenceColour(a.confidence[k]);
-      span.title = `column ${k + 1}: ${a.confidence[k].toFixed(3)}`;
-      frag.append(span);
+    html.push(`${pad("confidence", width)}${" ".repeat(digits)} `);
+    for (let k = start; k < end;) {
+      const c = confidenceChar(a.confidence[k]);
+      let to = k + 1;
+      while (to < end && confidenceChar(a.confidence[to]) === c) to++;
+      html.push(`<span class="c c${c === "*" ? "s" : c}" data-from="${k}">${c.repeat(to - k)}</span>`);
+      k = to;
     }
-    frag.append("\n\n");
+    html.push("\n\n");
   }
-  pre.append(frag);
+  state.shownConfidence = a.confidence;
+  $("alignment-text").innerHTML = html.join("");
   $("download").disabled = false;
 }
 function download() {
@@ -185,6 +183,14 @@ function wire() {
     draw();
   };
   $("download").onclick = download;
+  $("alignment-text").addEventListener("mousemove", (ev) => {
+    const span = ev.target.closest && ev.target.closest("span.c");
+    if (!span) return;
+    const r = document.caretRangeFromPoint ? document.caretRangeFromPoint(ev.clientX, ev.clientY) : null;
+    const offset = r && span.contains(r.startContainer) ? Math.min(r.startOffset, span.textContent.length - 1) : 0;
+    const k = Number(span.dataset.from) + offset;
+    span.title = `column ${k + 1}: ${state.shownConfidence[k].toFixed(3)}`;
+  });
   window.addEventListener("resize", viewChanged);
 }
 

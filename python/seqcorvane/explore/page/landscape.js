@@ -239,10 +239,10 @@ function draw() {
     ctx.strokeRect(xOf(r.t[0], p), yOf(r.s[0], p), xOf(r.t[1], p) - xOf(r.t[0], p), yOf(r.s[1], p) - yOf(r.s[0], p));
     ctx.restore();
   }
-  if ($("show-optimal").checked) drawPath(ctx, p, state.paths.optimal, PATH_COLOURS.optimal, 1.6, false);
+  if ($("show-optimal").checked) drawPath(ctx, p, state.paths.optimal, PATH_COLOURS.optimal, 3, false);
   if ($("show-posterior").checked) drawPath(ctx, p, state.paths.posterior, PATH_COLOURS.posterior, 1.4, true);
   if ($("show-chosen").checked && state.chosenPath) {
-    drawPath(ctx, p, state.chosenPath, PATH_COLOURS.chosen, 1.8, false);
+    drawPath(ctx, p, state.chosenPath, PATH_COLOURS.chosen, 1.3, false);
     const [i, j] = state.chosenCell;
     ctx.strokeStyle = PATH_COLOURS.chosen;
     ctx.lineWidth = 2;

@@ -10,6 +10,8 @@
 #include <thread>
 
 #include "environment.h"
+#include "numbers.h"
+#include "seqcorvane/explore.h"
 #include "seqcorvane/io.h"
 #include "seqcorvane/seqcorvane.h"
 
@@ -205,6 +207,91 @@ void bindCalls(py::module_& m) {
   });
 }
 
+// Exploring a pair: the landscape at a distance, the best alignments through
+// cells, the column confidences of any alignment, and the readers the
+// explorer's program uses. Computations run without the global interpreter lock.
+void bindExplorer(py::module_& m) {
+  py::class_<seqcorvane::CellPaths::Through>(m, "Through", "The best alignment through a cell.")
+      .def_readonly("path", &seqcorvane::CellPaths::Through::path, "'m', 'd', 'i' per column")
+      .def_readonly("msg_len", &seqcorvane::CellPaths::Through::msgLen, "I(A,<S,T>) in nits")
+      .def_property_readonly("bits",
+                             [](const seqcorvane::CellPaths::Through& x) { return seqcorvane::nits2bits(x.msgLen); })
+      .def("__repr__", [](const seqcorvane::CellPaths::Through& x) {
+        return "<Through " + std::to_string(x.path.size()) + " columns " +
+               std::to_string(seqcorvane::nits2bits(x.msgLen)) + " bits>";
+      });
+  py::class_<seqcorvane::CellPaths>(m, "CellPaths",
+                                    "The best alignments through chosen cells at distance K (about 50 bytes a cell).")
+      .def(py::init([](const std::string& s, const std::string& t, int K, const seqcorvane::Models& models) {
+             py::gil_scoped_release release;
+             return seqcorvane::CellPaths({"s", s}, {"t", t}, models, K);
+           }),
+           py::arg("s"), py::arg("t"), py::arg("K"), py::arg("models"),
+           py::keep_alive<1, 5>())  // the paths read the models as long as they live
+      .def("best", &seqcorvane::CellPaths::best, py::arg("i"), py::arg("j"), py::call_guard<py::gil_scoped_release>(),
+           "The best alignment through cell (i, j): i residues of S and j of T behind it.");
+  py::class_<seqcorvane::Landscape>(
+      m, "Landscape", "The marginal landscape at distance K, in bits above the best cell (4 bytes a cell).")
+      .def(py::init(
+               [](const std::string& s, const std::string& t, int K, const seqcorvane::Models& models, int threads) {
+                 py::gil_scoped_release release;
+                 return seqcorvane::Landscape({"s", s}, {"t", t}, models, K, threads);
+               }),
+           py::arg("s"), py::arg("t"), py::arg("K"), py::arg("models"), py::arg("threads") = 0)
+      .def_property_readonly("shape", [](const seqcorvane::Landscape& x) { return py::make_tuple(x.rows(), x.cols()); })
+      .def_property_readonly("K", &seqcorvane::Landscape::distance)
+      .def_property_readonly("best_msg_len", &seqcorvane::Landscape::bestMsgLen)
+      .def_property_readonly("best_bits",
+                             [](const seqcorvane::Landscape& x) { return seqcorvane::nits2bits(x.bestMsgLen()); })
+      .def("bits_above", &seqcorvane::Landscape::bitsAbove, py::arg("i"), py::arg("j"))
+      .def(
+          "region",
+          [](const seqcorvane::Landscape& x, std::size_t i0, std::size_t i1, std::size_t j0, std::size_t j1,
+             std::size_t maxRows, std::size_t maxCols) {
+            seqcorvane::Landscape::Region r;
+            {
+              py::gil_scoped_release release;
+              r = x.region(i0, i1, j0, j1, maxRows, maxCols);
+            }
+            return py::make_tuple(
+                r.rows, r.cols,
+                py::bytes(reinterpret_cast<const char*>(r.values.data()), r.values.size() * sizeof(float)));
+          },
+          py::arg("i0"), py::arg("i1"), py::arg("j0"), py::arg("j1"), py::arg("max_rows"), py::arg("max_cols"),
+          "(rows, cols, bytes): the least value of each block, float32 in the machine's byte order, row by row.");
+  py::class_<seqcorvane::ColumnConfidence>(m, "ColumnConfidence",
+                                           "The posteriors at distance K of every pair of residues (4 bytes a cell).")
+      .def(py::init([](const std::string& s, const std::string& t, int K, const seqcorvane::Models& models) {
+             py::gil_scoped_release release;
+             return seqcorvane::ColumnConfidence({"s", s}, {"t", t}, models, K);
+           }),
+           py::arg("s"), py::arg("t"), py::arg("K"), py::arg("models"))
+      .def("of", &seqcorvane::ColumnConfidence::of, py::arg("path"), py::call_guard<py::gil_scoped_release>(),
+           "The posterior of each column of the path.");
+  m.def("_cell_alignment_result", [](const std::string& nameS, const std::string& s, const std::string& nameT,
+                                     const std::string& t, const seqcorvane::Models& models, int K,
+                                     const std::string& path, double msgLen, double marginalMsgLen,
+                                     const std::vector<double>& confidence) {
+    return seqcorvane::cellAlignmentResult({nameS, s}, {nameT, t}, models, K, path, msgLen, marginalMsgLen, confidence);
+  });
+  m.def("_explorer_memory_needed", &seqcorvane::explorerMemoryNeeded);
+  m.def("_memory_available", &seqcorvane::shell::memoryAvailable);
+  m.def("_memory_text", &seqcorvane::shell::memoryText);
+  m.def("_read_fasta", [](const std::string& path) {
+    std::size_t leading = 0;
+    std::vector<seqcorvane::Record> records;
+    {
+      py::gil_scoped_release release;
+      records = seqcorvane::readFasta(path, &leading);
+    }
+    py::list out;
+    for (const auto& r : records) out.append(py::make_tuple(r.name, r.header, r.text));
+    return py::make_tuple(out, leading);
+  });
+  m.def("_standard_residues", &seqcorvane::standardResidues);
+  m.def("_dropped_characters", &seqcorvane::droppedCharacters);
+}
+
 }  // namespace
 
 PYBIND11_MODULE(_seqcorvane, m) {
@@ -216,4 +303,5 @@ PYBIND11_MODULE(_seqcorvane, m) {
   bindScore(m);
   bindResult(m);
   bindCalls(m);
+  bindExplorer(m);
 }

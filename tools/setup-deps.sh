@@ -5,8 +5,10 @@
 # matplotlib (the workflow and picture tests), clang and its runtime
 # libraries (the fuzz targets), clang-format and pkg-config (the source
 # checks and the library's install test), man-db (the manual pages' test),
-# pytest and Biopython (the Python module's tests). Does nothing when all
-# are present; uses sudo only when not running as root.
+# pytest and Biopython (the Python module's tests), chromium and Node.js with
+# npm (the explorer's browser test, which installs its pinned playwright-core
+# with npm ci). Does nothing when all are present; uses sudo only when not
+# running as root.
 #   tools/setup-deps.sh [--tests]
 set -euo pipefail
 
@@ -34,6 +36,9 @@ if [ "$tests" = 1 ]; then
   /usr/bin/python3 -c "import pytest" >/dev/null 2>&1 || missing+=(python3-pytest)
   /usr/bin/python3 -c "import Bio.Align" >/dev/null 2>&1 || missing+=(python3-biopython)
   ls /usr/lib/llvm-*/lib/clang/*/lib/linux/libclang_rt.fuzzer-*.a >/dev/null 2>&1 || missing+=(libclang-rt-dev)
+  [ -x /usr/bin/chromium ] || missing+=(chromium)
+  command -v node >/dev/null 2>&1 || missing+=(nodejs)
+  command -v npm >/dev/null 2>&1 || missing+=(npm)
 fi
 [ ${#missing[@]} -eq 0 ] && exit 0
 

@@ -14,12 +14,12 @@ ModelError (model files), OSError (files written) or MemoryError.
 """
 import os
 
-from ._seqcorvane import Models, ModelError, Result, Score, __version__
+from ._seqcorvane import CellPaths, ColumnConfidence, Landscape, Models, ModelError, Result, Score, Through, __version__
 from . import _seqcorvane
 from ._paths import DATA_RELATIVE
 
 __all__ = ["Models", "ModelError", "Result", "Score", "align", "align_many", "score", "default_models",
-           "__version__"]
+           "CellPaths", "ColumnConfidence", "Landscape", "Through", "__version__"]
 
 _default = None
 

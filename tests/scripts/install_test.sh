@@ -26,6 +26,22 @@ if [ -n "$python" ]; then
   found=$(PYTHONPATH="$python" /usr/bin/python3 -c "import seqcorvane; print(seqcorvane.default_models().directory)")
   [ "$(realpath "$found")" = "$(realpath "$work/moved/share/seqcorvane/data")" ] || { echo "python found $found"; exit 1; }
   PYTHONPATH="$python" /usr/bin/python3 -c "import seqcorvane; r = seqcorvane.align('HEAGAWGHEE', 'PAWHEAE'); assert r.rows"
+  # The explorer finds its package, its page and the data of the moved
+  # install: it serves a pair, and stops on SIGTERM.
+  [ -f "$work/moved/share/man/man1/seqcorvane-explore.1" ] || { echo "seqcorvane-explore.1 is not installed"; exit 1; }
+  /usr/bin/python3 - "$work/moved/bin/seqcorvane-explore" "$src/examples" <<'PY'
+import json, signal, subprocess, sys, urllib.request
+p = subprocess.Popen([sys.argv[1], sys.argv[2] + "/hbb_human.fa", sys.argv[2] + "/hba_macfa.fa"],
+                     stdout=subprocess.PIPE, stderr=subprocess.PIPE, text=True)
+url = p.stdout.readline().strip()
+try:
+    assert url.startswith("http://127.0.0.1:"), (url, p.stderr.read() if p.poll() is not None else "")
+    assert b"landscape.js" in urllib.request.urlopen(url, timeout=30).read()
+    assert json.load(urllib.request.urlopen(url + "api/pair", timeout=30))["s"]["name"] == "HBB_HUMAN"
+finally:
+    p.send_signal(signal.SIGTERM)
+assert p.wait(timeout=30) == 0
+PY
 fi
 # The installed data, not the source tree's: spoil it, and the run names it.
 echo "not a matrix" > "$work/moved/share/seqcorvane/data/D_double_precision.txt"

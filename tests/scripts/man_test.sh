@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # The manual pages: each renders with man -l without a warning, and names
-# every option its program's --help lists.
-#   man_test.sh SOURCE_DIR SEQCORVANE BATCH PLOT
+# every option its program's --help lists (the explorer's where it is built).
+#   man_test.sh SOURCE_DIR SEQCORVANE BATCH PLOT [EXPLORE]
 set -euo pipefail
 src=$1
 command -v man >/dev/null 2>&1 || { echo "man is not installed"; exit 77; }
@@ -21,5 +21,10 @@ check() {
 check seqcorvane.1 "$2"
 check seqcorvane-batch.1 "$3"
 check seqcorvane-plot.1 "$4"
-[ "$status" = 0 ] && echo "man: three pages render and describe every option"
+pages=three
+if [ -n "${5:-}" ]; then
+  check seqcorvane-explore.1 "$5"
+  pages=four
+fi
+[ "$status" = 0 ] && echo "man: $pages pages render and describe every option"
 exit "$status"

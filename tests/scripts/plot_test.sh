@@ -126,6 +126,16 @@ has odd.png "odd: 15 pairs, optimal criterion"
 "$plot" table odd.jsonl -o odd-json.png
 has odd-json.png "odd: 15 pairs, optimal criterion"
 
+# An alignment whose names hold a vertical tab, U+2028 or bytes that are not
+# UTF-8: the names are one word each, the rows read whole.
+/usr/bin/python3 - <<'PY'
+text = open("pair.afasta", "rb").read()
+text = text.replace(b">aligned seq 1", b">a\x0bb\xe2\x80\xa8c rest", 1).replace(b">aligned seq 2", b">caf\xe9", 1)
+open("odd.fasta", "wb").write(text)
+PY
+"$plot" landscape pair_MarginalProbabilityLandscape.csv --alignment odd.fasta -o odd-names.svg
+has odd-names.svg "a?b?c (70 residues) vs caf"
+
 # Many pairs: counted in bins of whole lengths, a density instead of points.
 /usr/bin/python3 - "$(grep '^#' table.tsv)" > many.tsv <<'PY'
 import random, sys

@@ -395,7 +395,7 @@ int run(int argc, char* argv[]) {
   worker();
   for (auto& t : pool) t.join();
   seqcorvane::setCheckHandler(nullptr);
-  if (!partialError.empty()) fail(partialError);
+  if (!partialError.empty()) fail(partialError + "; the rows written so far stay in it for a rerun");
 
   // The whole table, in the order of the pairs.
   const std::string table = wholeTable();

@@ -85,7 +85,7 @@ cmp <(sed 's/"seconds": [0-9.]*//' clean.jsonl) <(sed 's/"seconds": [0-9.]*//' "
 # Too small a disk: one line, no table, no more pairs aligned than rows written.
 mountDisk $((size / 3 / 4096 * 4096))
 if "$batch" s.fa -o "$disk/t.tsv" --threads 2 --alignments aln 2>err.txt; then echo "a full disk was accepted"; exit 1; fi
-[ "$(cat err.txt)" = "seqcorvane-batch: error: cannot write '$disk/t.tsv.partial': No space left on device" ] ||
+[ "$(cat err.txt)" = "seqcorvane-batch: error: cannot write '$disk/t.tsv.partial': No space left on device; the rows written so far stay in it for a rerun" ] ||
   { cat err.txt; exit 1; }
 [ ! -e "$disk/t.tsv" ]
 rows=$(grep -vc '^#' "$disk/t.tsv.partial" || true)

@@ -113,7 +113,7 @@ void readEarlier(const std::string& text, const std::string& name, const Provena
     start = nl + 1;
     const std::vector<std::string> f = splitRow(row);
     if (f.size() != static_cast<size_t>(COLUMNS)) {
-      if (f.size() >= 2) rows.misshapen.push_back(f[0] + '\t' + f[1]);
+      rows.misshapen.push_back(f.size() >= 2 ? f[0] + '\t' + f[1] : std::string());
       continue;
     }
     const std::string& digest = f[DIGEST_COLUMN];
@@ -191,7 +191,7 @@ Reuse chooseEarlier(const std::vector<Pair>& pairs, const EarlierRows& partial, 
     }
   }
   for (const EarlierRows* rows : {&partial, &table})
-    for (const std::string& m : rows->misshapen) reuse.setAside += ids.count(m);
+    for (const std::string& m : rows->misshapen) reuse.setAside += m.empty() || ids.count(m);
   return reuse;
 }
 

@@ -42,7 +42,7 @@ std::string provenanceLines(const Provenance& p);
 struct EarlierRows {
   std::multimap<std::string, std::string> ok;
   std::map<std::string, std::string> digestOf;
-  std::vector<std::string> misshapen;  // the first two fields (id_s \t id_t) of each
+  std::vector<std::string> misshapen;  // the first two fields (id_s \t id_t) of each, "" for fewer
 };
 
 // Reads the text of what an earlier run left in name (a table or its

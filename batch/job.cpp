@@ -18,19 +18,60 @@ std::string quoted(const std::string& path) { return "'" + printable(path) + "'"
 
 }  // namespace
 
+Utf8Char utf8At(const std::string& text, size_t i) {
+  const unsigned char c = static_cast<unsigned char>(text[i]);
+  if (c < 0x80) return {c, 1, true};
+  int need = 0;
+  unsigned lo = 0x80, hi = 0xbf, cp = 0;
+  if (c >= 0xc2 && c <= 0xdf) {
+    need = 1, cp = c & 0x1f;
+  } else if (c >= 0xe0 && c <= 0xef) {
+    need = 2, cp = c & 0x0f;
+    if (c == 0xe0) lo = 0xa0;
+    if (c == 0xed) hi = 0x9f;  // not the surrogates
+  } else if (c >= 0xf0 && c <= 0xf4) {
+    need = 3, cp = c & 0x07;
+    if (c == 0xf0) lo = 0x90;
+    if (c == 0xf4) hi = 0x8f;  // not beyond U+10FFFF
+  }
+  size_t j = i + 1;
+  int got = 0;
+  while (got < need && j < text.size()) {
+    const unsigned char d = static_cast<unsigned char>(text[j]);
+    if (d < lo || d > hi) break;
+    cp = (cp << 6) | (d & 0x3f);
+    lo = 0x80, hi = 0xbf;
+    ++j, ++got;
+  }
+  if (need > 0 && got == need) return {cp, j - i, true};
+  return {0xfffd, j - i, false};
+}
+
 std::string printable(const std::string& text) {
   std::string out;
-  for (unsigned char c : text) {
-    if (c == '\r')
+  char buf[16];
+  for (size_t i = 0; i < text.size();) {
+    const Utf8Char u = utf8At(text, i);
+    const unsigned char c = static_cast<unsigned char>(text[i]);
+    if (!u.valid) {
+      for (size_t k = 0; k < u.bytes; ++k) {
+        std::snprintf(buf, sizeof buf, "\\x%02X", static_cast<unsigned char>(text[i + k]));
+        out += buf;
+      }
+    } else if (c == '\r') {
       out += "\\r";
-    else if (c == '\t')
+    } else if (c == '\t') {
       out += "\\t";
-    else if (c < 0x20 || c == 0x7f) {
-      char buf[8];
-      std::snprintf(buf, sizeof buf, "\\x%02X", c);
+    } else if (u.codePoint < 0x20 || u.codePoint == 0x7f) {
+      std::snprintf(buf, sizeof buf, "\\x%02X", u.codePoint);
       out += buf;
-    } else
-      out += static_cast<char>(c);
+    } else if ((u.codePoint >= 0x80 && u.codePoint < 0xa0) || u.codePoint == 0x2028 || u.codePoint == 0x2029) {
+      std::snprintf(buf, sizeof buf, "\\u%04X", u.codePoint);
+      out += buf;
+    } else {
+      out.append(text, i, u.bytes);
+    }
+    i += u.bytes;
   }
   return out;
 }
@@ -48,6 +89,16 @@ std::vector<Record> readRecords(const std::string& path) {
     records.push_back(Record{id, seqcorvane::standardResidues(r.text), path});
     dropped += seqcorvane::droppedCharacters(r.text);
   }
+  // A file of nothing but blanks and line ends holds no record (the reader
+  // makes one of the text of a file without headers); a file whose records
+  // hold no residue at all gives no pair either.
+  if (read.size() == 1 && read[0].header.empty() && read[0].text.find_first_not_of(" \t\r\n") == std::string::npos)
+    fail(quoted(path) + " is empty: it holds no FASTA records");
+  bool residues = false;
+  for (const Record& r : records) residues = residues || !r.sequence.empty();
+  if (!residues)
+    fail(quoted(path) + " holds no standard residues (upper-case ACDEFGHIKLMNPQRSTVWY) in " +
+         (records.size() == 1 ? "its record" : "any of its " + std::to_string(records.size()) + " records"));
   std::set<std::string> seen;
   for (const Record& r : records)
     if (!seen.insert(r.id).second) fail(quoted(path) + " holds the identifier '" + printable(r.id) + "' twice");

@@ -51,7 +51,20 @@ Job makeJob(const std::vector<std::string>& files, const std::string& pairList, 
 // then a digest of the pair follows, so that no two pairs share a file.
 std::vector<std::string> alignmentNames(const std::vector<Pair>& pairs, const std::string& extension = ".afasta");
 
-// A name for messages: control characters written as \r, \t, \xNN.
+// A name for messages: control characters written as \r, \t, \xNN, bytes
+// that are not UTF-8 as \xNN, and the characters that end lines beyond
+// ASCII's (U+0085, U+2028, U+2029) and the other C1 controls as \uXXXX.
 std::string printable(const std::string& text);
+
+// The character of UTF-8 text at byte i: its code point, and the bytes it
+// takes. A byte that cannot begin a character, or a beginning that the next
+// bytes do not complete, is U+FFFD in place of the longest beginning that
+// could have been completed (as Unicode and Python decode it).
+struct Utf8Char {
+  unsigned codePoint;
+  size_t bytes;
+  bool valid;
+};
+Utf8Char utf8At(const std::string& text, size_t i);
 
 }  // namespace batch

@@ -20,6 +20,7 @@
 #include <cstring>
 #include <filesystem>
 #include <iostream>
+#include <memory>
 #include <mutex>
 #include <set>
 #include <system_error>
@@ -34,6 +35,7 @@
 #include "seqcorvane/io.h"
 #include "seqcorvane/seqcorvane.h"
 #include "table.h"
+#include "tableFile.h"
 #include "workers.h"
 
 using batch::printable;
@@ -55,6 +57,8 @@ const char* HELP =
     "\n"
     "Options:\n"
     "  -o <table.tsv>       the table (default: standard output, without resuming)\n"
+    "  --table-format F     the table's format: tsv (default) or jsonl (JSON lines,\n"
+    "                       the default when the table's name ends in .jsonl)\n"
     "  --criterion C        optimal (default), marginal or posterior\n"
     "  --alignments <dir>   also write each pair's alignment there, as <id_s>__<id_t>.afasta\n"
     "                       (optimal and posterior criteria; the directory is created)\n"
@@ -68,7 +72,7 @@ const char* HELP =
     "Input: FASTA files of any number of records (plain or gzip-compressed; - for\n"
     "standard input); a record's identifier is the first word of its header. --pairs\n"
     "names a tab-separated file of two FASTA file names a line (one record each; '#'\n"
-    "starts a comment).\n"
+    "starts a comment). An empty file, or one without residues, is an error.\n"
     "\n"
     "The table opens with '#' lines saying what made it (the criterion, the models and\n"
     "their digest). Columns: id_s id_t length_s length_t criterion K null_bits\n"
@@ -78,12 +82,18 @@ const char* HELP =
     "posterior criterion K is the marginal distance, alignment_bits the decoded\n"
     "alignment's message length as --ivalue scores it and compression_bits the\n"
     "marginal compression, the program's verdict; status is ok or error (the reason\n"
-    "on standard error).\n"
+    "on standard error). As JSON lines: one object a pair, with the columns' names as\n"
+    "keys, numbers as numbers, NA as null, identifiers as ASCII strings (bytes that\n"
+    "are not UTF-8 as U+FFFD); no '#' lines.\n"
     "\n"
     "A rerun with the same table resumes: pairs already in it with the same sequences\n"
-    "are skipped (a table of another criterion or other models is refused). The table\n"
-    "is written whole when the job is done; until then rows gather in <table>.partial.\n"
-    "A device or pipe named by -o (/dev/stdout) is written into, without resuming.\n"
+    "are skipped (a table of another criterion or other models is refused); a row\n"
+    "that does not hold a result of its pair in every field is aligned again, with a\n"
+    "notice. Until the job is done rows gather in <table>.partial, which then becomes\n"
+    "the table; a rerun over a finished table turns it into its .partial until done.\n"
+    "A finished JSON-lines table holds no provenance and is not resumed (refused).\n"
+    "One run at a time writes a table; another is refused. A device or pipe named by\n"
+    "-o (/dev/stdout) is written into, without resuming.\n"
     "\n"
     "Exit status: 0 every pair done, 3 the table written but some pairs failed, 1 a\n"
     "usage or input error.\n";
@@ -109,6 +119,7 @@ std::string quoted(const std::string& path) { return "'" + printable(path) + "'"
 struct Settings {
   std::vector<std::string> files;
   std::string out, criterionName = "optimal", alignments, pairsList, dataDir;
+  bool jsonLines = false;
   seqcorvane::Criterion criterion = seqcorvane::Criterion::optimal;
   seqcorvane::AlignmentFormat format = seqcorvane::AlignmentFormat::afasta;
   int threads = static_cast<int>(std::max(1u, std::thread::hardware_concurrency()));
@@ -125,6 +136,7 @@ Settings parse(int argc, char* argv[]) {
                                                               {"--data", 1},
                                                               {"--threads", 1},
                                                               {"--format", 1},
+                                                              {"--table-format", 1},
                                                               {"--shard", 1}},
                                                              false, true);
   if (!args.unknown.empty()) usageError("unknown option " + args.unknown[0]);
@@ -144,6 +156,13 @@ Settings parse(int argc, char* argv[]) {
   for (const std::string& v : args.of("--format"))
     if (!seqcorvane::parseAlignmentFormat(v, s.format))
       usageError("--format takes afasta, fasta, clustal, stockholm or json, not '" + v + "'");
+  const std::string dotJsonl = ".jsonl";
+  s.jsonLines =
+      s.out.size() > dotJsonl.size() && s.out.compare(s.out.size() - dotJsonl.size(), std::string::npos, dotJsonl) == 0;
+  for (const std::string& v : args.of("--table-format")) {
+    if (v != "tsv" && v != "jsonl") usageError("--table-format takes tsv or jsonl, not '" + v + "'");
+    s.jsonLines = v == "jsonl";
+  }
   for (const std::string& v : args.of("--threads")) {
     long n = 0;
     if (!seqcorvane::shell::parseInteger(v, n) || n < 1 || n > 4096)
@@ -192,7 +211,6 @@ int run(int argc, char* argv[]) {
 
   // The table: a regular file (or none yet) is written whole and resumed; a
   // device or a pipe is written into.
-  const std::string partial = set.out.empty() ? "" : set.out + ".partial";
   bool resumable = false;
   if (!set.out.empty()) {
     struct stat st;
@@ -200,7 +218,7 @@ int run(int argc, char* argv[]) {
     if (exists && S_ISDIR(st.st_mode)) fail("cannot write the table " + quoted(set.out) + ": " + std::strerror(EISDIR));
     resumable = !exists || S_ISREG(st.st_mode);
     if (resumable) seqcorvane::checkOutputDirectory(set.out);
-    for (const std::string& f : {set.out, partial})
+    for (const std::string& f : {set.out, set.out + ".partial"})
       if (!seqcorvane::sameFileAmong(f, job.inputFiles).empty())
         fail("the table " + quoted(f) + " is one of the input files: name another table with -o");
   }
@@ -221,10 +239,19 @@ int run(int argc, char* argv[]) {
       set.criterion == seqcorvane::Criterion::posterior && seqcorvane::PosteriorOptions{}.endGapsAlike
           ? "end gaps alike"
           : ""};
-  batch::EarlierRows earlier;
+  // The partial file (locked) and what an earlier run left in it and in the table.
+  std::unique_ptr<batch::TableFile> file;
+  batch::EarlierRows inPartial, inTable;
   if (resumable) {
-    batch::readEarlier(set.out, provenance, earlier);
-    batch::readEarlier(partial, provenance, earlier);
+    file = std::make_unique<batch::TableFile>(set.out);
+    if (!seqcorvane::sameFileAmong(file->partialPath(), job.inputFiles).empty())
+      fail("the table " + quoted(file->partialPath()) + " is one of the input files: name another table with -o");
+    if (set.jsonLines && !file->tableText().empty())
+      fail("the table " + quoted(set.out) +
+           " is there already, and a JSON-lines table holds no provenance to resume from: it is left as it is; "
+           "remove it or name another table with -o");
+    batch::readEarlier(file->tableText(), quoted(set.out), provenance, inTable);
+    batch::readEarlier(file->partialText(), quoted(file->partialPath()), provenance, inPartial);
   }
   const std::vector<std::string> names =
       set.alignments.empty() ? std::vector<std::string>()
@@ -232,28 +259,28 @@ int run(int argc, char* argv[]) {
 
   // What an earlier run left that still holds.
   const std::vector<batch::Pair>& pairs = job.pairs;
-  std::vector<std::string> rows(pairs.size());
+  batch::Reuse reuse = batch::chooseEarlier(pairs, inPartial, inTable, set.criterionName, models);
+  inPartial = {}, inTable = {};
+  std::vector<std::string>& rows = reuse.rows;
   std::vector<size_t> todo;
-  size_t changed = 0, withoutFile = 0;
+  size_t withoutFile = 0;
   for (size_t p = 0; p < pairs.size(); ++p) {
-    auto it = earlier.ok.find(pairs[p].key());
-    if (it != earlier.ok.end() && !set.alignments.empty() &&
-        ::access((set.alignments + "/" + names[p]).c_str(), F_OK) != 0) {
+    if (!rows[p].empty() && !set.alignments.empty() && ::access((set.alignments + "/" + names[p]).c_str(), F_OK) != 0) {
       ++withoutFile;
-      it = earlier.ok.end();
-    } else if (it == earlier.ok.end()) {
-      auto d = earlier.digestOf.find(pairs[p].s->id + '\t' + pairs[p].t->id);
-      changed += d != earlier.digestOf.end() && d->second != pairs[p].digest;
+      rows[p].clear();
     }
-    if (it != earlier.ok.end())
-      rows[p] = it->second;
-    else
-      todo.push_back(p);
+    if (rows[p].empty()) todo.push_back(p);
   }
-  if (!earlier.digestOf.empty()) {
+  if (reuse.setAside)
+    std::cerr << "seqcorvane-batch: notice: " << quoted(set.out) << ": " << reuse.setAside
+              << (reuse.setAside == 1 ? " row does not hold a result of its pair"
+                                      : " rows do not hold a result of their pair")
+              << " in every field (a value that does not parse or is out of range, lengths other than the sequences'): "
+              << (reuse.setAside == 1 ? "its pair is" : "their pairs are") << " aligned again\n";
+  if (reuse.any) {
     std::cerr << "seqcorvane-batch: resuming " << quoted(set.out) << ": " << pairs.size() - todo.size() << " of "
               << pairs.size() << " pairs done, " << todo.size() << " to align";
-    if (changed) std::cerr << " (" << changed << " whose sequences changed since)";
+    if (reuse.changed) std::cerr << " (" << reuse.changed << " whose sequences changed since)";
     if (withoutFile) std::cerr << " (" << withoutFile << " without their alignment file)";
     std::cerr << "\n";
   }
@@ -262,19 +289,29 @@ int run(int argc, char* argv[]) {
               << job.jobPairs << " pairs\n";
 
   const std::string head = batch::provenanceLines(provenance) + batch::HEADER + "\n";
-  std::FILE* partialFile = nullptr;
-  if (resumable) {
-    partialFile = std::fopen(partial.c_str(), "w");
-    if (partialFile == nullptr) fail("cannot write " + quoted(partial) + ": " + std::strerror(errno));
-    std::string text = head;
+  auto wholeTable = [&] {
+    std::string table = head;
+    for (const std::string& row : rows) table += row + "\n";
+    return table;
+  };
+  if (file) {
+    // A finished table that already holds the job is left as it is.
+    if (todo.empty() && !set.jsonLines && file->tableText() == wholeTable()) {
+      file->discardPartial();
+      return 0;
+    }
+    std::string fromTable, fromPartial;
     for (size_t p = 0; p < pairs.size(); ++p)
-      if (!rows[p].empty()) text += rows[p] + "\n";
-    writeAll(partialFile, text, quoted(partial));
+      if (!rows[p].empty()) (reuse.fromPartial[p] ? fromPartial : fromTable) += rows[p] + "\n";
+    file->begin(head, fromTable, fromPartial);
   }
 
   std::atomic<size_t> next{0}, failed{0};
   std::mutex writeMutex;
+  // The first row that could not be written stops the run: no pair is
+  // started after it (the pairs running finish).
   std::string partialError;
+  std::atomic<bool> stop{false};
   batch::Progress progress(todo.size(), ::isatty(2) == 1 && !todo.empty());
   const seqcorvane::CheckHandler programHandler = seqcorvane::setCheckHandler(throwPairFailure);
   config.criterion = set.criterion;
@@ -288,6 +325,7 @@ int run(int argc, char* argv[]) {
   config.memoryLimit = gate.room();
   auto worker = [&] {
     while (true) {
+      if (stop) return;
       const size_t n = next++;
       if (n >= todo.size()) return;
       const batch::Pair& pair = pairs[todo[n]];
@@ -343,10 +381,13 @@ int run(int argc, char* argv[]) {
                   << failure << "\n";
       }
       rows[todo[n]] = row;
-      if (partialFile != nullptr && partialError.empty()) {
-        const std::string line = row + "\n";
-        if (std::fwrite(line.data(), 1, line.size(), partialFile) != line.size() || std::fflush(partialFile) != 0)
-          partialError = std::strerror(errno);
+      if (file && partialError.empty()) {
+        try {
+          file->append(row + "\n");
+        } catch (const seqcorvane::Error& e) {
+          partialError = e.what();
+          stop = true;
+        }
       }
       progress.pairDone();
     }
@@ -364,19 +405,20 @@ int run(int argc, char* argv[]) {
   worker();
   for (auto& t : pool) t.join();
   seqcorvane::setCheckHandler(programHandler);
-  if (!partialError.empty()) fail("cannot write " + quoted(partial) + ": " + partialError);
+  if (!partialError.empty()) fail(partialError + "; the rows written so far stay in it for a rerun");
 
   // The whole table, in the order of the pairs.
-  std::string table = head;
-  for (const std::string& row : rows) table += row + "\n";
-  if (set.out.empty()) {
-    writeAll(stdout, table, "the table to standard output");
-  } else {
-    if (partialFile != nullptr && (std::ferror(partialFile) != 0 || std::fclose(partialFile) != 0))
-      fail("cannot write " + quoted(partial) + ": " + std::strerror(errno));
-    seqcorvane::writeWholeFile(set.out, table);
-    if (partialFile != nullptr) ::unlink(partial.c_str());
-  }
+  const std::string table = wholeTable();
+  std::string jsonLines;
+  if (set.jsonLines)
+    for (const std::string& row : rows) jsonLines += batch::jsonRow(row) + "\n";
+  const std::string& text = set.jsonLines ? jsonLines : table;
+  if (set.out.empty())
+    writeAll(stdout, text, "the table to standard output");
+  else if (file)
+    file->finish(text, set.jsonLines ? table : "");
+  else
+    seqcorvane::writeWholeFile(set.out, text);
   if (failed > 0) {
     std::cerr << "seqcorvane-batch: " << failed << " of " << todo.size() << " pairs failed\n";
     return 3;

@@ -1,13 +1,11 @@
 #include "table.h"
 
-#include <sys/stat.h>
-
-#include <cerrno>
+#include <cmath>
 #include <cstring>
-#include <fstream>
-#include <sstream>
+#include <set>
 
-#include "job.h"
+#include "numbers.h"
+#include "seqcorvane/io.h"
 #include "seqcorvane/seqcorvane.h"
 
 namespace batch {
@@ -30,6 +28,28 @@ bool field(const std::string& line, const std::string& key, std::string& value) 
   return true;
 }
 
+bool digits(const std::string& s, size_t from, size_t to) {
+  if (from >= to) return false;
+  for (size_t k = from; k < to; ++k)
+    if (s[k] < '0' || s[k] > '9') return false;
+  return true;
+}
+
+// A whole number as the program writes it: decimal digits, no sign, no
+// leading zero.
+bool count(const std::string& s, long& value) {
+  return digits(s, 0, s.size()) && (s.size() == 1 || s[0] != '0') && s.size() < 10 &&
+         seqcorvane::shell::parseInteger(s, value);
+}
+
+// A finite number with three decimals, as the program writes it.
+bool fixed3(const std::string& s, double& value) {
+  const size_t start = !s.empty() && s[0] == '-' ? 1 : 0;
+  const size_t point = s.find('.');
+  return point != std::string::npos && point + 4 == s.size() && digits(s, start, point) &&
+         digits(s, point + 1, s.size()) && seqcorvane::shell::parseNumber(s, value) && std::isfinite(value);
+}
+
 }  // namespace
 
 std::string provenanceLines(const Provenance& p) {
@@ -38,29 +58,37 @@ std::string provenanceLines(const Provenance& p) {
          (p.decoding.empty() ? "" : "# decoding: " + p.decoding + "\n");
 }
 
-void readEarlier(const std::string& path, const Provenance& now, EarlierRows& rows) {
-  struct stat st;
-  if (::stat(path.c_str(), &st) != 0) return;  // nothing earlier
-  const std::string name = "'" + printable(path) + "'";
-  if (S_ISDIR(st.st_mode)) fail("cannot use the table " + name + ": " + std::strerror(EISDIR));
-  if (!S_ISREG(st.st_mode)) return;  // a device or a pipe: written into, never read
-  std::ifstream in(path, std::ios::binary);
-  if (!in) fail("cannot read the earlier table " + name + ": " + std::strerror(errno));
-  std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-  if (in.bad()) fail("cannot read the earlier table " + name + ": " + std::strerror(errno));
+std::vector<std::string> splitRow(const std::string& row) {
+  std::vector<std::string> f;
+  size_t start = 0;
+  while (true) {
+    const size_t tab = row.find('\t', start);
+    f.push_back(row.substr(start, tab == std::string::npos ? std::string::npos : tab - start));
+    if (tab == std::string::npos) return f;
+    start = tab + 1;
+  }
+}
+
+void readEarlier(const std::string& text, const std::string& name, const Provenance& now, EarlierRows& rows) {
   if (text.empty()) return;  // created and left empty
-  std::istringstream lines(text);
-  std::string line, criterion, models, decoding;
+  // The provenance lines and the header, by position: '#' lines up to the
+  // header; a row may begin with '#' too.
+  std::string criterion, models, decoding;
   bool ours = false, header = false;
-  while (std::getline(lines, line)) {
-    if (line.compare(0, std::strlen(PROGRAM_LINE), PROGRAM_LINE) == 0) ours = true;
-    field(line, "criterion", criterion);
-    field(line, "models", models);
-    field(line, "decoding", decoding);
+  size_t start = 0;
+  while (start < text.size()) {
+    const size_t nl = text.find('\n', start);
+    if (nl == std::string::npos) break;
+    const std::string line = text.substr(start, nl - start);
+    start = nl + 1;
     if (line == HEADER) {
       header = true;
       break;
     }
+    if (line.compare(0, std::strlen(PROGRAM_LINE), PROGRAM_LINE) == 0) ours = true;
+    field(line, "criterion", criterion);
+    field(line, "models", models);
+    field(line, "decoding", decoding);
     if (line.empty() || line[0] != '#') break;
   }
   if (!ours || !header)
@@ -79,19 +107,179 @@ void readEarlier(const std::string& path, const Provenance& now, EarlierRows& ro
          "; now " + (now.decoding.empty() ? "none stated" : now.decoding) +
          "): remove it or name another table with -o");
   // Rows after the header; a last line without its newline is an unfinished row.
-  size_t start = static_cast<size_t>(lines.tellg());
   while (start < text.size()) {
     const size_t nl = text.find('\n', start);
     if (nl == std::string::npos) break;
     const std::string row = text.substr(start, nl - start);
     start = nl + 1;
-    std::vector<std::string> f;
-    std::istringstream fields(row);
-    for (std::string x; std::getline(fields, x, '\t');) f.push_back(x);
-    if (f.size() != static_cast<size_t>(COLUMNS) || f[4] != now.criterion) continue;
-    rows.digestOf[f[0] + '\t' + f[1]] = f[DIGEST_COLUMN];
-    if (f[STATUS_COLUMN] == "ok") rows.ok[f[0] + '\t' + f[1] + '\t' + f[DIGEST_COLUMN]] = row;
+    const std::vector<std::string> f = splitRow(row);
+    if (f.size() != static_cast<size_t>(COLUMNS)) {
+      rows.misshapen.push_back(f.size() >= 2 ? f[0] + '\t' + f[1] : std::string());
+      continue;
+    }
+    const std::string& digest = f[DIGEST_COLUMN];
+    if (digest.size() != 16 || digest.find_first_not_of("0123456789abcdef") != std::string::npos) {
+      rows.misshapen.push_back(f[0] + '\t' + f[1]);
+      continue;
+    }
+    rows.digestOf[f[0] + '\t' + f[1]] = digest;
+    if (f[STATUS_COLUMN] != "error") rows.ok.emplace(f[0] + '\t' + f[1] + '\t' + f[DIGEST_COLUMN], row);
   }
+}
+
+std::string nullBitsText(double nullNitsS, double nullNitsT) {
+  return seqcorvane::shell::formatFixed(seqcorvane::nits2bits(nullNitsS) + seqcorvane::nits2bits(nullNitsT), 3);
+}
+
+bool holdsResult(const std::vector<std::string>& f, const Pair& pair, const std::string& criterion,
+                 const std::string& nullBits) {
+  if (f.size() != static_cast<size_t>(COLUMNS) || f[0] != pair.s->id || f[1] != pair.t->id ||
+      f[2] != std::to_string(pair.s->sequence.size()) || f[3] != std::to_string(pair.t->sequence.size()) ||
+      f[4] != criterion || f[6] != nullBits || f[STATUS_COLUMN] != "ok" || f[DIGEST_COLUMN] != pair.digest)
+    return false;
+  long K = 0, gaps = 0;
+  double null = 0, alignment = 0, compression = 0, identity = 0, seconds = 0;
+  if (!count(f[5], K) || K < 1 || K > 1000 || !fixed3(f[6], null) || !fixed3(f[7], alignment) || !(alignment > 0) ||
+      !fixed3(f[8], compression) || !fixed3(f[11], seconds) || seconds < 0)
+    return false;
+  // Each of the three numbers is rounded to thousandths on its own.
+  if (criterion != "posterior" && std::fabs(compression - (null - alignment)) > 0.0021) return false;
+  if (criterion == "marginal") return f[9] == "NA" && f[10] == "NA";
+  const size_t columnsAtMost = pair.s->sequence.size() + pair.t->sequence.size();
+  return fixed3(f[9], identity) && identity >= 0 && identity <= 100 && count(f[10], gaps) &&
+         static_cast<size_t>(gaps) <= columnsAtMost;
+}
+
+Reuse chooseEarlier(const std::vector<Pair>& pairs, const EarlierRows& partial, const EarlierRows& table,
+                    const std::string& criterion, const seqcorvane::Models& models) {
+  Reuse reuse;
+  reuse.rows.resize(pairs.size());
+  reuse.fromPartial.resize(pairs.size());
+  reuse.any =
+      !partial.digestOf.empty() || !table.digestOf.empty() || !partial.misshapen.empty() || !table.misshapen.empty();
+  if (!reuse.any) return reuse;
+  std::map<const Record*, double> nullNits;
+  auto nullOf = [&](const Record* r) {
+    auto it = nullNits.find(r);
+    if (it == nullNits.end()) it = nullNits.emplace(r, seqcorvane::nullMsgLen(r->sequence, models)).first;
+    return it->second;
+  };
+  std::set<std::string> ids;
+  for (size_t p = 0; p < pairs.size(); ++p) {
+    const Pair& pair = pairs[p];
+    ids.insert(pair.s->id + '\t' + pair.t->id);
+    const std::string key = pair.key();
+    for (const EarlierRows* rows : {&partial, &table}) {
+      const auto range = rows->ok.equal_range(key);
+      for (auto it = range.first; it != range.second; ++it) {
+        if (!reuse.rows[p].empty()) break;
+        if (pair.s->sequence.empty() || pair.t->sequence.empty() ||
+            !holdsResult(splitRow(it->second), pair, criterion, nullBitsText(nullOf(pair.s), nullOf(pair.t)))) {
+          ++reuse.setAside;
+          continue;
+        }
+        reuse.rows[p] = it->second;
+        reuse.fromPartial[p] = rows == &partial;
+      }
+    }
+    if (!reuse.rows[p].empty()) continue;
+    for (const EarlierRows* rows : {&partial, &table}) {
+      const auto d = rows->digestOf.find(pair.s->id + '\t' + pair.t->id);
+      if (d != rows->digestOf.end()) {
+        reuse.changed += d->second != pair.digest;
+        break;
+      }
+    }
+  }
+  for (const EarlierRows* rows : {&partial, &table})
+    for (const std::string& m : rows->misshapen) reuse.setAside += m.empty() || ids.count(m);
+  return reuse;
+}
+
+// ---- JSON lines ----
+
+namespace {
+
+void appendEscape(std::string& out, unsigned code) {
+  static const char* hex = "0123456789abcdef";
+  out += "\\u";
+  for (int shift = 12; shift >= 0; shift -= 4) out += hex[(code >> shift) & 15];
+}
+
+void appendCodePoint(std::string& out, unsigned cp) {
+  switch (cp) {
+    case '"':
+      out += "\\\"";
+      return;
+    case '\\':
+      out += "\\\\";
+      return;
+    case '\n':
+      out += "\\n";
+      return;
+    case '\r':
+      out += "\\r";
+      return;
+    case '\t':
+      out += "\\t";
+      return;
+    case '\b':
+      out += "\\b";
+      return;
+    case '\f':
+      out += "\\f";
+      return;
+  }
+  if (cp >= 0x20 && cp < 0x7f) {
+    out += static_cast<char>(cp);
+  } else if (cp > 0xffff) {
+    appendEscape(out, 0xd800 + ((cp - 0x10000) >> 10));
+    appendEscape(out, 0xdc00 + ((cp - 0x10000) & 0x3ff));
+  } else {
+    appendEscape(out, cp);
+  }
+}
+
+// A number in JSON's form: -?(0|[1-9][0-9]*)(.[0-9]+)?
+bool jsonNumber(const std::string& s) {
+  const size_t start = !s.empty() && s[0] == '-' ? 1 : 0;
+  const size_t point = s.find('.');
+  const size_t end = point == std::string::npos ? s.size() : point;
+  if (!digits(s, start, end) || (s[start] == '0' && end - start > 1)) return false;
+  return point == std::string::npos || digits(s, point + 1, s.size());
+}
+
+}  // namespace
+
+std::string jsonString(const std::string& text) {
+  std::string out = "\"";
+  for (size_t i = 0; i < text.size();) {
+    const Utf8Char u = utf8At(text, i);
+    appendCodePoint(out, u.codePoint);
+    i += u.bytes;
+  }
+  return out + "\"";
+}
+
+std::string jsonRow(const std::string& row) {
+  static const std::vector<std::string> names = splitRow(HEADER);
+  // The columns that hold numbers (or NA).
+  static const bool numeric[COLUMNS] = {false, false, true, true, false, true,  true,
+                                        true,  true,  true, true, true,  false, false};
+  const std::vector<std::string> f = splitRow(row);
+  std::string out = "{";
+  for (size_t k = 0; k < names.size(); ++k) {
+    const std::string value = k < f.size() ? f[k] : "NA";
+    out += (k ? ", \"" : "\"") + names[k] + "\": ";
+    double x = 0;
+    if (!numeric[k])
+      out += jsonString(value);
+    else if (jsonNumber(value) && seqcorvane::shell::parseNumber(value, x) && std::isfinite(x))
+      out += value;
+    else
+      out += "null";
+  }
+  return out + "}";
 }
 
 }  // namespace batch

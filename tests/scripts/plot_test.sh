@@ -1,7 +1,9 @@
 #!/usr/bin/env bash
 # seqcorvane-plot on small files: a landscape with an alignment's path, and a
 # batch table. Each PNG exists, has the size asked for and is not blank; a
-# missing input is one line and status 1.
+# missing input is one line and status 1; PNG, PDF and SVG by the output's
+# extension; titles and legends that name the set and the criteria; tables
+# with odd identifiers, as TSV and JSON lines; many pairs as a density.
 #   plot_test.sh SOURCE_DIR PLOT_SCRIPT SEQCORVANE BATCH
 set -euo pipefail
 src=$1
@@ -63,3 +65,91 @@ head -c -5 table.tsv > cut.tsv
 bad "cut.tsv: the last line is cut short" table cut.tsv
 "$plot" --version | grep -q '^seqcorvane-plot [0-9]' || { echo "no version number"; exit 1; }
 echo "plot: devices, links and bad inputs handled"
+
+# The format follows the extension (or --format): each file's magic bytes;
+# any other extension is one line and nothing written.
+for f in png pdf svg PDF; do
+  "$plot" table table.tsv -o "t.$f"
+  "$plot" landscape pair_MarginalProbabilityLandscape.csv --afasta pair.afasta -o "l.$f"
+done
+"$plot" table table.tsv --format svg -o figure
+/usr/bin/python3 - <<'PY'
+magic = {"png": lambda b: b.startswith(b"\x89PNG\r\n\x1a\n"), "pdf": lambda b: b.startswith(b"%PDF-"),
+         "PDF": lambda b: b.startswith(b"%PDF-"), "svg": lambda b: b.startswith(b"<?xml") and b"<svg" in b[:2000]}
+for stem in ("t", "l"):
+    for ext, test in magic.items():
+        with open(f"{stem}.{ext}", "rb") as f:
+            assert test(f.read()), f"{stem}.{ext} is not what its name says"
+assert magic["svg"](open("figure", "rb").read()), "--format svg"
+print("plot: PNG, PDF and SVG as their names say")
+PY
+refused() {
+  local out=$1 expected=$2
+  if "$plot" table table.tsv -o "$out" 2>err.txt; then echo "accepted: $out"; exit 1; fi
+  [ "$(cat err.txt)" = "seqcorvane-plot: error: $expected" ] || { cat err.txt; exit 1; }
+  [ ! -e "$out" ] || { echo "written: $out"; exit 1; }
+}
+refused t.jpg "cannot write 't.jpg': '.jpg' is not a picture format of seqcorvane-plot (.png, .pdf or .svg; or --format)"
+refused fig "cannot tell the picture's format of 'fig': its name has no extension (.png, .pdf or .svg; or --format)"
+if "$plot" landscape pair_MarginalProbabilityLandscape.csv -o l.eps 2>err.txt; then echo "accepted: l.eps"; exit 1; fi
+[ ! -e l.eps ] && grep -q "'.eps' is not a picture format" err.txt
+
+# Titles name the set and the criterion, legends the pairs of each kind and
+# the alignment's criterion (read back from the pictures' metadata).
+has() { grep -aqF -- "$2" "$1" || { echo "$1 does not say: $2"; exit 1; }; }
+has t.png "table: 3 pairs, optimal criterion"
+has t.pdf "verdict threshold: 0 bits"
+has t.svg "jittered by up to 0.35"
+"$batch" globins.fa --data "$src/data" --criterion posterior -o post.tsv
+"$plot" table post.tsv --set "three globins" -o post.png
+has post.png "three globins: 3 pairs, posterior criterion (end gaps alike)"
+has l.png "alignment (criterion not stated: see --criterion)"
+"$seqcorvane" "$g/hbb_human_1-70.fa" "$g/hba_macfa_1-70.fa" -o sto --format stockholm --data "$src/data" >/dev/null
+"$seqcorvane" "$g/hbb_human_1-70.fa" "$g/hba_macfa_1-70.fa" -o js --criterion posterior --format json \
+  --data "$src/data" >/dev/null
+"$plot" landscape pair_MarginalProbabilityLandscape.csv --alignment sto.sto -o l-sto.png
+has l-sto.png "alignment of the optimal criterion"
+"$plot" landscape pair_MarginalProbabilityLandscape.csv --alignment js.json -o l-js.svg
+has l-js.svg "alignment of the posterior criterion"
+"$plot" landscape pair_MarginalProbabilityLandscape.csv --alignment pair.afasta --criterion optimal -o l-af.pdf
+has l-af.pdf "alignment of the optimal criterion"
+
+# Identifiers a batch run takes (beginning with '#', holding a vertical tab,
+# U+2028 or bytes that are not UTF-8): every pair drawn, from the
+# tab-separated table and from JSON lines alike.
+printf '>#first\nHEAGAWGHEEKLMNPQ\n>v\x0btab\nHEAGAWGHEERLMNPQ\n>line\xe2\x80\xa8sep\nPAWHEAEKLMNPQ\n' > odd.fa
+printf '>caf\xe9\nHEAGAWGHEEKLMNAQ\n>#\nMVHLTPEEKSAVTALW\n>nel\xc2\x85x\nMVLSPADKTNVKAAWG\n' >> odd.fa
+"$batch" odd.fa --data "$src/data" -o odd.tsv
+"$batch" odd.fa --data "$src/data" -o odd.jsonl
+"$plot" table odd.tsv -o odd.png
+has odd.png "odd: 15 pairs, optimal criterion"
+"$plot" table odd.jsonl -o odd-json.png
+has odd-json.png "odd: 15 pairs, optimal criterion"
+
+# An alignment whose names hold a vertical tab, U+2028 or bytes that are not
+# UTF-8: the names are one word each, the rows read whole.
+/usr/bin/python3 - <<'PY'
+text = open("pair.afasta", "rb").read()
+text = text.replace(b">aligned seq 1", b">a\x0bb\xe2\x80\xa8c rest", 1).replace(b">aligned seq 2", b">caf\xe9", 1)
+open("odd.fasta", "wb").write(text)
+PY
+"$plot" landscape pair_MarginalProbabilityLandscape.csv --alignment odd.fasta -o odd-names.svg
+has odd-names.svg "a?b?c (70 residues) vs caf"
+
+# Many pairs: counted in bins of whole lengths, a density instead of points.
+/usr/bin/python3 - "$(grep '^#' table.tsv)" > many.tsv <<'PY'
+import random, sys
+rng = random.Random(2)
+print(sys.argv[1])
+print("id_s\tid_t\tlength_s\tlength_t\tcriterion\tK\tnull_bits\talignment_bits\tcompression_bits\tidentity\t"
+      "gap_openings\tseconds\tstatus\tpair_digest")
+for n in range(4950):
+    length = rng.randrange(120, 160)
+    bits = rng.gauss(40, 30) if n % 3 else rng.gauss(-20, 8)
+    print(f"#{n}\tt{n}\t{length}\t{length + 3}\toptimal\t100\t600.000\t{600 - bits:.3f}\t{bits:.3f}\t"
+          f"50.000\t2\t0.010\tok\t0123456789abcdef")
+PY
+"$plot" table many.tsv -o many.png
+has many.png "many: 4,950 pairs, optimal criterion"
+has many.png "bins of 1)"
+echo "plot: formats, titles, legends, odd identifiers and many pairs"

@@ -3,10 +3,12 @@
 # sequences split into three shards and run by Snakemake on 2 cores gives the
 # table of one seqcorvane-batch run (all columns but the seconds); a rerun
 # with another criterion, shard count or output never merges the earlier
-# shards; paths with blanks and a list of pairs work; the README's command
+# shards; paths with blanks and a list of pairs work; identifiers of any
+# bytes merge, as tab-separated rows and as JSON lines; the README's command
 # runs as written from the top of a source tree.
 #   workflow_test.sh SOURCE_DIR BATCH_BINARY
 set -euo pipefail
+export LC_ALL=C  # tables are bytes
 src=$1
 batch=$2
 command -v snakemake >/dev/null 2>&1 || { echo "snakemake is not installed"; exit 77; }
@@ -32,7 +34,8 @@ flow() {
   snakemake -s "$src/workflow/Snakefile" --cores 2 --quiet --config "$@" batch="$batch" data="$src/data" \
     >snakemake.log 2>&1 || { cat snakemake.log; exit 1; }
 }
-cutTable() { grep -v '^#' "$1" | cut -f1-11,13,14; }
+# The header and rows (by place: an identifier may begin with '#'), without the seconds.
+cutTable() { sed -n '/^id_s\t/,$p' "$1" | cut -f1-11,13,14; }
 flow seqs=seqs.fa shards=3 out=merged.tsv work=shards
 "$batch" seqs.fa --data "$src/data" --threads 2 -o one.tsv
 [ "$(grep -vc '^#' one.tsv)" -eq 4951 ] || { echo "expected 4950 pairs"; exit 1; }
@@ -62,6 +65,33 @@ printf '>b\nHEAGAWGHEERLMNPQ\n' > "my dir/b.fa"
 printf 'my dir/a.fa\tmy dir/b.fa\nmy dir/b.fa\tmy dir/a.fa\n' > "my dir/list.tsv"
 flow pairs="my dir/list.tsv" shards=2 out="my dir/listed.tsv" work="my dir/shards"
 [ "$(grep -vc '^#' "my dir/listed.tsv")" -eq 3 ] || { echo "pairs mode"; exit 1; }
+
+# Identifiers a batch run takes: one that begins with '#', one with U+2028,
+# a vertical tab, U+0085 or bytes that are not UTF-8; merged as one batch run
+# writes them, as tab-separated rows and as JSON lines; a list of pairs
+# naming a file whose name is not UTF-8.
+printf '>#first\nHEAGAWGHEEKLMNPQ\n>line\xe2\x80\xa8sep\nHEAGAWGHEERLMNPQ\n>v\x0btab\nPAWHEAEKLMNPQ\n' > odd.fa
+printf '>caf\xe9\nHEAGAWGHEEKLMNAQ\n>nel\xc2\x85x\nHEAGAWGHEEKLMNPW\n>#\nMVHLTPEEKSAVTALW\n>plain\nMVLSPADKTNVKAAWG\n' >> odd.fa
+flow seqs=odd.fa shards=3 out=odd.tsv work=shards
+"$batch" odd.fa --data "$src/data" -o odd-one.tsv
+cmp <(cutTable odd-one.tsv) <(cutTable odd.tsv)
+[ "$(sed -n '/^id_s\t/,$p' odd.tsv | wc -l)" -eq 22 ] || { echo "odd identifiers: rows lost"; exit 1; }
+flow seqs=odd.fa shards=2 out=odd.jsonl work=shards
+"$batch" odd.fa --data "$src/data" -o odd-one.jsonl
+noSeconds() { sed 's/"seconds": [0-9.]*, //' "$1"; }
+cmp <(noSeconds odd-one.jsonl) <(noSeconds odd.jsonl)
+/usr/bin/python3 - odd.jsonl <<'PY'
+import json, sys
+rows = [json.loads(line) for line in open(sys.argv[1], "rb")]
+assert len(rows) == 21 and rows[0]["id_s"] == "#first" and rows[0]["id_t"] == "line\u2028sep", rows[0]
+assert {r["id_s"] for r in rows} >= {"caf\ufffd", "nel\x85x", "v\x0btab", "#"}, rows
+assert all(isinstance(r["K"], int) and isinstance(r["null_bits"], float) for r in rows)
+PY
+cp "my dir/a.fa" $'caf\xe9.fa'
+printf 'caf\xe9.fa\tmy dir/b.fa\n# a comment\nmy dir/b.fa\tcaf\xe9.fa\r\n' > latin.tsv
+flow pairs=latin.tsv shards=2 out=latin.tsv.out work=shards
+[ "$(grep -vc '^#' latin.tsv.out)" -eq 3 ] || { echo "a list naming a file that is not UTF-8"; exit 1; }
+echo "workflow: identifiers of any bytes merge as one batch run writes them, as TSV and JSON lines"
 
 # The README's command, as written, from the top of a source tree.
 tree="$work/tree"

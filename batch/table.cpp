@@ -131,6 +131,18 @@ std::string nullBitsText(double nullNitsS, double nullNitsT) {
   return seqcorvane::shell::formatFixed(seqcorvane::nits2bits(nullNitsS) + seqcorvane::nits2bits(nullNitsT), 3);
 }
 
+std::string resultFields(const seqcorvane::AlignResult& r, const seqcorvane::Models& models) {
+  using seqcorvane::shell::formatFixed;
+  const bool aligned = !r.path.empty();  // a criterion with an alignment
+  const int K = r.criterion == seqcorvane::Criterion::optimal ? r.parameters.K : r.search.K;
+  const double alignmentMsgLen = aligned ? r.alignmentMsgLen : r.marginalMsgLen;
+  return std::to_string(K) + '\t' +
+         nullBitsText(seqcorvane::nullMsgLen(r.s.residues, models), seqcorvane::nullMsgLen(r.t.residues, models)) +
+         '\t' + formatFixed(seqcorvane::nits2bits(alignmentMsgLen), 3) + '\t' + formatFixed(r.compressionBits, 3) +
+         '\t' + (aligned ? formatFixed(seqcorvane::percentIdentity({r.rowS, r.rowT}), 3) : "NA") + '\t' +
+         (aligned ? std::to_string(seqcorvane::gapOpenings(r.path)) : "NA") + '\t';
+}
+
 bool holdsResult(const std::vector<std::string>& f, const Pair& pair, const std::string& criterion,
                  const std::string& nullBits) {
   if (f.size() != static_cast<size_t>(COLUMNS) || f[0] != pair.s->id || f[1] != pair.t->id ||

@@ -18,7 +18,8 @@
 
 namespace seqcorvane {
 class Models;
-}
+struct AlignResult;
+}  // namespace seqcorvane
 
 namespace batch {
 
@@ -63,6 +64,12 @@ bool holdsResult(const std::vector<std::string>& fields, const Pair& pair, const
 
 // The bits of the null hypothesis of a pair as its row gives them.
 std::string nullBitsText(double nullNitsS, double nullNitsT);
+
+// The fields of a result's row from K to gap_openings, each followed by a
+// tab: for the optimal criterion its K, for the others the marginal one;
+// the alignment's bits (the marginal message length's for the marginal
+// criterion); identity and gap openings NA without an alignment.
+std::string resultFields(const seqcorvane::AlignResult& r, const seqcorvane::Models& models);
 
 // What a resume keeps of the earlier rows: per pair of the job the row
 // reused (empty: the pair is aligned again) and whether it was read from

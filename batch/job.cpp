@@ -89,11 +89,9 @@ std::vector<Record> readRecords(const std::string& path) {
     records.push_back(Record{id, seqcorvane::standardResidues(r.text), path});
     dropped += seqcorvane::droppedCharacters(r.text);
   }
-  // A file of nothing but blanks and line ends holds no record (the reader
-  // makes one of the text of a file without headers); a file whose records
-  // hold no residue at all gives no pair either.
-  if (read.size() == 1 && read[0].header.empty() && read[0].text.find_first_not_of(" \t\r\n") == std::string::npos)
-    fail(quoted(path) + " is empty: it holds no FASTA records");
+  // A file of nothing but blanks and line ends holds no record; a file whose
+  // records hold no residue at all gives no pair either.
+  if (read.empty()) fail(quoted(path) + " is empty: it holds no FASTA records");
   bool residues = false;
   for (const Record& r : records) residues = residues || !r.sequence.empty();
   if (!residues)

@@ -140,13 +140,14 @@ TEST(Api, ProblemsAreTypedErrorsWithOneLine) {
                 },
                 Kind::input),
             "sequence 's' holds no standard residues (upper-case ACDEFGHIKLMNPQRSTVWY) to align");
-  EXPECT_EQ(messageOf(
-                [&] {
-                  seqcorvane::align({"s", "ACx"}, {"t", "ACD"}, m);
-                },
-                Kind::input),
-            "sequence 's' holds 'x', which is not one of the residue letters ACDEFGHIKLMNPQRSTVWY (filter it with "
-            "standardResidues)");
+  EXPECT_EQ(
+      messageOf(
+          [&] {
+            seqcorvane::align({"s", "ACx"}, {"t", "ACD"}, m);
+          },
+          Kind::input),
+      "sequence 's' holds 'x' at position 3, which is not one of the residue letters ACDEFGHIKLMNPQRSTVWY (filter "
+      "it with standardResidues)");
   EXPECT_EQ(messageOf([&] { seqcorvane::scoreAlignment("A-", "-", m); }, Kind::input),
             "the two rows of the alignment differ in length (2 and 1 columns)");
   EXPECT_EQ(messageOf([&] { seqcorvane::scoreAlignment("A-C", "A-D", m); }, Kind::input),
@@ -161,7 +162,7 @@ TEST(Api, ProblemsAreTypedErrorsWithOneLine) {
             "'AB' is not a pair of residue letters ACDEFGHIKLMNPQRSTVWY");
   testutil::TempDir dir;
   EXPECT_EQ(messageOf([&] { seqcorvane::Models bad(dir.file("none")); }, Kind::model),
-            "model directory '" + dir.file("none") + "' (--data) is not a directory");
+            "model directory '" + dir.file("none") + "' is not a directory");
   EXPECT_EQ(messageOf([&] { seqcorvane::readFasta(dir.file("none.fa")); }, Kind::input),
             "cannot open file '" + dir.file("none.fa") + "': No such file or directory");
 }
@@ -195,4 +196,124 @@ TEST(Api, RunsTooLargeForTheMemoryAreRefused) {
             "available");
   config.memoryLimit = 40e6;
   EXPECT_NO_THROW(seqcorvane::align(s, t, testutil::models(), config));
+}
+
+// Every public entry point refuses what it cannot use with an Error (input)
+// that names the setting or says what is wrong, never the check handler.
+TEST(Api, EveryEntryPointRefusesWhatItCannotUse) {
+  using Kind = seqcorvane::Error::Kind;
+  const seqcorvane::Models& m = testutil::models();
+  const Sequence s{"s", "MVLSPADKTNVKAAW"}, t{"t", "MVHLTPEEKSAVTAL"};
+  const double nan = std::nan(""), inf = INFINITY;
+  auto withConfig = [&](const std::function<void(AlignConfig&)>& set) {
+    AlignConfig c;
+    c.criterion = Criterion::posterior;
+    set(c);
+    return messageOf([&] { seqcorvane::align(s, t, m, c); }, Kind::input);
+  };
+  for (double x : {nan, 0.0, -1.0, 2.0, inf})
+    EXPECT_EQ(
+        withConfig([&](AlignConfig& c) { c.posterior.gapOpenScale = x; }).rfind("PosteriorOptions.gapOpenScale ", 0),
+        0u);
+  for (double x : {nan, -1.0, inf})
+    EXPECT_EQ(withConfig([&](AlignConfig& c) { c.posterior.rateShape = x; }).rfind("PosteriorOptions.rateShape ", 0),
+              0u);
+  for (double x : {nan, inf, -0.5})
+    EXPECT_EQ(withConfig([&](AlignConfig& c) { c.posterior.gapWeight = x; }).rfind("PosteriorOptions.gapWeight ", 0),
+              0u);
+  EXPECT_EQ(withConfig([](AlignConfig& c) { c.posterior.rateCategories = 0; }),
+            "PosteriorOptions.rateCategories 0 is outside 1..1000");
+  EXPECT_EQ(withConfig([](AlignConfig& c) { c.posterior.topDistance = -1; }),
+            "PosteriorOptions.topDistance -1 is outside 1..1000");
+  EXPECT_EQ(withConfig([](AlignConfig& c) { c.posterior.distanceCap = -5; }),
+            "PosteriorOptions.distanceCap -5 is outside 0..1000 (0: no cap)");
+  EXPECT_EQ(withConfig([](AlignConfig& c) { c.criterion = static_cast<Criterion>(42); }),
+            "AlignConfig.criterion 42 is none of optimal, marginal and posterior");
+  EXPECT_EQ(withConfig([](AlignConfig& c) { c.threads = -2; }), "AlignConfig.threads -2 is outside 0..1024");
+  EXPECT_EQ(withConfig([&](AlignConfig& c) { c.memoryLimit = nan; }),
+            "AlignConfig.memoryLimit nan is not a number of bytes (0 or more)");
+  EXPECT_EQ(std::string(seqcorvane::criterionName(static_cast<Criterion>(42))), "unknown");
+
+  EXPECT_EQ(
+      messageOf([&] { seqcorvane::nullMsgLen("XXZ", m); }, Kind::input),
+      "the sequence holds 'X' at position 1, which is not one of the residue letters ACDEFGHIKLMNPQRSTVWY (filter "
+      "it with standardResidues)");
+  EXPECT_EQ(seqcorvane::nullMsgLen("", m), seqcorvane::nullMsgLen("", m));  // no residues: the length alone
+  EXPECT_EQ(messageOf([] { seqcorvane::pathRows("mmq", "AC", "AC"); }, Kind::input),
+            "column 3 of the path holds 'q': a path holds only 'm', 'd' and 'i'");
+  EXPECT_EQ(messageOf([] { seqcorvane::pathRows("mm", "AC", "A"); }, Kind::input),
+            "the path takes 2 and 2 residues; the sequences hold 2 and 1");
+  EXPECT_EQ(messageOf([] { seqcorvane::rowsPath("AC-", "A"); }, Kind::input),
+            "the two rows differ in length (3 and 1 columns)");
+  EXPECT_EQ(messageOf([] { seqcorvane::rowsPath("A-", "C-"); }, Kind::input), "column 2 holds two gaps");
+  EXPECT_EQ(messageOf([] { seqcorvane::percentIdentity({}); }, Kind::input), "an alignment has two rows, not 0");
+  EXPECT_EQ(messageOf([] { seqcorvane::gapOpenings("m\n"); }, Kind::input),
+            "column 2 of the path holds '\\n': a path holds only 'm', 'd' and 'i'");
+
+  AlignConfig marginal;
+  marginal.criterion = Criterion::marginal;
+  const AlignResult r = seqcorvane::align(s, t, m, marginal);
+  EXPECT_EQ(messageOf([&] { seqcorvane::formatAlignment(r, seqcorvane::AlignmentFormat::afasta); }, Kind::input),
+            "the result of the marginal criterion holds no alignment to write in afasta format");
+  EXPECT_NE(seqcorvane::formatAlignment(r, seqcorvane::AlignmentFormat::json).find("\"rows\": []"), std::string::npos);
+  AlignResult broken = alignWith(s, t, Criterion::posterior);
+  broken.columnConfidence.pop_back();
+  EXPECT_EQ(messageOf([&] { seqcorvane::formatAlignment(broken, seqcorvane::AlignmentFormat::stockholm); }, Kind::input)
+                .rfind("the result has ", 0),
+            0u);
+  testutil::TempDir dir;
+  EXPECT_EQ(messageOf([&] { seqcorvane::writeConfidenceFile(dir.file("c.tsv"), "mm", {0.5}); }, Kind::input),
+            "the path has 2 columns and 1 posteriors");
+  EXPECT_EQ(messageOf([&] { seqcorvane::writeAfastaFile(dir.file("a.afasta"), {"A"}); }, Kind::input),
+            "an alignment has two rows, not 1");
+  seqcorvane::LandscapeFiles files(dir.file("l"), 1, 1);
+  const double values[2] = {1, 2};
+  EXPECT_EQ(messageOf(
+                [&] {
+                  files.row({1, values, 2});
+                },
+                Kind::input),
+            "landscape row 1 of 2 values where row 0 of 2 belongs (of 2 rows)");
+  files.row({0, values, 2});
+  EXPECT_EQ(messageOf([&] { files.commit(); }, Kind::input), "the landscape files hold 1 of their 2 rows");
+}
+
+// Characters a caller or a file gives are quoted whole when they are UTF-8,
+// escaped when they are not, and the message keeps its end.
+TEST(Api, MessagesQuoteCharactersSafely) {
+  using Kind = seqcorvane::Error::Kind;
+  const seqcorvane::Models& m = testutil::models();
+  EXPECT_EQ(messageOf(
+                [&] {
+                  seqcorvane::align({"s", "MVLS\xc3\x85PADK"}, {"t", "MVLS"}, m);
+                },
+                Kind::input),
+            "sequence 's' holds '\xc3\x85' at position 5, which is not one of the residue letters "
+            "ACDEFGHIKLMNPQRSTVWY (filter it with standardResidues)");
+  EXPECT_EQ(messageOf(
+                [&] {
+                  seqcorvane::align({"s", std::string("MV\0LS", 5)}, {"t", "MVLS"}, m);
+                },
+                Kind::input),
+            "sequence 's' holds '\\0' at position 3, which is not one of the residue letters ACDEFGHIKLMNPQRSTVWY "
+            "(filter it with standardResidues)");
+  EXPECT_EQ(messageOf(
+                [&] {
+                  seqcorvane::align({"caf\xe9", "MVX"}, {"t", "MVLS"}, m);
+                },
+                Kind::input)
+                .substr(0, 27),
+            "sequence 'caf\\xe9' holds 'X");
+}
+
+// The length of a path is stated with the tree code: an alignment with more
+// columns than it can state is refused before any work.
+TEST(Api, AlignmentsLongerThanTheLengthCodeAreRefused) {
+#ifdef SEQCORVANE_SANITIZED
+  GTEST_SKIP() << "two rows of 656 million columns";
+#endif
+  const std::string rowS(size_t{656043856} + 1, 'A');
+  EXPECT_EQ(
+      messageOf([&] { seqcorvane::scoreAlignment(rowS, rowS, testutil::models()); }, seqcorvane::Error::Kind::input),
+      "the alignment has 656043857 columns; at most 656043856 can be scored");
 }

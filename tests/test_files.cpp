@@ -40,7 +40,8 @@ TEST(InputFiles, RecordsFiltersAndNotices) {
   using Records = std::vector<std::string>;
   EXPECT_EQ(records("junk\n>one\nHEAG\nWK\n\nLM\n>two\n>three\nPQ\n"), (Records{"HEAGWKLM", "", "PQ"}));
   EXPECT_EQ(records("HEAG\nWK"), (Records{"HEAGWK"}));  // no header, no final newline
-  EXPECT_EQ(records(""), (Records{""}));
+  EXPECT_EQ(records(""), Records{});                    // an empty file holds no record
+  EXPECT_EQ(records(" \n\r\n\t\n"), Records{});
   EXPECT_EQ(records(">s\r\nHEAG\r\nWK\r\n"), (Records{"HEAG\rWK\r"}));
   EXPECT_EQ(records("\xEF\xBB\xBF>s\nHEAG\n"), (Records{"HEAG"}));  // byte-order mark skipped
   const std::string longLine(25000, 'W');

@@ -14,6 +14,7 @@
 #include "seqcorvane/io.h"
 #include "terminal.h"
 #include "testUtil.h"
+#include "text.h"
 
 namespace {
 
@@ -69,6 +70,16 @@ TEST(CodeLengthsDeathTest, NegativeArgumentsStop) {
   EXPECT_EXIT(wtCodeLen_nits(-5), ::testing::ExitedWithCode(2), "n>0");
 }
 
+// Texts quoted in messages: short, UTF-8 kept, everything else escaped.
+TEST(Messages, ExcerptsAreShortAndSafe) {
+  EXPECT_EQ(excerpt(std::string(100, 'W')), std::string(40, 'W') + "... (60 more bytes)");
+  EXPECT_EQ(excerpt("a\tb\xff\xc3\x85\r\n"), "a\\tb\\xff\xc3\x85\\r\\n");
+  EXPECT_EQ(excerpt(std::string("\0\x7f\xed\xa0\x80", 5)), "\\0\\x7f\\xed\\xa0\\x80");  // a surrogate is no UTF-8
+  EXPECT_EQ(characterAt("x\xf0\x9f\x98\x80y", 1), "\xf0\x9f\x98\x80");
+  EXPECT_EQ(characterAt("x\xf0\x9f", 1), "\\xf0");
+  EXPECT_EQ(utf8Length("\xc0\x80", 0), 0u);  // an overlong form
+}
+
 TEST(StateStrings, RowsAndStatesConvertBothWays) {
   EXPECT_EQ(algn2Fsastr({"A-C", "AG-"}), "mid");
   EXPECT_EQ(fsastr2Algn("mid", "AC", "AG"), (std::vector<std::string>{"A-C", "AG-"}));
@@ -86,7 +97,7 @@ TEST(StateStringsDeathTest, InvalidStringsStopBeforeReadingPastTheEnd) {
   EXPECT_EXIT(fsastr2Algn("mx", "AC", "AC"), internal, "internal check failed: state == 'm'");
   EXPECT_EXIT(fsastr2Algn("m", "AC", "A"), internal, "internal check failed: S.length\\(\\)==i");
   EXPECT_EXIT(fsastr2Algn("d", "A", "A"), internal, "internal check failed: T.length\\(\\)==j");
-  EXPECT_EXIT(printFSAstr2Algn("mmm", "AC", "ACD", std::cout), internal, "internal check failed");
+  EXPECT_THROW(printFSAstr2Algn("mmm", "AC", "ACD", std::cout), seqcorvane::Error);  // the caller's path
   EXPECT_EXIT(algn2Fsastr({"AC", "A"}), internal, "internal check failed: algn\\[0\\].length\\(\\) == algn\\[1\\]");
 }
 

@@ -281,7 +281,7 @@ TEST(Models, OneModelSetFromOneDirectory) {
   r = testutil::runBinary({"a.fa", "a.fa", "--data", models.file("data")}, "", dir.path());
   EXPECT_EQ(r.status, 0) << r.err;
   r = testutil::runBinary({"a.fa", "a.fa", "--data", dir.file("nowhere")}, "", dir.path());
-  EXPECT_EQ(r.err, "seqcorvane: error: model directory '" + dir.file("nowhere") + "' (--data) is not a directory\n");
+  EXPECT_EQ(r.err, "seqcorvane: error: model directory '" + dir.file("nowhere") + "' is not a directory\n");
 }
 
 TEST(Models, DirichletMode) {

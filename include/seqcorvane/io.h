@@ -23,7 +23,8 @@ struct Record {
 
 // The records of a FASTA file, plain or gzip-compressed, from a regular
 // file, a named pipe or /dev/stdin. A file without a header is one record
-// of all its text; otherwise text before the first header is not part of
+// of all its text (none when it is empty or blank); otherwise text before
+// the first header is not part of
 // any record, and leadingCharacters (when given) counts its characters other
 // than blanks, line ends and digits. Throws Error (input) when the file
 // cannot be read.
@@ -59,15 +60,23 @@ void writeAfastaFile(const std::string& path, const std::vector<std::string>& ro
 // a line of '*' under identical columns), Stockholm (with, where the result
 // has column confidences, a "#=GR <name> PP" line per sequence: 0-9 for the
 // posterior probability rounded to tenths, * for 0.95 and above, '.' at
-// gaps), and JSON (the whole result). Names missing or equal are made
-// unique ("S" and "T", or a suffix /1 and /2).
+// gaps), and JSON (the whole result, with the identical pairs and the
+// identity as the report gives them).
+//
+// The records' names are made safe for every reader of the format: blanks,
+// control characters and bytes that are not UTF-8 become '_' (a name is one
+// word); in Stockholm a name that begins with '#' or '/' gets a leading '_'
+// (it would read as markup or as the end); a missing name is S or T, and
+// equal names get /1 and /2. Columns of names are padded in characters, not
+// bytes.
 enum class AlignmentFormat { afasta, fasta, clustal, stockholm, json };
 bool parseAlignmentFormat(const std::string& name, AlignmentFormat& format);
 const char* alignmentFormatName(AlignmentFormat format);
 // ".afasta", ".fasta", ".aln", ".sto", ".json".
 const char* alignmentFormatExtension(AlignmentFormat format);
-// The text of the result's alignment in the format (the result must hold an
-// alignment, except for JSON).
+// The text of the result's alignment in the format. Throws Error (input)
+// for a result without an alignment (the marginal criterion's) in any format
+// but JSON, and for one whose rows or confidences are not those of its path.
 std::string formatAlignment(const AlignResult& result, AlignmentFormat format);
 // Writes it, whole or absent.
 void writeAlignmentFile(const std::string& path, const AlignResult& result, AlignmentFormat format);
@@ -112,12 +121,13 @@ class OutputFile {
 class LandscapeFiles {
  public:
   LandscapeFiles(const std::string& prefix, std::size_t nS, std::size_t nT);
-  // Rows 0..nS in order, nT + 1 values in nits each.
+  // Rows 0..nS in order, nT + 1 values in nits each (Error, input,
+  // otherwise); commit once all are written.
   void row(const LandscapeRow& r);
   void commit();
 
  private:
-  std::size_t nS, nT;
+  std::size_t nS, nT, nextRow = 0;
   OutputFile csv, script;
   std::vector<char> csvLine, scriptLine;
 };

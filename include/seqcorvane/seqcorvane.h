@@ -69,15 +69,25 @@ struct ModelData;
 struct ModelsAccess;
 }  // namespace detail
 
+// The model data of the install a program is built against: the CMake
+// package (find_package(seqcorvane)) defines SEQCORVANE_DATA_DIR for the
+// programs it builds; pkg-config gives it as its variable datadir.
+#ifndef SEQCORVANE_DATA_DIR
+#define SEQCORVANE_DATA_DIR ""
+#endif
+
 // The model files (null model, substitution matrix as S, D and S^-1,
 // Dirichlet priors per distance, and the posterior criterion's fitted match
 // tables where the directory has them), loaded and sense-checked once.
 class Models {
  public:
   // From dataDir; when empty, from the first of ./data, the data installed
-  // with the program (<bin>/../share/seqcorvane/data) and the source tree's
-  // data/ that holds any of the five files. Throws Error (kind model).
-  explicit Models(const std::string& dataDir = "");
+  // with the running program (<bin>/../share/seqcorvane/data),
+  // installedData (the install the program was built against), the data
+  // directory of the install the library was configured for, and the source
+  // tree's data/, that holds any of the five files. Throws Error (kind
+  // model), naming the directories it tried.
+  explicit Models(const std::string& dataDir = "", const std::string& installedData = SEQCORVANE_DATA_DIR);
   // The directory the files came from.
   const std::string& directory() const;
   // A digest of the files' contents (FNV-1a, 64 bits, 16 hexadecimal

@@ -42,6 +42,9 @@ std::vector<seqcorvane::Record> getAASeqs(const std::vector<std::string>& fileNa
     if (leading != 0)
       std::cerr << "seqcorvane: notice: '" << name << "': dropped " << leading
                 << " characters before the first header ('>'), which belong to no record" << std::endl;
+    if (records.empty())
+      throw seqcorvane::Error(seqcorvane::Error::Kind::input,
+                              "sequence file '" + name + "' is empty: it holds no FASTA record");
     if (records.size() != 1)
       throw seqcorvane::Error(
           seqcorvane::Error::Kind::input,

@@ -7,12 +7,15 @@
 
 #include "cellPaths.h"
 #include "check.h"
+#include "codeLengths.h"
 #include "estimation.h"
 #include "memoryBudget.h"
+#include "numberText.h"
 #include "optimal.h"
 #include "paths.h"
 #include "posterior.h"
 #include "residues.h"
+#include "text.h"
 
 namespace seqcorvane {
 
@@ -21,18 +24,55 @@ using namespace detail;
 namespace {
 
 // The longest sequence whose length the tree code can state.
-constexpr std::size_t MAX_SEQUENCE_LENGTH = 656043856;
+constexpr std::size_t MAX_SEQUENCE_LENGTH = MAX_TREE_CODE_VALUE;
+
+// The residues of a text: residue letters only (the first other character
+// is an error naming what).
+void requireResidueLetters(const std::string& residues, const std::string& who) {
+  for (std::size_t k = 0; k < residues.size(); ++k)
+    if (!isResidue(residues[k]))
+      inputError(who + " holds '" + characterAt(residues, k) + "' at position " + std::to_string(k + 1) +
+                 ", which is not one of the residue letters ACDEFGHIKLMNPQRSTVWY (filter it with standardResidues)");
+}
 
 void requireResidues(const Sequence& s) {
-  const std::string who = "sequence '" + s.name + "'";
+  const std::string who = "sequence '" + excerpt(s.name) + "'";
   if (s.residues.empty()) inputError(who + " holds no standard residues (upper-case ACDEFGHIKLMNPQRSTVWY) to align");
-  for (char c : s.residues)
-    if (!isResidue(c))
-      inputError(who + " holds '" + std::string(1, c) +
-                 "', which is not one of the residue letters ACDEFGHIKLMNPQRSTVWY (filter it with standardResidues)");
+  requireResidueLetters(s.residues, who);
   if (s.residues.size() > MAX_SEQUENCE_LENGTH)
     inputError(who + " holds " + std::to_string(s.residues.size()) + " residues; at most " +
                std::to_string(MAX_SEQUENCE_LENGTH) + " can be aligned");
+}
+
+// A setting of the config that is not in its range.
+[[noreturn]] void badSetting(const std::string& field, const std::string& value, const std::string& range) {
+  inputError(field + " " + value + " is " + range);
+}
+
+void requireConfig(const AlignConfig& c) {
+  const int criterion = static_cast<int>(c.criterion);
+  if (criterion < 0 || criterion > static_cast<int>(Criterion::posterior))
+    badSetting("AlignConfig.criterion", std::to_string(criterion), "none of optimal, marginal and posterior");
+  if (c.threads < 0 || c.threads > 1024)
+    badSetting("AlignConfig.threads", std::to_string(c.threads), "outside 0..1024");
+  const int set = static_cast<int>(c.instructionSet);
+  if (set < 0 || set > static_cast<int>(InstructionSet::avx512))
+    badSetting("AlignConfig.instructionSet", std::to_string(set), "none of best, scalar, sse2, avx2 and avx512");
+  if (!(std::isfinite(c.memoryLimit) && c.memoryLimit >= 0))
+    badSetting("AlignConfig.memoryLimit", formatGeneral(c.memoryLimit), "not a number of bytes (0 or more)");
+  const PosteriorOptions& p = c.posterior;
+  if (!(std::isfinite(p.rateShape) && p.rateShape >= 0 && p.rateShape <= 1000))
+    badSetting("PosteriorOptions.rateShape", formatGeneral(p.rateShape), "not a gamma shape in 0..1000 (0: one rate)");
+  if (p.rateCategories < 1 || p.rateCategories > 1000)
+    badSetting("PosteriorOptions.rateCategories", std::to_string(p.rateCategories), "outside 1..1000");
+  if (!(std::isfinite(p.gapOpenScale) && p.gapOpenScale > 0 && p.gapOpenScale <= 1))
+    badSetting("PosteriorOptions.gapOpenScale", formatGeneral(p.gapOpenScale), "outside (0, 1]");
+  if (!(std::isfinite(p.gapWeight) && p.gapWeight >= 0))
+    badSetting("PosteriorOptions.gapWeight", formatGeneral(p.gapWeight), "not a finite weight of 0 or more");
+  if (p.topDistance < 1 || p.topDistance > 1000)
+    badSetting("PosteriorOptions.topDistance", std::to_string(p.topDistance), "outside 1..1000");
+  if (p.distanceCap < 0 || p.distanceCap > 1000)
+    badSetting("PosteriorOptions.distanceCap", std::to_string(p.distanceCap), "outside 0..1000 (0: no cap)");
 }
 
 void requireDistance(int K) {
@@ -77,7 +117,7 @@ const char* criterionName(Criterion c) {
     case Criterion::posterior:
       return "posterior";
   }
-  return "optimal";
+  return "unknown";
 }
 
 bool parseCriterion(const std::string& name, Criterion& c) {
@@ -105,6 +145,7 @@ double CellPaths::memoryNeeded(std::size_t nS, std::size_t nT) {
 
 AlignResult align(const Sequence& s, const Sequence& t, const Models& models, const AlignConfig& config,
                   const LandscapeVisitor& landscape) {
+  requireConfig(config);
   requireResidues(s);
   requireResidues(t);
   const std::size_t nS = s.residues.size(), nT = t.residues.size();
@@ -172,13 +213,17 @@ AlignResult align(const Sequence& s, const Sequence& t, const Models& models, co
 }
 
 double nullMsgLen(const std::string& residues, const Models& models) {
+  requireResidueLetters(residues, "the sequence");
+  if (residues.size() > MAX_SEQUENCE_LENGTH)
+    inputError("the sequence holds " + std::to_string(residues.size()) + " residues; the null model states at most " +
+               std::to_string(MAX_SEQUENCE_LENGTH));
   return sequenceNullMsgLen(residues, modelData(models).nullMdl);
 }
 
 double pairMsgLen(const Models& models, int K, char a, char b) {
   requireDistance(K);
   if (!isResidue(a) || !isResidue(b))
-    inputError("'" + std::string{a, b} + "' is not a pair of residue letters ACDEFGHIKLMNPQRSTVWY");
+    inputError("'" + excerpt(std::string{a, b}) + "' is not a pair of residue letters ACDEFGHIKLMNPQRSTVWY");
   SubmatClass_t model = modelData(models).pam;
   model.exp(K);
   return matchMsgLen(model, modelData(models).pnull, a, b);
@@ -188,10 +233,14 @@ ScoreResult scoreAlignment(const std::string& rowS, const std::string& rowT, con
   if (rowS.size() != rowT.size())
     inputError("the two rows of the alignment differ in length (" + std::to_string(rowS.size()) + " and " +
                std::to_string(rowT.size()) + " columns)");
+  // The length of the path is stated with the tree code, which has a largest value.
+  if (rowS.size() > MAX_SEQUENCE_LENGTH)
+    inputError("the alignment has " + std::to_string(rowS.size()) + " columns; at most " +
+               std::to_string(MAX_SEQUENCE_LENGTH) + " can be scored");
   for (std::size_t k = 0; k < rowS.size(); ++k) {
     const char a = rowS[k], b = rowT[k];
     if ((a != '-' && !isResidue(a)) || (b != '-' && !isResidue(b)))
-      inputError("column " + std::to_string(k + 1) + " of the alignment holds '" + std::string{a, b} +
+      inputError("column " + std::to_string(k + 1) + " of the alignment holds '" + excerpt(std::string{a, b}) +
                  "': only residue letters ACDEFGHIKLMNPQRSTVWY and gaps '-' can be scored");
     if (a == '-' && b == '-') inputError("column " + std::to_string(k + 1) + " of the alignment holds two gaps");
   }
@@ -211,6 +260,7 @@ struct CellPaths::Impl {
 };
 
 CellPaths::CellPaths(const Sequence& s, const Sequence& t, const Models& models, int K, const AlignConfig& config) {
+  requireConfig(config);
   requireResidues(s);
   requireResidues(t);
   requireDistance(K);

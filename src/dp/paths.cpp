@@ -5,6 +5,7 @@
 
 #include "check.h"
 #include "seqcorvane/seqcorvane.h"
+#include "text.h"
 
 namespace seqcorvane::detail {
 
@@ -58,17 +59,42 @@ int stateOfLetter(char c) {
   }
 }
 
+namespace {
+
+// A path of the letters m, d and i only, for the public calls.
+void requirePathLetters(const std::string& path) {
+  for (std::size_t k = 0; k < path.size(); ++k)
+    if (stateOfLetter(path[k]) < 0)
+      inputError("column " + std::to_string(k + 1) + " of the path holds '" + characterAt(path, k) +
+                 "': a path holds only 'm', 'd' and 'i'");
+}
+
+}  // namespace
+
 }  // namespace seqcorvane::detail
 
 std::vector<std::string> seqcorvane::pathRows(const std::string& path, const std::string& s, const std::string& t) {
+  detail::requirePathLetters(path);
+  std::size_t i = 0, j = 0;
+  for (const char c : path) i += c != 'i', j += c != 'd';
+  if (i != s.size() || j != t.size())
+    detail::inputError("the path takes " + std::to_string(i) + " and " + std::to_string(j) +
+                       " residues; the sequences hold " + std::to_string(s.size()) + " and " +
+                       std::to_string(t.size()));
   return detail::fsastr2Algn(path, s, t);
 }
 
 std::string seqcorvane::rowsPath(const std::string& rowS, const std::string& rowT) {
+  if (rowS.size() != rowT.size())
+    detail::inputError("the two rows differ in length (" + std::to_string(rowS.size()) + " and " +
+                       std::to_string(rowT.size()) + " columns)");
+  for (std::size_t k = 0; k < rowS.size(); ++k)
+    if (rowS[k] == '-' && rowT[k] == '-') detail::inputError("column " + std::to_string(k + 1) + " holds two gaps");
   return detail::algn2Fsastr({rowS, rowT});
 }
 
 int seqcorvane::gapOpenings(const std::string& path) {
+  detail::requirePathLetters(path);
   int n = 0;
   for (std::size_t l = 0; l < path.size(); ++l)
     if (path[l] != 'm' && (l == 0 || path[l - 1] != path[l])) ++n;
@@ -76,7 +102,10 @@ int seqcorvane::gapOpenings(const std::string& path) {
 }
 
 double seqcorvane::percentIdentity(const std::vector<std::string>& rows) {
-  SC_CHECK(rows.size() == 2 && rows[0].size() == rows[1].size());
+  if (rows.size() != 2) detail::inputError("an alignment has two rows, not " + std::to_string(rows.size()));
+  if (rows[0].size() != rows[1].size())
+    detail::inputError("the two rows differ in length (" + std::to_string(rows[0].size()) + " and " +
+                       std::to_string(rows[1].size()) + " columns)");
   long same = 0;
   for (std::size_t l = 0; l < rows[0].size(); ++l) same += rows[0][l] == rows[1][l];
   return rows[0].empty() ? 0.0 : static_cast<double>(100 * same) / static_cast<double>(rows[0].size());

@@ -2,21 +2,33 @@
 // confidences (the writers of the formats are alignmentFormats.cpp's).
 #include <algorithm>
 #include <cctype>
+#include <cmath>
 #include <cstddef>
-#include <sstream>
 
 #include "check.h"
+#include "codeLengths.h"
 #include "fasta.h"
 #include "numberText.h"
 #include "residues.h"
 #include "seqcorvane/io.h"
+#include "text.h"
 
 namespace seqcorvane {
 
 using namespace detail;
 
 void writeConfidenceFile(const std::string& path, const std::string& fsastr, const std::vector<double>& posterior) {
-  SC_CHECK(posterior.size() == fsastr.size());
+  if (posterior.size() != fsastr.size())
+    inputError("the path has " + std::to_string(fsastr.size()) + " columns and " + std::to_string(posterior.size()) +
+               " posteriors");
+  for (std::size_t l = 0; l < fsastr.size(); ++l) {
+    if (fsastr[l] != 'm' && fsastr[l] != 'd' && fsastr[l] != 'i')
+      inputError("column " + std::to_string(l + 1) + " of the path holds '" + characterAt(fsastr, l) +
+                 "': a path holds only 'm', 'd' and 'i'");
+    if (!(posterior[l] >= 0 && posterior[l] <= 1 + 1e-9))
+      inputError("the posterior of column " + std::to_string(l + 1) + " is " + formatGeneral(posterior[l]) +
+                 ", not a probability");
+  }
   std::string text = "column\tposition_s\tposition_t\tstate\tposterior\n";
   std::size_t i = 0, j = 0;
   for (std::size_t l = 0; l < fsastr.size(); ++l) {
@@ -48,6 +60,34 @@ struct NamedRows {
   inputError("alignment file '" + path + "': line " + std::to_string(lineNo) + ": " + what);
 }
 
+bool blank(char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\v' || c == '\f'; }
+
+// The blank-separated words of a line, the first `most` of them, and whether
+// there are more.
+std::vector<std::string> wordsOf(const std::string& line, std::size_t most, bool& more) {
+  std::vector<std::string> words;
+  more = false;
+  for (std::size_t k = 0; k < line.size();) {
+    while (k < line.size() && blank(line[k])) ++k;
+    if (k == line.size()) break;
+    if (words.size() == most) {
+      more = true;
+      break;
+    }
+    std::size_t end = k;
+    while (end < line.size() && !blank(line[end])) ++end;
+    words.emplace_back(line, k, end - k);
+    k = end;
+  }
+  return words;
+}
+
+// Line ends and blanks are not part of a row.
+std::string withoutBlanks(std::string row) {
+  row.erase(std::remove_if(row.begin(), row.end(), blank), row.end());
+  return row;
+}
+
 // Clustal: a header line, then blocks of "name row [count]" lines; lines
 // that begin with a blank mark conservation; blank lines part the blocks.
 NamedRows clustalRows(const std::vector<std::string>& lines, size_t first, const std::string& path) {
@@ -55,14 +95,13 @@ NamedRows clustalRows(const std::vector<std::string>& lines, size_t first, const
   for (size_t k = first + 1; k < lines.size(); ++k) {
     const std::string& line = lines[k];
     if (line.find_first_not_of(" \t\r") == std::string::npos || line[0] == ' ' || line[0] == '\t') continue;
-    std::istringstream words(line);
-    std::string name, row, rest;
-    words >> name >> row;
-    if (row.empty()) notAnAlignment(path, k + 1, "'" + name + "' without a row of the alignment");
-    if (words >> rest &&
-        !std::all_of(rest.begin(), rest.end(), [](char c) { return std::isdigit(static_cast<unsigned char>(c)); }))
+    bool more = false;
+    const std::vector<std::string> w = wordsOf(line, 3, more);
+    if (w.size() < 2) notAnAlignment(path, k + 1, "'" + excerpt(w[0]) + "' without a row of the alignment");
+    if (more || (w.size() == 3 && !std::all_of(w[2].begin(), w[2].end(),
+                                               [](char c) { return std::isdigit(static_cast<unsigned char>(c)); })))
       notAnAlignment(path, k + 1, "more than a name, a row and a count");
-    r.add(name, row);
+    r.add(w[0], w[1]);
   }
   return r;
 }
@@ -75,12 +114,11 @@ NamedRows stockholmRows(const std::vector<std::string>& lines, size_t first, con
     const std::string& line = lines[k];
     if (line.compare(0, 2, "//") == 0) break;
     if (line.find_first_not_of(" \t\r") == std::string::npos || line[0] == '#') continue;
-    std::istringstream words(line);
-    std::string name, row, rest;
-    words >> name >> row;
-    if (row.empty() || words >> rest) notAnAlignment(path, k + 1, "not a line of a name and a row");
-    std::replace(row.begin(), row.end(), '.', '-');
-    r.add(name, row);
+    bool more = false;
+    std::vector<std::string> w = wordsOf(line, 2, more);
+    if (w.size() < 2 || more) notAnAlignment(path, k + 1, "not a line of a name and a row");
+    std::replace(w[1].begin(), w[1].end(), '.', '-');
+    r.add(w[0], w[1]);
   }
   return r;
 }
@@ -105,7 +143,7 @@ AlignmentFile readAlignmentFile(const std::string& path) {
                      "format");
     for (const Record& rec : fastaRecords(lines)) {  // records of equal names stay apart
       read.names.push_back(rec.name);
-      read.rows.push_back(rec.text);
+      read.rows.push_back(withoutBlanks(rec.text));
     }
   }
   const std::vector<std::string>& records = read.rows;
@@ -115,6 +153,10 @@ AlignmentFile readAlignmentFile(const std::string& path) {
   if (records[0].size() != records[1].size())
     inputError("alignment file '" + path + "': its two records differ in length (" + std::to_string(records[0].size()) +
                " and " + std::to_string(records[1].size()) + " characters)");
+  // The length of the path is stated with the tree code, which has a largest value.
+  if (records[0].size() > static_cast<std::size_t>(MAX_TREE_CODE_VALUE))
+    inputError("alignment file '" + path + "': its rows have " + std::to_string(records[0].size()) +
+               " columns; at most " + std::to_string(MAX_TREE_CODE_VALUE) + " can be scored");
   AlignmentFile a;
   a.names = read.names;
   a.rows.resize(2);

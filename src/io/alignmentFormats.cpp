@@ -8,6 +8,7 @@
 #include "check.h"
 #include "codeLengths.h"
 #include "seqcorvane/io.h"
+#include "text.h"
 
 namespace seqcorvane {
 
@@ -21,12 +22,46 @@ struct NamedPair {
   std::string s, t;
 };
 
-// The records' names, made unique: a missing one is S or T; equal ones get
-// /1 and /2.
-NamedPair namesOf(const AlignResult& r) {
-  NamedPair n{r.s.name.empty() ? "S" : r.s.name, r.t.name.empty() ? "T" : r.t.name};
+// A name as one word: blanks, control characters and bytes that are not
+// UTF-8 become '_'.
+std::string oneWord(const std::string& name) {
+  std::string out;
+  for (std::size_t k = 0; k < name.size();) {
+    const unsigned char c = static_cast<unsigned char>(name[k]);
+    const std::size_t n = utf8Length(name, k);
+    if (n == 0 || c <= ' ' || c == 0x7f) {
+      out += '_';
+      ++k;
+    } else {
+      out.append(name, k, n);
+      k += n;
+    }
+  }
+  return out;
+}
+
+// The records' names made safe for the format (see io.h) and unique: a
+// missing one is S or T; equal ones get /1 and /2.
+NamedPair namesOf(const AlignResult& r, AlignmentFormat format) {
+  NamedPair n{r.s.name.empty() ? "S" : oneWord(r.s.name), r.t.name.empty() ? "T" : oneWord(r.t.name)};
+  if (format == AlignmentFormat::stockholm)
+    for (std::string* x : {&n.s, &n.t})
+      if ((*x)[0] == '#' || (*x)[0] == '/') *x = "_" + *x;
   if (n.s == n.t) n.s += "/1", n.t += "/2";
   return n;
+}
+
+// The number of characters of a UTF-8 text (a byte that is not UTF-8 counts as one).
+std::size_t characters(const std::string& text) {
+  std::size_t count = 0;
+  for (std::size_t k = 0; k < text.size(); ++count) k += std::max<std::size_t>(1, utf8Length(text, k));
+  return count;
+}
+
+// The text followed by blanks up to a width of characters.
+std::string padded(const std::string& text, std::size_t width) {
+  const std::size_t n = characters(text);
+  return text + std::string(n < width ? width - n : 1, ' ');
 }
 
 // The row in lines of LINE_WIDTH; an empty row gives no lines.
@@ -43,14 +78,14 @@ std::string afasta(const std::string& rowS, const std::string& rowT) {
 }
 
 std::string fasta(const AlignResult& r) {
-  const NamedPair n = namesOf(r);
+  const NamedPair n = namesOf(r, AlignmentFormat::fasta);
   return ">" + n.s + "\n" + wrapped(r.rowS) + ">" + n.t + "\n" + wrapped(r.rowT);
 }
 
 std::string clustal(const AlignResult& r) {
-  const NamedPair n = namesOf(r);
-  const std::size_t width = std::max<std::size_t>(std::max(n.s.size(), n.t.size()) + 6, 16);
-  auto field = [&](const std::string& name) { return name + std::string(width - name.size(), ' '); };
+  const NamedPair n = namesOf(r, AlignmentFormat::clustal);
+  const std::size_t width = std::max<std::size_t>(std::max(characters(n.s), characters(n.t)) + 6, 16);
+  auto field = [&](const std::string& name) { return padded(name, width); };
   std::string text = "CLUSTAL W (seqcorvane " + std::string(version()) + ") multiple sequence alignment\n\n";
   for (std::size_t start = 0; start < r.rowS.size(); start += LINE_WIDTH) {
     const std::string a = r.rowS.substr(start, LINE_WIDTH), b = r.rowT.substr(start, LINE_WIDTH);
@@ -71,14 +106,13 @@ char ppChar(double p) {
 }
 
 std::string stockholm(const AlignResult& r) {
-  const NamedPair n = namesOf(r);
-  const std::size_t width = std::max(n.s.size(), n.t.size()) + 12;
-  auto field = [&](const std::string& label) { return label + std::string(width - label.size(), ' '); };
+  const NamedPair n = namesOf(r, AlignmentFormat::stockholm);
+  const std::size_t width = std::max(characters(n.s), characters(n.t)) + 12;
+  auto field = [&](const std::string& label) { return padded(label, width); };
   std::string text = "# STOCKHOLM 1.0\n#=GF AU seqcorvane " + std::string(version()) + " (" +
                      criterionName(r.criterion) + " criterion)\n\n";
   text += field(n.s) + r.rowS + "\n" + field(n.t) + r.rowT + "\n";
   if (!r.columnConfidence.empty()) {
-    SC_CHECK(r.columnConfidence.size() == r.rowS.size());
     std::string pS(r.rowS.size(), '.'), pT(r.rowT.size(), '.');
     for (std::size_t k = 0; k < r.rowS.size(); ++k) {
       if (r.rowS[k] != '-') pS[k] = ppChar(r.columnConfidence[k]);
@@ -91,20 +125,30 @@ std::string stockholm(const AlignResult& r) {
 
 // ---- JSON ----
 
+// A JSON string: '"', '\\' and control characters escaped, UTF-8 as it is, a
+// byte that is not UTF-8 as U+FFFD.
 std::string jsonString(const std::string& s) {
   std::string out = "\"";
-  for (unsigned char c : s) {
+  for (std::size_t k = 0; k < s.size();) {
+    const unsigned char c = static_cast<unsigned char>(s[k]);
+    const std::size_t n = utf8Length(s, k);
+    if (n == 0) {
+      out += "\\ufffd";
+      ++k;
+      continue;
+    }
     if (c == '"' || c == '\\') {
       out += '\\';
       out += static_cast<char>(c);
-    } else if (c < 0x20) {
+    } else if (c < 0x20 || c == 0x7f) {
       static const char* hex = "0123456789abcdef";
       out += "\\u00";
       out += hex[c >> 4];
       out += hex[c & 15];
     } else {
-      out += static_cast<char>(c);
+      out.append(s, k, n);
     }
+    k += n;
   }
   return out + "\"";
 }
@@ -128,8 +172,22 @@ std::string jsonParameters(const Parameters& p) {
   return text + "}}";
 }
 
+// The identical pairs of an alignment, and the identity as a percentage of
+// its columns and of each sequence's length, as the report prints them.
+std::string jsonIdentity(const AlignResult& r) {
+  if (r.path.empty()) return "  \"equivalences\": null,\n  \"identity\": null,\n";
+  long same = 0;
+  for (std::size_t k = 0; k < r.rowS.size(); ++k) same += r.rowS[k] == r.rowT[k];
+  auto percent = [&](std::size_t n) {
+    return jsonNumber(n == 0 ? 0.0 : static_cast<double>(100 * same) / static_cast<double>(n));
+  };
+  return "  \"equivalences\": " + std::to_string(same) +
+         ",\n  \"identity\": {\"alignment\": " + percent(r.rowS.size()) + ", \"s\": " + percent(r.s.residues.size()) +
+         ", \"t\": " + percent(r.t.residues.size()) + "},\n";
+}
+
 std::string json(const AlignResult& r) {
-  const NamedPair n = namesOf(r);
+  const NamedPair n = namesOf(r, AlignmentFormat::json);
   std::string text = "{\n  \"program\": \"seqcorvane " + std::string(version()) + "\",\n";
   text += "  \"criterion\": \"" + std::string(criterionName(r.criterion)) + "\",\n";
   text += "  \"sequences\": [{\"name\": " + jsonString(n.s) + ", \"length\": " + std::to_string(r.s.residues.size()) +
@@ -142,6 +200,7 @@ std::string json(const AlignResult& r) {
   text += "  \"marginal_bits\": " + jsonBits(r.marginalMsgLen) + ",\n";
   text += "  \"compression_bits\": " + jsonNumber(r.compressionBits) + ",\n";
   text += "  \"verdict\": \"" + std::string(r.related() ? "related" : "not related") + "\",\n";
+  text += jsonIdentity(r);
   if (r.criterion != Criterion::optimal) {
     text += "  \"marginal_K\": " + std::to_string(r.search.K) + ",\n";
     text += "  \"marginal_parameters\": " + jsonParameters(r.search.parameters) + ",\n";
@@ -214,8 +273,19 @@ const char* alignmentFormatExtension(AlignmentFormat format) {
 }
 
 std::string formatAlignment(const AlignResult& r, AlignmentFormat format) {
+  const int f = static_cast<int>(format);
+  if (f < 0 || f > static_cast<int>(AlignmentFormat::json))
+    inputError("alignment format " + std::to_string(f) + " is none of afasta, fasta, clustal, stockholm and json");
+  if (r.rowS.size() != r.path.size() || r.rowT.size() != r.path.size())
+    inputError("the result's rows (" + std::to_string(r.rowS.size()) + " and " + std::to_string(r.rowT.size()) +
+               " columns) are not those of its path (" + std::to_string(r.path.size()) + " columns)");
+  if (!r.columnConfidence.empty() && r.columnConfidence.size() != r.path.size())
+    inputError("the result has " + std::to_string(r.columnConfidence.size()) + " column confidences for " +
+               std::to_string(r.path.size()) + " columns");
   if (format == AlignmentFormat::json) return json(r);
-  SC_CHECK(!r.path.empty() || (r.rowS.empty() && r.s.residues.empty()));
+  if (r.path.empty() && !(r.s.residues.empty() && r.t.residues.empty()))
+    inputError(std::string("the result of the ") + criterionName(r.criterion) +
+               " criterion holds no alignment to write in " + alignmentFormatName(format) + " format");
   switch (format) {
     case AlignmentFormat::fasta:
       return fasta(r);
@@ -229,7 +299,7 @@ std::string formatAlignment(const AlignResult& r, AlignmentFormat format) {
 }
 
 void writeAfastaFile(const std::string& path, const std::vector<std::string>& rows) {
-  SC_CHECK(rows.size() == 2);
+  if (rows.size() != 2) inputError("an alignment has two rows, not " + std::to_string(rows.size()));
   writeWholeFile(path, afasta(rows[0], rows[1]));
 }
 

@@ -54,7 +54,9 @@ std::vector<Record> detail::fastaRecords(const std::vector<std::string>& lines, 
       records.back().text += line;
     }
   }
-  if (records.empty()) {
+  // A file without a header is one record of all its text, unless the text
+  // is nothing but blanks and line ends: an empty file holds no record.
+  if (records.empty() && before.find_first_not_of(" \t\r\n\v\f") != std::string::npos) {
     records.push_back(Record{"", "", before});
     before.clear();
   }

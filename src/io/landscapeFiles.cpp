@@ -21,7 +21,11 @@ LandscapeFiles::LandscapeFiles(const std::string& prefix, std::size_t nS_, std::
 }
 
 void LandscapeFiles::row(const LandscapeRow& r) {
-  SC_CHECK(r.size == nT + 1 && r.i <= nS);
+  if (r.i != nextRow || r.i > nS || r.size != nT + 1)
+    inputError("landscape row " + std::to_string(r.i) + " of " + std::to_string(r.size) + " values where row " +
+               std::to_string(nextRow) + " of " + std::to_string(nT + 1) + " belongs (of " + std::to_string(nS + 1) +
+               " rows)");
+  ++nextRow;
   char* c = csvLine.data();
   char* m = scriptLine.data();
   for (std::size_t j = 0; j <= nT; ++j) {
@@ -47,6 +51,8 @@ void LandscapeFiles::row(const LandscapeRow& r) {
 }
 
 void LandscapeFiles::commit() {
+  if (nextRow != nS + 1)
+    inputError("the landscape files hold " + std::to_string(nextRow) + " of their " + std::to_string(nS + 1) + " rows");
   csv.commit();
   script.commit();
 }

@@ -31,6 +31,7 @@
 #include "check.h"
 #include "dataFiles.h"
 #include "numberText.h"
+#include "text.h"
 
 namespace seqcorvane::detail {
 
@@ -79,8 +80,10 @@ Matrix parseMatrixFile(const std::string& path) {
     std::istringstream tokens(line);
     while (values.size() < N * N && tokens >> token) {
       double v = 0;
-      if (!parseNumber(token, v)) modelError(path + ":" + std::to_string(lineNo) + ": '" + token + "' is not a number");
-      if (!std::isfinite(v)) modelError(path + ":" + std::to_string(lineNo) + ": '" + token + "' is not finite");
+      if (!parseNumber(token, v))
+        modelError(path + ":" + std::to_string(lineNo) + ": '" + excerpt(token) + "' is not a number");
+      if (!std::isfinite(v))
+        modelError(path + ":" + std::to_string(lineNo) + ": '" + excerpt(token) + "' is not finite");
       values.push_back(v);
     }
   }
@@ -117,7 +120,7 @@ SubmatClass_t::PriorsTable parsePriorsFile(const std::string& path) {
       modelError(where + "expected 6 fields (K and five concentration parameters), found " +
                  std::to_string(fields.size()));
     long pamK = 0;
-    if (!parseInteger(fields[0], pamK)) modelError(where + "K '" + fields[0] + "' is not an integer");
+    if (!parseInteger(fields[0], pamK)) modelError(where + "K '" + excerpt(fields[0]) + "' is not an integer");
     if (cntr > static_cast<long>(N_PRIORS))
       modelError(where + "more than " + std::to_string(N_PRIORS) + " data lines (K runs from 1 to " +
                  std::to_string(N_PRIORS) + ")");
@@ -125,7 +128,7 @@ SubmatClass_t::PriorsTable parsePriorsFile(const std::string& path) {
     ++cntr;
     std::vector<double> alpha(5);
     for (std::size_t f = 1; f < 6; ++f) {
-      if (!parseNumber(fields[f], alpha[f - 1])) modelError(where + "'" + fields[f] + "' is not a number");
+      if (!parseNumber(fields[f], alpha[f - 1])) modelError(where + "'" + excerpt(fields[f]) + "' is not a number");
       if (!(std::isfinite(alpha[f - 1]) && alpha[f - 1] > 1))
         modelError(where + "concentration parameter " + fields[f] + " is not a finite number above 1");
     }

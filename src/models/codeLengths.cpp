@@ -6,13 +6,7 @@
 
 namespace seqcorvane::detail {
 
-namespace {
-
-// The largest integer the tree code can state: C_0 + ... + C_18 - 1. One more
-// would need C_19 in the running sum, which overflows 32 bits.
-constexpr int MAX_TREE_CODE_VALUE = 656043856;
-
-}  // namespace
+namespace {}  // namespace
 
 // ---- code lengths ----
 

@@ -3,6 +3,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
 #include <climits>
 
@@ -57,23 +58,28 @@ const std::vector<std::string>& modelFileNames() {
   return names;
 }
 
-std::vector<std::string> modelDirectoryCandidates() {
+std::vector<std::string> modelDirectoryCandidates(const std::string& installedData) {
   std::vector<std::string> dirs{"./data"};
+  auto add = [&](const std::string& dir) {
+    if (!dir.empty() && std::find(dirs.begin(), dirs.end(), dir) == dirs.end()) dirs.push_back(dir);
+  };
   const std::string exeDir = executableDir();
-  if (!exeDir.empty()) dirs.push_back(exeDir + "/../" + SEQCORVANE_DATA_SUBDIR);
-  dirs.push_back(SEQCORVANE_SOURCE_DATA_DIR);
+  if (!exeDir.empty()) add(exeDir + "/../" + SEQCORVANE_DATA_SUBDIR);
+  add(installedData);
+  add(SEQCORVANE_INSTALL_DATA_DIR);
+  add(SEQCORVANE_SOURCE_DATA_DIR);
   return dirs;
 }
 
-std::string modelDirectory(const std::string& named) {
+std::string modelDirectory(const std::string& named, const std::string& installedData) {
   if (!named.empty()) {
     struct stat st;
     if (::stat(named.c_str(), &st) != 0 || !S_ISDIR(st.st_mode))
-      modelError("model directory '" + named + "' (--data) is not a directory");
-    requireWholeSet(named, " (--data)");
+      modelError("model directory '" + named + "' is not a directory");
+    requireWholeSet(named, "");
     return named;
   }
-  const std::vector<std::string> dirs = modelDirectoryCandidates();
+  const std::vector<std::string> dirs = modelDirectoryCandidates(installedData);
   for (const std::string& dir : dirs) {
     bool any = false;
     for (const std::string& f : modelFileNames()) any = any || holds(dir, f);
@@ -81,8 +87,7 @@ std::string modelDirectory(const std::string& named) {
     requireWholeSet(dir, "");
     return dir;
   }
-  modelError("model data not found: none of the model files is in " + list(dirs) +
-             " (or name the directory with --data DIR)");
+  modelError("model data not found: none of the model files is in " + list(dirs) + " (name the model directory)");
 }
 
 void noteDataFileRead() { ++filesRead; }

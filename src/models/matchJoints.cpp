@@ -8,6 +8,7 @@
 #include "check.h"
 #include "dataFiles.h"
 #include "numberText.h"
+#include "text.h"
 
 namespace seqcorvane::detail {
 
@@ -68,7 +69,8 @@ MatchJoints readMatchJoints(const std::string& path, const std::string& alphabet
       for (int x = 0; x < 20; ++x) {
         const size_t at = alphabet.find(letters[x]);
         if (at == std::string::npos || letters.find(letters[x]) != static_cast<size_t>(x))
-          fault(path, lineNo, "the alphabet '" + letters + "' is not the substitution model's '" + alphabet + "'");
+          fault(path, lineNo,
+                "the alphabet '" + excerpt(letters) + "' is not the substitution model's '" + alphabet + "'");
         index[x] = static_cast<int>(at);
       }
       haveAlphabet = true;

@@ -34,8 +34,8 @@ std::string digestOfFiles(const std::string& dir, bool withJoints) {
 
 const char* version() { return SEQCORVANE_VERSION; }
 
-Models::Models(const std::string& dataDir) {
-  const std::string dir = modelDirectory(dataDir);
+Models::Models(const std::string& dataDir, const std::string& installedData) {
+  const std::string dir = modelDirectory(dataDir, installedData);
   SubmatClass_t pam(250, dir);
   nullModelClass_t nullMdl("0", dir);
   if (!nullMdl.isCompatible(pam.getAlphabet()))

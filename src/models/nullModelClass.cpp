@@ -27,6 +27,7 @@
 #include "codeLengths.h"
 #include "dataFiles.h"
 #include "numberText.h"
+#include "text.h"
 
 namespace seqcorvane::detail {
 
@@ -54,11 +55,11 @@ nullModelClass_t::nullModelClass_t(std::string orderText, const std::string& dir
     std::istringstream fields(line);
     std::string ctx, number;
     if (!(fields >> ctx)) modelError(where + "blank line (expected a context and its probability)");
-    if (!(fields >> number)) modelError(where + "context '" + ctx + "' has no probability");
+    if (!(fields >> number)) modelError(where + "context '" + excerpt(ctx) + "' has no probability");
     double p = 0;
-    if (!parseNumber(number, p)) modelError(where + "'" + number + "' is not a number");
+    if (!parseNumber(number, p)) modelError(where + "'" + excerpt(number) + "' is not a number");
     if (!(p > 0.0 && p <= 1.0))
-      modelError(where + "probability " + number + " of context '" + ctx + "' is outside (0, 1]");
+      modelError(where + "probability " + excerpt(number) + " of context '" + excerpt(ctx) + "' is outside (0, 1]");
     ctx2pr.emplace(ctx, p);  // the first line of a context counts
   }
   if (infile.bad()) modelError(path + ": read error");

@@ -1,9 +1,10 @@
 #!/usr/bin/env bash
-# The library as another project uses it: installed into a temporary prefix,
-# the example program built against the installed tree with CMake
-# (find_package(seqcorvane), target seqcorvane::seqcorvane) and with
-# pkg-config; both builds print what the in-tree example prints, and its
-# compression is the single program's.
+# The library as another project uses it: installed into a temporary prefix
+# (then moved), the example program built against the installed tree with
+# CMake (find_package(seqcorvane), target seqcorvane::seqcorvane; the
+# install's data found with no directory named) and with pkg-config (its
+# datadir variable); both builds print what the in-tree example prints, and
+# its compression is the single program's.
 #   package_test.sh SOURCE_DIR BUILD_DIR ALIGN_PAIR SEQCORVANE [SANITIZED]
 set -euo pipefail
 src=$1 build=$2 example=$3 program=$4
@@ -23,6 +24,18 @@ s="$src/examples/hbb_human.fa" t="$src/examples/hba_macfa.fa"
 "$example" "$s" "$t" optimal "$data" > "$work/expected.txt"
 
 mkdir "$work/consumer"
+# A program that names no model directory: it finds the install's data (the
+# moved one), not the source tree's.
+cat > "$work/consumer/models.cpp" <<'CPP'
+#include <iostream>
+
+#include "seqcorvane/seqcorvane.h"
+
+int main() {
+  const seqcorvane::Models models;
+  std::cout << models.directory() << "\n";
+}
+CPP
 cat > "$work/consumer/CMakeLists.txt" <<CMAKE
 cmake_minimum_required(VERSION 3.19)
 project(consumer LANGUAGES CXX)
@@ -30,17 +43,23 @@ set(CMAKE_CXX_STANDARD 17)
 find_package(seqcorvane REQUIRED)
 add_executable(align_pair "$src/examples/align_pair.cpp")
 target_link_libraries(align_pair PRIVATE seqcorvane::seqcorvane)
+add_executable(models models.cpp)
+target_link_libraries(models PRIVATE seqcorvane::seqcorvane)
 CMAKE
 cmake -S "$work/consumer" -B "$work/consumer/build" -DCMAKE_PREFIX_PATH="$prefix" >/dev/null
 cmake --build "$work/consumer/build" >/dev/null
 "$work/consumer/build/align_pair" "$s" "$t" optimal "$data" > "$work/cmake.txt"
 diff "$work/expected.txt" "$work/cmake.txt"
+found=$(cd "$work" && "$work/consumer/build/models")
+[ "$found" = "$data" ] || { echo "the consumer found the models in '$found', not in the install's '$data'"; exit 1; }
+(cd "$work" && "$work/consumer/build/align_pair" "$s" "$t" optimal) > "$work/cmake-found.txt"
+diff "$work/expected.txt" "$work/cmake-found.txt"
 
 command -v pkg-config >/dev/null || { echo "pkg-config is not installed"; exit 77; }
 export PKG_CONFIG_PATH="$prefix/lib/pkgconfig:$prefix/lib64/pkgconfig:$(ls -d "$prefix"/lib/*/pkgconfig 2>/dev/null | tr '\n' ':')"
 # shellcheck disable=SC2046
 g++ -std=c++17 -o "$work/align_pair_pc" "$src/examples/align_pair.cpp" $(pkg-config --cflags --libs seqcorvane)
-"$work/align_pair_pc" "$s" "$t" optimal "$data" > "$work/pkgconfig.txt"
+"$work/align_pair_pc" "$s" "$t" optimal "$(pkg-config --variable=datadir seqcorvane)" > "$work/pkgconfig.txt"
 diff "$work/expected.txt" "$work/pkgconfig.txt"
 
 # The example's compression is the program's, to the digits the report prints.

@@ -52,6 +52,17 @@ bool doesFileExist(std::string fileName) {
 
 namespace {
 
+// The flags, each of which takes no value.
+const char* const FLAGS[] = {"--confidence", "--stdout", "--quiet", "--no-landscape"};
+
+// The values given after flags, each with its flag.
+std::vector<std::string> flagValuesOf(const ArgumentScan& args) {
+  std::vector<std::string> out;
+  for (const char* flag : FLAGS)
+    if (!args.of(flag).empty()) out.push_back(flag);
+  return out;
+}
+
 // What the scan found, by option.
 struct Given {
   std::vector<std::string> seqs, ivalue, outs, criteria, unknown, dirs, flagValues, formats;
@@ -62,7 +73,7 @@ struct Given {
         criteria(args.of("--criterion")),
         unknown(args.of("-X")),
         dirs(args.of("--data")),
-        flagValues(args.of("--confidence")),
+        flagValues(flagValuesOf(args)),
         formats(args.of("--format")) {}
 };
 
@@ -102,8 +113,8 @@ bool optionsWellFormed(const ArgumentScan& args, const Given& g, bool ivalueFlag
     std::cerr << ERR << "Invalid option for --format: " << g.formats[0] << std::endl;
     success = false;
   }
-  if (!g.flagValues.empty()) {
-    std::cerr << ERR << "Option '--confidence' takes no argument" << std::endl;
+  for (const std::string& flag : g.flagValues) {
+    std::cerr << ERR << "Option '" << flag << "' takes no argument" << std::endl;
     success = false;
   }
   if (!g.unknown.empty()) {
@@ -119,11 +130,17 @@ bool optionsWellFormed(const ArgumentScan& args, const Given& g, bool ivalueFlag
 void parseCmdLine(int32_t argc, char* argv[], std::vector<std::string>& seqfn, bool& ivalueFlag, std::string& algnfn,
                   std::string& outPrefix, std::string& criterion, CmdLineExtras* extras) {
   std::vector<OptionRule> known{{"--ivalue", 1}, {"-o", 1}, {"--criterion", 1}};
-  if (extras != nullptr) known.insert(known.end(), {{"--data", 1}, {"--confidence", 0}, {"--format", 1}});
+  if (extras != nullptr)
+    known.insert(
+        known.end(),
+        {{"--data", 1}, {"--confidence", 0}, {"--format", 1}, {"--stdout", 0}, {"--quiet", 0}, {"--no-landscape", 0}});
   const ArgumentScan args = scanArguments(argc, argv, known, true);
   bool success = true;
   if (args.seen.count("--ivalue")) ivalueFlag = true;
   if (args.seen.count("--confidence")) extras->confidence = true;
+  if (args.seen.count("--stdout")) extras->toStdout = true;
+  if (args.seen.count("--quiet")) extras->quiet = true;
+  if (args.seen.count("--no-landscape")) extras->noLandscape = true;
   // Each unsupported option is reported as the scan meets it.
   for (const std::string& arg : args.unknown) {
     std::cerr << ERR << "Unsupported option: " << arg << std::endl;
@@ -164,5 +181,5 @@ void parseCmdLine(int32_t argc, char* argv[], std::vector<std::string>& seqfn, b
 
   outPrefix = g.outs.size() == 1 ? g.outs[0] : "output";
   if (extras != nullptr) extras->dataDir = g.dirs.size() == 1 ? g.dirs[0] : "";
-  if (extras != nullptr && g.formats.size() == 1) extras->format = format;
+  if (extras != nullptr && g.formats.size() == 1) extras->format = format, extras->formatGiven = true;
 }

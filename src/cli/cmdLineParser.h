@@ -13,12 +13,16 @@ struct CmdLineExtras {
   std::string dataDir;      // --data <dir>: the model directory ("" when absent)
   bool confidence = false;  // --confidence: the column posteriors of the optimal alignment too
   seqcorvane::AlignmentFormat format = seqcorvane::AlignmentFormat::afasta;  // --format F: of the alignment file
+  bool formatGiven = false;                                                  // --format was given
+  bool toStdout = false;     // --stdout: the alignment file's text to standard output, the report to standard error
+  bool quiet = false;        // --quiet: no report
+  bool noLandscape = false;  // --no-landscape: the marginal criteria write no landscape files
 };
 
 // Fills the settings from the arguments; on any error prints the
 // "::CmdLineError::" lines and the usage text on standard error and exits
-// with status 1. With extras given, --data <dir>, --confidence and --format F
-// are accepted too.
+// with status 1. With extras given, --data <dir>, --confidence, --format F,
+// --stdout, --quiet and --no-landscape are accepted too.
 void parseCmdLine(int32_t argc, char* argv[], std::vector<std::string>& seqfn, bool& ivalueFlag, std::string& algnfn,
                   std::string& outPrefix, std::string& criterion, CmdLineExtras* extras = nullptr);
 

@@ -5,6 +5,7 @@
 
 #include <iomanip>
 #include <iostream>
+#include <memory>
 #include <sstream>
 
 #include "cmdLineParser.h"
@@ -19,6 +20,24 @@
 using seqcorvane::Criterion;
 
 namespace {
+
+// Where the report goes: standard output, unless the alignment goes there
+// (--stdout: the report to standard error) or the report is silenced
+// (--quiet).
+// A stream of its own over standard error's buffer: the report's formatting
+// state (the banner's pending width, the fixed notation) never reaches the
+// errors and notices written to std::cerr, and their order is kept.
+std::ostream nowhere(nullptr);
+std::ostream reportToStandardError(std::cerr.rdbuf());
+std::ostream* reportStream = &std::cout;
+std::ostream& report() { return *reportStream; }
+
+// A notice on standard error, after the report printed so far.
+void notice(const std::string& text) {
+  std::cout.flush();
+  report().flush();
+  std::cerr << "seqcorvane: notice: " << text << std::endl;
+}
 
 // A notice on standard error when the filter dropped anything but residues,
 // blanks, line ends and digits from the text read from the file; the report
@@ -81,16 +100,16 @@ void checkMemoryFor(size_t nS, size_t nT, Criterion criterion, bool interactive)
 // The null-model block of the pair; returns I(S) and I(T).
 std::pair<double, double> computeINullST(const std::string& S, const std::string& T, const seqcorvane::Models& models) {
   const double IS = seqcorvane::nullMsgLen(S, models), IT = seqcorvane::nullMsgLen(T, models);
-  printNullReport(std::cout, S.size(), T.size(), IS, IT);
+  printNullReport(report(), S.size(), T.size(), IS, IT);
   return {IS, IT};
 }
 
 // Scoring mode: the message length of the alignment held in algnfn.
 void scoreAlignmentFile(const std::string& algnfn, const seqcorvane::Models& models) {
   // The first formatted item after the banner: it takes the pending width 82.
-  std::cout << "\n-------------IVALUE STATISTICS OF A GIVEN ALIGNMENT---------------\n";
+  report() << "\n-------------IVALUE STATISTICS OF A GIVEN ALIGNMENT---------------\n";
   const seqcorvane::AlignmentFile a = seqcorvane::readAlignmentFile(algnfn);
-  for (const std::string& pair : a.droppedPairs) std::cout << pair << std::endl;
+  for (const std::string& pair : a.droppedPairs) report() << pair << std::endl;
   if (a.droppedColumns != 0) {
     std::cout.flush();
     std::cerr << "seqcorvane: notice: '" << algnfn << "': dropped " << a.droppedColumns << " column"
@@ -98,13 +117,13 @@ void scoreAlignmentFile(const std::string& algnfn, const seqcorvane::Models& mod
               << " holding characters that are not upper-case residue letters (ACDEFGHIKLMNPQRSTVWY) or gaps"
               << std::endl;
   }
-  printSeq2Term(a.rows[0], "Alignment String of S", std::cout);
-  printSeq2Term(a.rows[1], "Alignment String of T", std::cout);
+  printSeq2Term(a.rows[0], "Alignment String of S", report());
+  printSeq2Term(a.rows[1], "Alignment String of T", report());
   computeINullST(seqcorvane::standardResidues(a.rows[0]), seqcorvane::standardResidues(a.rows[1]), models);
   const seqcorvane::ScoreResult s = seqcorvane::scoreAlignment(a.rows[0], a.rows[1], models);
-  printParams(std::cout, s.parameters, false);
-  printScore(std::cout, s);
-  printScoreVerdict(std::cout, s);
+  printParams(report(), s.parameters, false);
+  printScore(report(), s);
+  printScoreVerdict(report(), s);
 }
 
 // Alignment mode: the criterion's run on the two sequence files.
@@ -129,47 +148,67 @@ void alignFiles(const std::vector<std::string>& seqfn, const std::string& criter
   checkMemoryFor(s.residues.size(), t.residues.size(), criterion, interactive);
   seqcorvane::checkOutputDirectory(outPrefix);
   const seqcorvane::AlignmentFormat format = extras.format;
-  checkOutputsAreNotInputs(
-      {outPrefix + seqcorvane::alignmentFormatExtension(format), outPrefix + ".confidence.tsv",
-       outPrefix + "_MarginalProbabilityLandscape.csv", outPrefix + "_MarginalProbabilityLandscape.m"},
-      seqfn);
+  std::vector<std::string> files{outPrefix + ".confidence.tsv"};
+  if (!extras.toStdout) files.push_back(outPrefix + seqcorvane::alignmentFormatExtension(format));
+  if (!extras.noLandscape)
+    for (const char* f : {"_MarginalProbabilityLandscape.csv", "_MarginalProbabilityLandscape.m"})
+      files.push_back(outPrefix + f);
+  checkOutputsAreNotInputs(files, seqfn);
+  if (criterion == Criterion::marginal && extras.formatGiven && format != seqcorvane::AlignmentFormat::json)
+    notice(std::string("--format ") + seqcorvane::alignmentFormatName(format) + " has no effect with the " +
+           criterionText +
+           " criterion, which gives no alignment: no alignment file is written (json states the "
+           "result)");
+  if (extras.noLandscape && criterion != Criterion::marginal)
+    notice("--no-landscape has no effect with the " + criterionText + " criterion, which writes no landscape");
 
   // Width 1 uses up the width left pending by the banner without padding.
-  std::cout << std::setw(1) << ".................................................Running in"
-            << getTerminalColorString(criterionText, 42) << "mode" << std::endl;
-  printSeq2Term(s.residues, "Seq S", std::cout);
-  printSeq2Term(t.residues, "Seq T", std::cout);
+  report() << std::setw(1) << ".................................................Running in"
+           << getTerminalColorString(criterionText, 42) << "mode" << std::endl;
+  printSeq2Term(s.residues, "Seq S", report());
+  printSeq2Term(t.residues, "Seq T", report());
   computeINullST(s.residues, t.residues, models);
 
   config.criterion = criterion;
   config.columnConfidence = extras.confidence;
-  if (extras.confidence && criterion == Criterion::marginal) {
-    std::cout.flush();
-    std::cerr << "seqcorvane: notice: --confidence has no effect with the " << criterionText
-              << " criterion, which gives no alignment: no confidence file is written" << std::endl;
-  }
-  printCriterionHeading(std::cout, criterion);
+  if (extras.confidence && criterion == Criterion::marginal)
+    notice("--confidence has no effect with the " + criterionText +
+           " criterion, which gives no alignment: no confidence file is written");
+  printCriterionHeading(report(), criterion);
   seqcorvane::AlignResult r;
-  if (criterion == Criterion::marginal) {
+  const bool writeLandscape = criterion == Criterion::marginal && !extras.noLandscape;
+  if (writeLandscape || interactive) {
     // The landscape files are written row by row as the rows are computed;
     // the dialogue keeps the landscape too.
-    seqcorvane::LandscapeFiles files(outPrefix, s.residues.size(), t.residues.size());
+    std::unique_ptr<seqcorvane::LandscapeFiles> files;
+    if (writeLandscape)
+      files = std::make_unique<seqcorvane::LandscapeFiles>(outPrefix, s.residues.size(), t.residues.size());
     std::vector<double> landscape;
-    const bool keep = interactive;
-    if (keep) landscape.reserve((s.residues.size() + 1) * (t.residues.size() + 1));
+    if (interactive) landscape.reserve((s.residues.size() + 1) * (t.residues.size() + 1));
     r = seqcorvane::align(s, t, models, config, [&](const seqcorvane::LandscapeRow& row) {
-      files.row(row);
-      if (keep) landscape.insert(landscape.end(), row.values, row.values + row.size);
+      if (files) files->row(row);
+      if (interactive) landscape.insert(landscape.end(), row.values, row.values + row.size);
     });
-    files.commit();
-    printCriterionReport(std::cout, r, config, outPrefix);
-    if (keep) interactiveMode(std::cout, std::cin, r, models, landscape, outPrefix, config);
+    if (files) files->commit();
+    printCriterionReport(report(), r, config, outPrefix, writeLandscape);
+    // The dialogue asks on the report's stream; when the report is silenced, on standard error.
+    if (interactive) {
+      std::ostream& asking = extras.quiet ? reportToStandardError : report();
+      if (extras.quiet) asking << std::fixed << std::setprecision(3);
+      interactiveMode(asking, std::cin, r, models, landscape, outPrefix, config);
+    }
   } else {
     r = seqcorvane::align(s, t, models, config);
-    printCriterionReport(std::cout, r, config, outPrefix);
+    printCriterionReport(report(), r, config, outPrefix, false);
   }
-  printBlockEnd(std::cout);
-  reportAlignment(std::cout, r, outPrefix, extras.confidence, format, interactive);
+  printBlockEnd(report());
+  ReportOutputs outputs;
+  outputs.format = format;
+  outputs.formatGiven = extras.formatGiven;
+  outputs.confidence = extras.confidence;
+  outputs.interactive = interactive;
+  outputs.toStdout = extras.toStdout;
+  reportAlignment(report(), r, outPrefix, outputs);
 }
 
 const char* HELP_TEXT =
@@ -200,7 +239,11 @@ const char* HELP_TEXT =
     "  --format F     the alignment file's format: afasta (default, <prefix>.afasta), fasta\n"
     "                 (.fasta, with the names), clustal (.aln), stockholm (.sto, with the\n"
     "                 posterior of each residue where there is one) or json (.json, the\n"
-    "                 whole result)\n"
+    "                 whole result; with the marginal criteria, the result without rows)\n"
+    "  --stdout       the alignment (in --format) to standard output instead of a file;\n"
+    "                 the report goes to standard error\n"
+    "  --quiet        no report (notices and errors still on standard error)\n"
+    "  --no-landscape the marginal criteria write no landscape files\n"
     "  -o <prefix>    prefix of the output files (default: output)\n"
     "  --ivalue <file>  score the given alignment: two records of equal length in afasta,\n"
     "                 FASTA, Clustal or Stockholm format\n"
@@ -228,7 +271,13 @@ int run(int argc, char* argv[]) {
       std::cout << "seqcorvane " << seqcorvane::version() << "\n";
       return 0;
     }
-  coutHeader(std::cout);
+  // --stdout and --quiet decide where the report goes, from the banner on.
+  for (int a = 1; a < argc; ++a) {
+    const std::string arg = argv[a];
+    if (arg == "--stdout" && reportStream == &std::cout) reportStream = &reportToStandardError;
+    if (arg == "--quiet") reportStream = &nowhere;
+  }
+  coutHeader(report());
 
   std::vector<std::string> seqfn;
   bool ivalueFlag = false;

@@ -137,7 +137,7 @@ void printCriterionHeading(std::ostream& out, Criterion c) {
 }
 
 void printCriterionReport(std::ostream& out, const AlignResult& r, const seqcorvane::AlignConfig& config,
-                          const std::string& outPrefix) {
+                          const std::string& outPrefix, bool landscapeWritten) {
   switch (r.criterion) {
     case Criterion::optimal:
       printParams(out, r.parameters, true);
@@ -152,6 +152,10 @@ void printCriterionReport(std::ostream& out, const AlignResult& r, const seqcorv
       out << "......................................    [OK]" << std::endl;
       out << "Computing marginal probability landscape: " << std::flush;
       out << "[OK]\n";
+      if (!landscapeWritten) {
+        out << "Landscape files not written (--no-landscape)\n";
+        break;
+      }
       out << "Landscape csv file written to:             "
           << getTerminalColorString(outPrefix + "_MarginalProbabilityLandscape.csv", 43) << "\n";
       out << "Landscape Matlab/octave script written to: "
@@ -183,30 +187,37 @@ void requireFinite(double value, const std::string& what) {
                             what + " is not finite (" + formatFixed(value, 3) + " nits); no verdict can be given");
 }
 
-void reportAlignment(std::ostream& out, const AlignResult& r, const std::string& outPrefix, bool confidence,
-                     seqcorvane::AlignmentFormat format, bool interactive) {
+void reportAlignment(std::ostream& out, const AlignResult& r, const std::string& outPrefix, const ReportOutputs& o) {
   const bool optimal = r.criterion == Criterion::optimal;
   const double IAlgn = optimal ? r.alignmentMsgLen : r.marginalMsgLen;
   requireFinite(r.nullMsgLen, "the null message length");
   requireFinite(IAlgn, optimal ? "the optimal alignment's message length" : "the marginal message length");
   const double bits = r.compressionBits;
 
-  if (!r.path.empty()) {
-    const std::string name = outPrefix + seqcorvane::alignmentFormatExtension(format);
-    seqcorvane::writeAlignmentFile(name, r, format);
+  // The marginal criterion has no alignment: JSON states its result when asked for.
+  const bool json = o.format == seqcorvane::AlignmentFormat::json;
+  if (!r.path.empty() || (json && o.formatGiven)) {
+    const std::string name = outPrefix + seqcorvane::alignmentFormatExtension(o.format);
     std::string label = "Alignment fasta (afasta) file written to:  ";
-    if (format != seqcorvane::AlignmentFormat::afasta) {
-      label = std::string("Alignment (") + seqcorvane::alignmentFormatName(format) + ") file written to:";
+    if (o.format != seqcorvane::AlignmentFormat::afasta) {
+      label = std::string(r.path.empty() ? "Result (" : "Alignment (") + seqcorvane::alignmentFormatName(o.format) +
+              ") file written to:";
       label += std::string(label.size() < 43 ? 43 - label.size() : 1, ' ');
     }
-    out << label << getTerminalColorString(name, 43) << "\n";
-    if (confidence || r.criterion == Criterion::posterior) {
+    if (o.toStdout) {
+      std::cout << seqcorvane::formatAlignment(r, o.format) << std::flush;
+      out << label << getTerminalColorString("standard output", 43) << "\n";
+    } else {
+      seqcorvane::writeAlignmentFile(name, r, o.format);
+      out << label << getTerminalColorString(name, 43) << "\n";
+    }
+    if (!r.path.empty() && (o.confidence || r.criterion == Criterion::posterior)) {
       const std::string name = outPrefix + ".confidence.tsv";
       seqcorvane::writeConfidenceFile(name, r.path, r.columnConfidence);
       out << "Column confidences written to:             " << getTerminalColorString(name, 43) << "\n";
     }
   }
-  if (interactive) {
+  if (o.interactive) {
     // the dialogue was the report; no verdict
     out << RULE;
     out.flush();

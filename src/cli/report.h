@@ -22,18 +22,27 @@ void printParams(std::ostream& out, const seqcorvane::Parameters& p, bool optima
 // The heading of a criterion's block, and the line that opens a distance search.
 void printCriterionHeading(std::ostream& out, seqcorvane::Criterion c);
 // The block of the criterion's results, from the search to the alignment;
-// the landscape files' names for the marginal criteria (written by then).
+// the landscape files' names for the marginal criteria (written by then,
+// unless landscapeWritten is false).
 void printCriterionReport(std::ostream& out, const seqcorvane::AlignResult& r, const seqcorvane::AlignConfig& config,
-                          const std::string& outPrefix);
+                          const std::string& outPrefix, bool landscapeWritten = true);
 // I(A), I(<S,T>|A) and I(A,<S,T>) of a scored alignment, after its parameters.
 void printScore(std::ostream& out, const seqcorvane::ScoreResult& s);
 // The rule that closes a criterion's block.
 void printBlockEnd(std::ostream& out);
-// The output files of the criterion (afasta, confidences) and the verdict
-// (none after the dialogue of the interactive criterion).
-void reportAlignment(std::ostream& out, const seqcorvane::AlignResult& r, const std::string& outPrefix, bool confidence,
-                     seqcorvane::AlignmentFormat format = seqcorvane::AlignmentFormat::afasta,
-                     bool interactive = false);
+// Where the results go beside the report.
+struct ReportOutputs {
+  seqcorvane::AlignmentFormat format = seqcorvane::AlignmentFormat::afasta;
+  bool formatGiven = false;  // --format named the format: JSON is written for the marginal criterion too
+  bool confidence = false;   // the confidence file of the optimal criterion
+  bool interactive = false;  // the dialogue was the report: no verdict
+  bool toStdout = false;     // the alignment file's text to standard output instead of <prefix><extension>
+};
+// The output files of the criterion (the alignment in its format, the
+// confidences) and the verdict (none after the dialogue of the interactive
+// criterion).
+void reportAlignment(std::ostream& out, const seqcorvane::AlignResult& r, const std::string& outPrefix,
+                     const ReportOutputs& outputs);
 // The scoring mode's closing lines.
 void printScoreVerdict(std::ostream& out, const seqcorvane::ScoreResult& s);
 // Refuses a verdict on a message length that is not a number.

@@ -274,7 +274,13 @@ class PairResults:
             self._total: Optional[int] = len(pairs)  # type: ignore[arg-type]
         except TypeError:
             self._total = None
-        self._run = self._results(iter(pairs), (models, criterion, confidence, threads, end_gaps_alike), threads)
+        try:
+            items = iter(pairs)
+        except TypeError:
+            raise TypeError(f"pairs is an iterable of (s, t) pairs, not {_kind(pairs)}") from None
+        # Warnings point at the caller's line: the generator, __next__, the caller.
+        self._stacklevel = 3
+        self._run = self._results(items, (models, criterion, confidence, threads, end_gaps_alike), threads)
 
     def __iter__(self) -> "PairResults":
         return self
@@ -331,7 +337,8 @@ class PairResults:
                                 dropped_pairs += 1
                                 dropped_total += dropped
                                 if dropped_pairs == 1:
-                                    warnings.warn(f"{who}: {_dropped_words(dropped)}", ResidueWarning, stacklevel=3)
+                                    warnings.warn(f"{who}: {_dropped_words(dropped)}", ResidueWarning,
+                                                  stacklevel=self._stacklevel)
                         except (TypeError, ValueError) as e:
                             failed[read] = PairError(read, f"s{read + 1}", f"t{read + 1}", e)
                         read += 1
@@ -356,7 +363,7 @@ class PairResults:
             stream.stop()
             if dropped_pairs > 1:
                 warnings.warn(f"{_dropped_words(dropped_total)} from the sequences of {dropped_pairs} pairs",
-                              ResidueWarning, stacklevel=3)
+                              ResidueWarning, stacklevel=self._stacklevel)
 
 
 def iter_align(pairs: Iterable[Any], criterion: str = "posterior", threads: Optional[int] = None,
@@ -387,6 +394,7 @@ def align_many(pairs: Iterable[Any], criterion: str = "posterior", threads: Opti
             TypeError(f"errors is 'raise' or 'keep', not {_kind(errors)}")
     out = []
     with iter_align(pairs, criterion, threads, models, confidence, end_gaps_alike) as results:
+        results._stacklevel = 4  # and align_many
         for r in results:
             if isinstance(r, PairError) and errors == "raise":
                 e = r.error

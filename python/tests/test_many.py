@@ -102,6 +102,9 @@ def test_warnings_of_many_pairs_come_once_and_summed():
         "dropped 8 characters that are not upper-case residue letters (ACDEFGHIKLMNPQRSTVWY) from the sequences "
         "of 2 pairs"]
     assert same(out[0], out[1]) and same(out[1], out[2])
+    assert {x.filename for x in w} == {__file__}  # the caller's line
+    with pytest.raises(TypeError, match=r"^pairs is an iterable of \(s, t\) pairs, not int$"):
+        seqcorvane.iter_align(5)
 
 
 def test_closing_the_stream_stops_the_work():

@@ -5,7 +5,7 @@
 # matplotlib (the workflow and picture tests), clang and its runtime
 # libraries (the fuzz targets), clang-format and pkg-config (the source
 # checks and the library's install test), man-db (the manual pages' test),
-# pytest and Biopython (the Python module's tests), chromium and Node.js with
+# pytest, Biopython and venv (the Python module's tests), chromium and Node.js with
 # npm (the explorer's browser test, which installs its pinned playwright-core
 # with npm ci). Does nothing when all are present; uses sudo only when not
 # running as root.
@@ -35,6 +35,8 @@ if [ "$tests" = 1 ]; then
   command -v man >/dev/null 2>&1 || missing+=(man-db)
   /usr/bin/python3 -c "import pytest" >/dev/null 2>&1 || missing+=(python3-pytest)
   /usr/bin/python3 -c "import Bio.Align" >/dev/null 2>&1 || missing+=(python3-biopython)
+  # pip install . into a virtualenv of Debian's Python (the install test).
+  /usr/bin/python3 -c "import ensurepip, venv" >/dev/null 2>&1 || missing+=(python3-venv)
   ls /usr/lib/llvm-*/lib/clang/*/lib/linux/libclang_rt.fuzzer-*.a >/dev/null 2>&1 || missing+=(libclang-rt-dev)
   [ -x /usr/bin/chromium ] || missing+=(chromium)
   command -v node >/dev/null 2>&1 || missing+=(nodejs)

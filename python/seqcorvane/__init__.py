@@ -6,27 +6,55 @@ Length (MML) framework.
                          "MVHLTPEEKSAVTALWGKVNVDEVGGEALGRLLVVYPWTQRFFESFG")
     r.rows, r.K, r.compression_bits, r.verdict, r.column_confidence
 
-Sequences are str (only the twenty upper-case residue letters) or
-Biopython SeqRecord objects (their id names them). Models load once and are
-shared; align_many() runs many pairs on every core without the global
-interpreter lock. Problems raise ValueError (sequences, alignments),
-ModelError (model files), OSError (files written) or MemoryError.
-"""
-import os
+    for r in seqcorvane.iter_align(pairs):      # in order, as they finish
+        ...
 
-from ._seqcorvane import CellPaths, ColumnConfidence, Landscape, Models, ModelError, Result, Score, Through, __version__
+Sequences are str, bytes, Biopython Seq or SeqRecord objects (a record's id
+names it). As the programs do, the residue filter keeps the twenty
+upper-case residue letters; other characters (lower case, X, *, ...) are
+dropped with a ResidueWarning saying how many, and a sequence with no residue
+left is a ValueError. Models load once and are shared; iter_align() and
+align_many() run many pairs on every core without the global interpreter
+lock. Problems raise TypeError or ValueError (arguments, sequences,
+alignments), ModelError (model files), OSError or MemoryError.
+"""
+from __future__ import annotations
+
+import operator
+import os
+import re
+import warnings
+from typing import Any, Iterable, Iterator, List, Optional, Tuple, Union
+
 from . import _seqcorvane
 from ._paths import DATA_RELATIVE
+from ._seqcorvane import (CellPaths, ColumnConfidence, Landscape, ModelError, Models, Result, Score, Through,
+                          __version__)
 
-__all__ = ["Models", "ModelError", "Result", "Score", "align", "align_many", "score", "default_models",
-           "CellPaths", "ColumnConfidence", "Landscape", "Through", "__version__"]
+__all__ = ["Models", "ModelError", "Result", "Score", "PairError", "PairResults", "ResidueWarning", "align",
+           "iter_align", "align_many", "score", "default_models", "RESIDUES", "CellPaths", "ColumnConfidence",
+           "Landscape", "Through", "__version__"]
 
-_default = None
+#: The residue letters the models know; the filter keeps these only.
+RESIDUES = "ACDEFGHIKLMNPQRSTVWY"
+CRITERIA = ("optimal", "marginal", "posterior")
+
+_NOT_RESIDUE = re.compile(f"[^{RESIDUES}]")
+# Dropped without a word, as the programs drop them: blanks, line ends, digits.
+_QUIET = frozenset(" \t\r\n0123456789")
+_BLANKS = re.compile(r"[ \t\r\n]")
+_default: Optional[Models] = None
 
 
-def default_models():
-    """The models of an install (share/seqcorvane/data beside it), else found
-    as the programs find them; loaded once."""
+class ResidueWarning(UserWarning):
+    """Characters that are not residue letters were dropped from a sequence,
+    or columns holding them from an alignment."""
+
+
+def default_models() -> Models:
+    """The models every call uses unless given others: those installed with
+    the package (its data directory), else found as the programs find them;
+    loaded once."""
     global _default
     if _default is None:
         here = os.path.dirname(os.path.abspath(__file__))
@@ -35,53 +63,417 @@ def default_models():
     return _default
 
 
-def _named(seq, default_name):
-    """(name, residues) of a str or a SeqRecord."""
-    if isinstance(seq, str):
-        return default_name, seq
-    if hasattr(seq, "seq") and hasattr(seq, "id"):
-        return str(seq.id), str(seq.seq)
-    raise TypeError(f"a sequence is a str or a Bio.SeqRecord.SeqRecord, not {type(seq).__name__}")
+# ---- arguments: their types checked first, named in every error ----
+
+def _kind(value: Any) -> str:
+    return type(value).__name__
 
 
-def align(s, t, criterion="posterior", models=None, confidence=False, threads=0, end_gaps_alike=True):
+def _criterion(value: Any) -> str:
+    if not isinstance(value, str):
+        raise TypeError(f"criterion is a str ('optimal', 'marginal' or 'posterior'), not {_kind(value)}")
+    if value not in CRITERIA:
+        raise ValueError(f"criterion is 'optimal', 'marginal' or 'posterior', not {value!r}")
+    return value
+
+
+def _flag(value: Any, name: str) -> bool:
+    if isinstance(value, bool) or _kind(value) == "bool_":  # numpy's too
+        return bool(value)
+    if isinstance(value, int) and value in (0, 1):
+        return bool(value)
+    raise TypeError(f"{name} is True or False, not {_kind(value)}")
+
+
+def _count(value: Any, name: str, none_means: str = "") -> int:
+    if value is None and none_means:
+        return 0
+    try:
+        n = operator.index(value) if not isinstance(value, bool) else None
+    except TypeError:
+        n = None
+    if n is None:
+        raise TypeError(f"{name} is a whole number{' or None (' + none_means + ')' if none_means else ''}, "
+                        f"not {_kind(value)}")
+    if n < 0 or n > 1 << 20:
+        raise ValueError(f"{name} is 0 (the default) to {1 << 20}, not {n}")
+    return n
+
+
+def _models(value: Any) -> Models:
+    if value is None:
+        return default_models()
+    if not isinstance(value, Models):
+        raise TypeError(f"models is a seqcorvane.Models or None, not {_kind(value)}")
+    return value
+
+
+def _is_biopython_seq(value: Any) -> bool:
+    return any(c.__module__ == "Bio.Seq" for c in type(value).__mro__[:-1])
+
+
+def _text(value: Any, name: str) -> Tuple[Optional[str], str]:
+    """(the record's name or None, the text) of what a user hands over as a
+    sequence or a row: str, bytes, a Biopython Seq or SeqRecord."""
+    if isinstance(value, str):
+        return None, value
+    if isinstance(value, (bytes, bytearray, memoryview)):
+        return None, bytes(value).decode("latin-1")  # a byte a character; all but residues are dropped
+    if hasattr(value, "seq") and hasattr(value, "id") and not _is_biopython_seq(value):  # a SeqRecord
+        _, text = _text(value.seq, name)
+        return (None if value.id is None else str(value.id)), text
+    if _is_biopython_seq(value):
+        try:
+            return None, str(value)
+        except Exception as e:  # a Seq of undefined contents
+            raise ValueError(f"{name} is a Seq whose residues cannot be read: {e}") from None
+    raise TypeError(f"{name} is a str, bytes, Bio.Seq.Seq or Bio.SeqRecord.SeqRecord, not {_kind(value)}")
+
+
+def _excerpt(value: Any) -> str:
+    if isinstance(value, (bytearray, memoryview)):
+        value = bytes(value)
+    return repr(value[:40]) + ("..." if len(value) > 40 else "")
+
+
+def _who(name: str, record: Optional[str]) -> str:
+    return name if record is None else f"{name} ({record!r})"
+
+
+def _filtered(text: str, who: str, given: Any) -> Tuple[str, int]:
+    """The residues of the text and the count of dropped characters that
+    deserve a word; ValueError (showing what was given) when no residue is left."""
+    dropped = 0
+    if _NOT_RESIDUE.search(text):
+        dropped = sum(1 for c in _NOT_RESIDUE.findall(text) if c not in _QUIET)
+        text = _NOT_RESIDUE.sub("", text)
+        if not text:
+            raise ValueError(f"{who} holds no standard residues (upper-case {RESIDUES}) to align: {_excerpt(given)}")
+    elif not text:
+        raise ValueError(f"{who} holds no standard residues (upper-case {RESIDUES}) to align: it is empty")
+    return text, dropped
+
+
+def _dropped_words(n: int) -> str:
+    return f"dropped {n} character{' that is' if n == 1 else 's that are'} not upper-case residue letters ({RESIDUES})"
+
+
+def _sequence(value: Any, name: str, default_name: str, where: str = "") -> Tuple[str, str, int, str]:
+    """(name, residues, dropped count, who) of a sequence argument."""
+    record, text = _text(value, where + name)
+    who = where + _who(name, record)
+    given = value if isinstance(value, (bytes, bytearray, memoryview)) else text
+    residues, dropped = _filtered(text, who, given)
+    return (default_name if record is None else record), residues, dropped, who
+
+
+# ---- one pair ----
+
+def align(s: Any, t: Any, criterion: str = "posterior", models: Optional[Models] = None, confidence: bool = False,
+          threads: int = 0, end_gaps_alike: bool = True) -> Result:
     """Aligns s and t under the criterion ('posterior', 'optimal' or
-    'marginal'); confidence: column confidences for the optimal criterion too;
+    'marginal') and returns the Result.
+
+    s, t: str, bytes, Bio.Seq.Seq or Bio.SeqRecord.SeqRecord (its id names
+    it); characters other than the residue letters are dropped with a
+    ResidueWarning. models: a Models (default: default_models()).
+    confidence: column confidences for the optimal criterion too.
+    threads: threads for this one pair (0: 2, at most the cores).
     end_gaps_alike: the posterior criterion prices the gap runs at the two
     ends of the alignment alike (False: as the machine does)."""
-    name_s, seq_s = _named(s, "s")
-    name_t, seq_t = _named(t, "t")
-    return _seqcorvane._align(name_s, seq_s, name_t, seq_t, models or default_models(), criterion, bool(confidence),
-                              int(threads), bool(end_gaps_alike))
+    criterion = _criterion(criterion)
+    models = _models(models)
+    confidence = _flag(confidence, "confidence")
+    end_gaps_alike = _flag(end_gaps_alike, "end_gaps_alike")
+    threads = _count(threads, "threads")
+    name_s, seq_s, dropped_s, who_s = _sequence(s, "s", "s")
+    name_t, seq_t, dropped_t, who_t = _sequence(t, "t", "t")
+    for who, dropped in ((who_s, dropped_s), (who_t, dropped_t)):
+        if dropped:
+            warnings.warn(f"{who}: {_dropped_words(dropped)}", ResidueWarning, stacklevel=2)
+    return _seqcorvane._align(name_s, seq_s, name_t, seq_t, models, criterion, confidence, threads, end_gaps_alike)
 
 
-def score(row_s, row_t, models=None):
-    """The message length of the alignment of two gapped rows ('-' for a gap), as --ivalue scores it."""
-    return _seqcorvane._score(str(row_s), str(row_t), models or default_models())
+def score(row_s: Any, row_t: Any, models: Optional[Models] = None) -> Score:
+    """The message length of the alignment of two gapped rows ('-' or '.'
+    for a gap), as the program's --ivalue scores a file: blanks and line
+    ends are not part of a row; columns holding other characters than
+    residue letters and gaps are dropped with a ResidueWarning, columns of
+    two gaps silently. The rows are str, bytes, Seq or SeqRecord."""
+    _, a = _text(row_s, "row_s")
+    _, b = _text(row_t, "row_t")
+    models = _models(models)
+    a, b = _BLANKS.sub("", a).replace(".", "-"), _BLANKS.sub("", b).replace(".", "-")
+    if len(a) != len(b):
+        raise ValueError(f"row_s and row_t differ in length ({len(a)} and {len(b)} characters): the two rows of an "
+                         "alignment are of equal length")
+    usable = f"[{RESIDUES}-]"
+    if not (re.fullmatch(usable + "*", a) and re.fullmatch(usable + "*", b) and ("-", "-") not in zip(a, b)):
+        kept, dropped = [], 0
+        for x, y in zip(a, b):
+            if (x != "-" and x not in RESIDUES) or (y != "-" and y not in RESIDUES):
+                dropped += 1
+            elif x != "-" or y != "-":
+                kept.append((x, y))
+        if dropped:
+            warnings.warn(f"row_s and row_t: dropped {dropped} column{'' if dropped == 1 else 's'} holding "
+                          f"characters that are not upper-case residue letters ({RESIDUES}) or gaps",
+                          ResidueWarning, stacklevel=2)
+        a, b = "".join(x for x, _ in kept), "".join(y for _, y in kept)
+    for name, row in (("row_s", a), ("row_t", b)):
+        if not row.strip("-"):
+            raise ValueError(f"{name} holds no standard residues (upper-case {RESIDUES}) to score")
+    return _seqcorvane._score(a, b, models)
 
 
-def align_many(pairs, criterion="posterior", threads=None, models=None, confidence=False, end_gaps_alike=True):
-    """Every (s, t) of pairs, on threads (default: every core), in order; the
-    other arguments as align() takes them."""
-    named = []
-    for k, (s, t) in enumerate(pairs):
-        name_s, seq_s = _named(s, f"s{k + 1}")
-        name_t, seq_t = _named(t, f"t{k + 1}")
-        named.append((name_s, seq_s, name_t, seq_t))
-    return _seqcorvane._align_many(named, models or default_models(), criterion, bool(confidence), int(threads or 0),
-                                   bool(end_gaps_alike))
+# ---- many pairs ----
+
+class PairError:
+    """The failure of one pair of iter_align() or align_many(): its index in
+    the pairs, the names of its sequences and the exception (error) it
+    raised; the other pairs are not affected."""
+
+    __slots__ = {"index": "The pair's place in the pairs (from 0).", "name_s": "The name of its S.",
+                 "name_t": "The name of its T.", "error": "The exception it raised (raise it with `raise e.error`)."}
+
+    def __init__(self, index: int, name_s: str, name_t: str, error: BaseException):
+        self.index, self.name_s, self.name_t, self.error = index, name_s, name_t, error
+
+    @property
+    def message(self) -> str:
+        """The error's message."""
+        return str(self.error)
+
+    def __eq__(self, other: object) -> bool:
+        if not isinstance(other, PairError):
+            return NotImplemented
+        return (self.index, self.name_s, self.name_t, type(self.error), self.message) == \
+            (other.index, other.name_s, other.name_t, type(other.error), other.message)
+
+    def __getstate__(self):
+        return (self.index, self.name_s, self.name_t, self.error)
+
+    def __setstate__(self, state):
+        self.index, self.name_s, self.name_t, self.error = state
+
+    def __repr__(self) -> str:
+        return f"<PairError pairs[{self.index}] {self.name_s}/{self.name_t}: {type(self.error).__name__}: " \
+               f"{self.message}>"
 
 
-def _to_biopython(result):
-    """The alignment as a Bio.Align.Alignment (Biopython 1.80 or later)."""
+class PairResults:
+    """The results of iter_align(), in the order of the pairs as they
+    finish: a Result, or a PairError for a pair that failed. len() is the
+    number of pairs when the pairs have one (so that progress bars know
+    it); close(), or leaving a with block, stops the work between pairs, as
+    does an exception (KeyboardInterrupt) while waiting."""
+
+    def __init__(self, pairs: Iterable[Any], criterion: str, models: Models, confidence: bool, threads: int,
+                 end_gaps_alike: bool):
+        try:
+            self._total: Optional[int] = len(pairs)  # type: ignore[arg-type]
+        except TypeError:
+            self._total = None
+        try:
+            items = iter(pairs)
+        except TypeError:
+            raise TypeError(f"pairs is an iterable of (s, t) pairs, not {_kind(pairs)}") from None
+        # Warnings point at the caller's line: the generator, __next__, the caller.
+        self._stacklevel = 3
+        self._run = self._results(items, (models, criterion, confidence, threads, end_gaps_alike), threads)
+
+    def __iter__(self) -> "PairResults":
+        return self
+
+    def __next__(self) -> Union[Result, PairError]:
+        return next(self._run)
+
+    def __len__(self) -> int:
+        if self._total is None:
+            raise TypeError("the pairs given to iter_align have no len()")
+        return self._total
+
+    def close(self) -> None:
+        """Stops the work: pairs not started are dropped, those running finish."""
+        self._run.close()
+
+    def __enter__(self) -> "PairResults":
+        return self
+
+    def __exit__(self, *exc: Any) -> None:
+        self.close()
+
+    @staticmethod
+    def _job(index: int, item: Any) -> Tuple[tuple, int, str]:
+        where = f"pairs[{index}]: "
+        try:
+            s, t = item
+        except (TypeError, ValueError):
+            raise TypeError(f"{where}a pair is (s, t), not {_kind(item)}") from None
+        name_s, seq_s, dropped_s, who_s = _sequence(s, "s", f"s{index + 1}", where)
+        name_t, seq_t, dropped_t, who_t = _sequence(t, "t", f"t{index + 1}", where)
+        first = who_s if dropped_s else who_t
+        return (index, name_s, seq_s, name_t, seq_t), dropped_s + dropped_t, first
+
+    def _results(self, pairs: Iterator[Any], settings: tuple, threads: int) -> Iterator[Union[Result, PairError]]:
+        workers = threads or os.cpu_count() or 1
+        window, chunk = max(64, 16 * workers), max(8, 2 * workers)
+        stream = _seqcorvane._PairStream(*settings)
+        failed = {}  # index: PairError of a pair refused before it was aligned
+        names = {}  # index: (name of S, name of T) while it is aligned
+        read = taken = 0
+        exhausted = False
+        dropped_pairs = dropped_total = 0
+        try:
+            while True:
+                while not exhausted and read - taken < window:
+                    batch = []
+                    for item in pairs:
+                        try:
+                            job, dropped, who = self._job(read, item)
+                            batch.append(job)
+                            names[read] = (job[1], job[3])
+                            if dropped:
+                                dropped_pairs += 1
+                                dropped_total += dropped
+                                if dropped_pairs == 1:
+                                    warnings.warn(f"{who}: {_dropped_words(dropped)}", ResidueWarning,
+                                                  stacklevel=self._stacklevel)
+                        except (TypeError, ValueError) as e:
+                            failed[read] = PairError(read, f"s{read + 1}", f"t{read + 1}", e)
+                        read += 1
+                        if len(batch) == chunk:
+                            break
+                    else:
+                        exhausted = True
+                    if batch:
+                        stream.submit(batch)
+                    if exhausted:
+                        stream.close()
+                if taken == read:
+                    return
+                if taken in failed:
+                    yield failed.pop(taken)
+                else:
+                    out = stream.take(taken)
+                    name_s, name_t = names.pop(taken)
+                    yield out if isinstance(out, Result) else PairError(taken, name_s, name_t, out[0](out[1]))
+                taken += 1
+        finally:
+            stream.stop()
+            if dropped_pairs > 1:
+                warnings.warn(f"{_dropped_words(dropped_total)} from the sequences of {dropped_pairs} pairs",
+                              ResidueWarning, stacklevel=self._stacklevel)
+
+
+def iter_align(pairs: Iterable[Any], criterion: str = "posterior", threads: Optional[int] = None,
+               models: Optional[Models] = None, confidence: bool = False, end_gaps_alike: bool = True) -> PairResults:
+    """Aligns every (s, t) of pairs (any iterable, read as the work goes)
+    on threads (default: every core), one pair a thread, and yields each
+    Result in the order of the pairs as soon as it and those before it are
+    done; a pair that fails yields a PairError (its index, names and
+    exception) and the others go on. The other arguments as align() takes
+    them; pairs without names are named s1/t1, s2/t2, ..."""
+    criterion = _criterion(criterion)
+    models = _models(models)
+    confidence = _flag(confidence, "confidence")
+    end_gaps_alike = _flag(end_gaps_alike, "end_gaps_alike")
+    threads = _count(threads, "threads", "every core")
+    return PairResults(pairs, criterion, models, confidence, threads, end_gaps_alike)
+
+
+def align_many(pairs: Iterable[Any], criterion: str = "posterior", threads: Optional[int] = None,
+               models: Optional[Models] = None, confidence: bool = False, end_gaps_alike: bool = True,
+               errors: str = "raise") -> List[Any]:
+    """The list of iter_align()'s results. errors='raise' (the default): the
+    first pair that fails, in order, raises its exception (its message
+    names the pair) and the work stops; errors='keep': a failed pair's
+    place holds its PairError."""
+    if errors not in ("raise", "keep"):
+        raise ValueError(f"errors is 'raise' or 'keep', not {errors!r}") if isinstance(errors, str) else \
+            TypeError(f"errors is 'raise' or 'keep', not {_kind(errors)}")
+    out = []
+    with iter_align(pairs, criterion, threads, models, confidence, end_gaps_alike) as results:
+        results._stacklevel = 4  # and align_many
+        for r in results:
+            if isinstance(r, PairError) and errors == "raise":
+                e = r.error
+                text = str(e) if str(e).startswith(f"pairs[{r.index}]") else \
+                    f"pairs[{r.index}] ({r.name_s} / {r.name_t}): {e}"
+                raise type(e)(text) from None
+            out.append(r)
+    return out
+
+
+# ---- Biopython ----
+
+def _pp_char(p: float) -> str:
+    """The posterior-probability character of Stockholm files: 0-9 for the
+    probability rounded to tenths, * for 0.95 and above."""
+    if p >= 0.95:
+        return "*"
+    return str(min(9, max(0, int(p * 10 + 0.5))))
+
+
+def _coordinates(row_s: str, row_t: str):
+    """The alignment's coordinates as Bio.Align.Alignment takes them: the
+    positions in S and T where the columns change between pairs, gaps in T
+    and gaps in S."""
+    import numpy
+
+    points, i, j, state = [(0, 0)], 0, 0, None
+    for x, y in zip(row_s, row_t):
+        now = (x != "-", y != "-")
+        if state is not None and now != state:
+            points.append((i, j))
+        state = now
+        i += x != "-"
+        j += y != "-"
+    points.append((i, j))
+    return numpy.array(points, dtype=int).T
+
+
+def _message_bits(result: Result) -> Optional[float]:
+    if result.criterion == "posterior":
+        return result.score.bits
+    return result.alignment_bits
+
+
+def _to_biopython(result: Result):
+    """The alignment as a Bio.Align.Alignment (Biopython 1.80 or later): its
+    records named as the program's files name them, the posterior
+    probabilities of the residues (where the result has column
+    confidences) as the records' 'posterior probability' letter annotations
+    (the PP line of Stockholm), score = compression_bits, and annotations
+    'author' (the program and criterion) and 'comment' (K, the message
+    lengths, the compression and the verdict). format(a, 'stockholm') writes
+    it."""
     from Bio.Align import Alignment
     from Bio.Seq import Seq
     from Bio.SeqRecord import SeqRecord
 
     if not result.path:
-        raise ValueError(f"the {result.criterion} criterion gives no alignment")
-    records = [SeqRecord(Seq(result.s), id=result.name_s or "S"), SeqRecord(Seq(result.t), id=result.name_t or "T")]
-    return Alignment(records, Alignment.infer_coordinates([result.row_s, result.row_t]))
+        raise ValueError(f"the {result.criterion} criterion gives no alignment to convert")
+    name_s, name_t = result.name_s or "S", result.name_t or "T"
+    if name_s == name_t:
+        name_s, name_t = name_s + "/1", name_t + "/2"
+    records = [SeqRecord(Seq(result.s), id=name_s), SeqRecord(Seq(result.t), id=name_t)]
+    confidence = result.column_confidence
+    if confidence is not None:
+        for record, row in zip(records, result.rows):
+            record.letter_annotations["posterior probability"] = "".join(
+                _pp_char(p) for p, x in zip(confidence, row) if x != "-")
+    a = Alignment(records, _coordinates(result.row_s, result.row_t))
+    a.score = result.compression_bits
+    bits = _message_bits(result)
+    a.annotations = {
+        "author": [f"seqcorvane {__version__} ({result.criterion} criterion)"],
+        "comment": f"K {result.K}; I(A,<S,T>) {bits:.3f} bits; null {result.null_bits:.3f} bits; "
+                   f"compression {result.compression_bits:.3f} bits: {result.verdict}",
+    }
+    if not hasattr(a, "column_annotations"):  # Biopython 1.80's Stockholm writer reads it
+        a.column_annotations = {}
+    return a
 
 
 Result.to_biopython = _to_biopython

@@ -14,7 +14,10 @@ namespace seqcorvane::python {
 // Exploring a pair: the landscape at a distance, the best alignments through
 // cells, the column confidences of any alignment, and the readers the
 // explorer's program uses. Computations run without the global interpreter lock.
-void bindExplorer(py::module_& m) {
+namespace {
+
+// The best alignments through cells.
+void bindCellPaths(py::module_& m) {
   py::class_<CellPaths::Through>(m, "Through", "The best alignment through a cell.")
       .def_readonly("path", &CellPaths::Through::path, "'m', 'd', 'i' per column")
       .def_readonly("msg_len", &CellPaths::Through::msgLen, "I(A,<S,T>) in nits")
@@ -35,6 +38,10 @@ void bindExplorer(py::module_& m) {
            "The best paths of residue strings s and t at distance K (1..1000) under the models.")
       .def("best", &CellPaths::best, py::arg("i"), py::arg("j"), py::call_guard<py::gil_scoped_release>(),
            "The best alignment through cell (i, j): i residues of S and j of T behind it.");
+}
+
+// The landscape at a distance, and the column confidences.
+void bindLandscape(py::module_& m) {
   py::class_<Landscape>(m, "Landscape",
                         "The marginal landscape at distance K, in bits above the best cell (4 bytes a cell).")
       .def(py::init([](const std::string& s, const std::string& t, int K, const Models& models, int threads) {
@@ -79,6 +86,13 @@ void bindExplorer(py::module_& m) {
            "The posteriors of residue strings s and t at distance K (1..1000) under the models.")
       .def("of", &ColumnConfidence::of, py::arg("path"), py::call_guard<py::gil_scoped_release>(),
            "The posterior of each column of the path.");
+}
+
+}  // namespace
+
+void bindExplorer(py::module_& m) {
+  bindCellPaths(m);
+  bindLandscape(m);
   m.def("_cell_alignment_result", [](const std::string& nameS, const std::string& s, const std::string& nameT,
                                      const std::string& t, const Models& models, int K, const std::string& path,
                                      double msgLen, double marginalMsgLen, const std::vector<double>& confidence) {

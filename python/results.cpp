@@ -182,12 +182,15 @@ void bindScore(py::module_& m) {
 
 }  // namespace
 
-void bindResults(py::module_& m) {
-  bindScore(m);
-  using R = AlignResult;
-  py::class_<R>(m, "Result", "The result of align(): the alignment, its parameters and message lengths (in bits).")
-      .def_property_readonly(
-          "criterion", [](const R& r) { return criterionName(r.criterion); }, "'optimal', 'marginal' or 'posterior'.")
+namespace {
+
+using R = AlignResult;
+using ResultClass = py::class_<R>;
+
+// The pair and its alignment.
+void addAlignment(ResultClass& c) {
+  c.def_property_readonly(
+       "criterion", [](const R& r) { return criterionName(r.criterion); }, "'optimal', 'marginal' or 'posterior'.")
       .def_property_readonly(
           "name_s", [](const R& r) { return r.s.name; }, "The name of S (a record's id, else 's').")
       .def_property_readonly(
@@ -205,11 +208,15 @@ void bindResults(py::module_& m) {
       .def_property_readonly(
           "row_t", [](const R& r) { return r.rowT; }, "The gapped row of T ('-' for a gap).")
       .def_property_readonly(
-          "rows", [](const R& r) { return py::make_tuple(r.rowS, r.rowT); }, "(row_s, row_t).")
-      .def_property_readonly(
-          "K", [](const R& r) { return r.parameters.K; },
-          "The distance of the alignment's parameters: the optimal criterion's estimate, the posterior "
-          "alignment's decoding distance, the marginal distance.")
+          "rows", [](const R& r) { return py::make_tuple(r.rowS, r.rowT); }, "(row_s, row_t).");
+}
+
+// The parameters, the message lengths and the verdict.
+void addMessageLengths(ResultClass& c) {
+  c.def_property_readonly(
+       "K", [](const R& r) { return r.parameters.K; },
+       "The distance of the alignment's parameters: the optimal criterion's estimate, the posterior "
+       "alignment's decoding distance, the marginal distance.")
       .def_property_readonly(
           "transitions", [](const R& r) { return transitionsOf(r.parameters.transitions); },
           "The machine's transition probabilities at K: {'MM': p, 'MD': p, ...}, from-state then to-state.")
@@ -228,15 +235,19 @@ void bindResults(py::module_& m) {
       .def_property_readonly("related", &R::related, "compression_bits > 0.")
       .def_property_readonly(
           "verdict", [](const R& r) { return r.related() ? "related" : "not related"; },
-          "'related' or 'not related', as the report says.")
-      .def_property_readonly(
-          "column_confidence",
-          [](const R& r) -> py::object {
-            if (r.columnConfidence.empty()) return py::none();
-            return py::cast(r.columnConfidence);
-          },
-          "Per column of path the posterior probability of its pair or unpaired residue (posterior criterion, or "
-          "confidence=True); None otherwise.")
+          "'related' or 'not related', as the report says.");
+}
+
+// The confidences, the criteria's details, formats, comparison, pickling.
+void addDetailsAndMethods(ResultClass& c) {
+  c.def_property_readonly(
+       "column_confidence",
+       [](const R& r) -> py::object {
+         if (r.columnConfidence.empty()) return py::none();
+         return py::cast(r.columnConfidence);
+       },
+       "Per column of path the posterior probability of its pair or unpaired residue (posterior criterion, or "
+       "confidence=True); None otherwise.")
       .def_property_readonly(
           "marginal_K", [](const R& r) { return r.search.K; },
           "The distance of least marginal message length (marginal and posterior criteria; 0 for optimal).")
@@ -274,6 +285,16 @@ void bindResults(py::module_& m) {
         return "<Result " + std::string(criterionName(r.criterion)) + " " + r.s.name + "/" + r.t.name +
                " K=" + std::to_string(r.parameters.K) + " " + shell::formatFixed(r.compressionBits, 3) + " bits>";
       });
+}
+
+}  // namespace
+
+void bindResults(py::module_& m) {
+  bindScore(m);
+  ResultClass c(m, "Result", "The result of align(): the alignment, its parameters and message lengths (in bits).");
+  addAlignment(c);
+  addMessageLengths(c);
+  addDetailsAndMethods(c);
 }
 
 }  // namespace seqcorvane::python

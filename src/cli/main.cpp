@@ -126,16 +126,12 @@ void scoreAlignmentFile(const std::string& algnfn, const seqcorvane::Models& mod
   printScoreVerdict(report(), s);
 }
 
-// Alignment mode: the criterion's run on the two sequence files.
-void alignFiles(const std::vector<std::string>& seqfn, const std::string& criterionText, const std::string& outPrefix,
-                const CmdLineExtras& extras, const seqcorvane::Models& models, seqcorvane::AlignConfig config) {
-  // The interactive criterion is the marginal one followed by the dialogue.
-  const bool interactive = criterionText == "marginal-interactive";
-  Criterion criterion = Criterion::marginal;
-  if (!interactive) seqcorvane::parseCriterion(criterionText, criterion);
+// The two sequences, one record from each file, filtered to the residues
+// (with a notice of what was dropped); a file without residues is an error.
+void readPair(const std::vector<std::string>& seqfn, seqcorvane::Sequence& s, seqcorvane::Sequence& t) {
   const std::vector<seqcorvane::Record> records = getAASeqs(seqfn);
-  seqcorvane::Sequence s{records[0].name, seqcorvane::standardResidues(records[0].text)};
-  seqcorvane::Sequence t{records[1].name, seqcorvane::standardResidues(records[1].text)};
+  s = {records[0].name, seqcorvane::standardResidues(records[0].text)};
+  t = {records[1].name, seqcorvane::standardResidues(records[1].text)};
   for (size_t k = 0; k < 2; ++k) {
     const std::string& seq = k == 0 ? s.residues : t.residues;
     if (seq.empty())
@@ -145,7 +141,12 @@ void alignFiles(const std::vector<std::string>& seqfn, const std::string& criter
   }
   noteDropped(seqfn[0], records[0].text);
   noteDropped(seqfn[1], records[1].text);
-  checkMemoryFor(s.residues.size(), t.residues.size(), criterion, interactive);
+}
+
+// Before any work: the output directory can be written, no output is an
+// input, and notices for the options that have no effect.
+void checkOutputs(const std::vector<std::string>& seqfn, const std::string& outPrefix, const CmdLineExtras& extras,
+                  Criterion criterion, const std::string& criterionText) {
   seqcorvane::checkOutputDirectory(outPrefix);
   const seqcorvane::AlignmentFormat format = extras.format;
   std::vector<std::string> files{outPrefix + ".confidence.tsv"};
@@ -157,14 +158,27 @@ void alignFiles(const std::vector<std::string>& seqfn, const std::string& criter
   if (criterion == Criterion::marginal && extras.formatGiven && format != seqcorvane::AlignmentFormat::json)
     notice(std::string("--format ") + seqcorvane::alignmentFormatName(format) + " has no effect with the " +
            criterionText +
-           " criterion, which gives no alignment: no alignment file is written (json states the "
-           "result)");
+           " criterion, which gives no alignment: no alignment file is written (json states the result)");
   if (extras.noLandscape && criterion != Criterion::marginal)
     notice("--no-landscape has no effect with the " + criterionText + " criterion, which writes no landscape");
+}
+
+// Alignment mode: the criterion's run on the two sequence files.
+void alignFiles(const std::vector<std::string>& seqfn, const std::string& criterionText, const std::string& outPrefix,
+                const CmdLineExtras& extras, const seqcorvane::Models& models, seqcorvane::AlignConfig config) {
+  // The interactive criterion is the marginal one followed by the dialogue.
+  const bool interactive = criterionText == "marginal-interactive";
+  Criterion criterion = Criterion::marginal;
+  if (!interactive) seqcorvane::parseCriterion(criterionText, criterion);
+  seqcorvane::Sequence s, t;
+  readPair(seqfn, s, t);
+  checkMemoryFor(s.residues.size(), t.residues.size(), criterion, interactive);
+  checkOutputs(seqfn, outPrefix, extras, criterion, criterionText);
 
   // Width 1 uses up the width left pending by the banner without padding.
   report() << std::setw(1) << ".................................................Running in"
            << getTerminalColorString(criterionText, 42) << "mode" << std::endl;
+  const seqcorvane::AlignmentFormat format = extras.format;
   printSeq2Term(s.residues, "Seq S", report());
   printSeq2Term(t.residues, "Seq T", report());
   computeINullST(s.residues, t.residues, models);

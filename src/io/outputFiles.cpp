@@ -1,4 +1,5 @@
 #include <fcntl.h>
+#include <pthread.h>
 #include <signal.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -66,6 +67,25 @@ void releaseSlot(int k) {
   if (k >= 0) tempUsed[k].store(false);
 }
 
+// Holds the interrupt signals back while alive: a temporary file created and
+// registered under it is never left unregistered by an interrupt between
+// the two.
+class InterruptsHeld {
+ public:
+  InterruptsHeld() {
+    sigset_t set;
+    sigemptyset(&set);
+    for (int sig : {SIGINT, SIGTERM, SIGHUP}) sigaddset(&set, sig);
+    ::pthread_sigmask(SIG_BLOCK, &set, &saved);
+  }
+  ~InterruptsHeld() { ::pthread_sigmask(SIG_SETMASK, &saved, nullptr); }
+  InterruptsHeld(const InterruptsHeld&) = delete;
+  InterruptsHeld& operator=(const InterruptsHeld&) = delete;
+
+ private:
+  sigset_t saved;
+};
+
 std::string directoryOf(const std::string& path) {
   const std::size_t slash = path.rfind('/');
   if (slash == std::string::npos) return ".";
@@ -98,10 +118,16 @@ OutputFile::OutputFile(std::string path) : dest(std::move(path)) {
   std::string pattern = dir + "." + name + ".tmp.XXXXXX";
   std::vector<char> buf(pattern.begin(), pattern.end());
   buf.push_back('\0');
-  const int fd = ::mkstemp(buf.data());
+  int fd;
+  {
+    const InterruptsHeld held;
+    fd = ::mkstemp(buf.data());
+    if (fd >= 0) {
+      temp = buf.data();
+      slot = claimSlot(temp);
+    }
+  }
   if (fd < 0) failed(errno);
-  temp = buf.data();
-  slot = claimSlot(temp);
   // The file gets the permissions a newly created file would get.
   const mode_t mask = ::umask(0);
   ::umask(mask);

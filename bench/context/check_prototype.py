@@ -129,6 +129,9 @@ def enumerate_checks(model):
         _, z = lh.forward(p, local=True, keep=False)
         _, zb = lh.forward(p, local=True, keep=False, best=True)
         worst = max(worst, abs(z - zsum), abs(zb + min(x[3] for x in loc)))
+        F, _ = lh.forward(p, local=True, best=True)
+        route, a0, c0 = lh.traceback_local(p, F)
+        worst = max(worst, abs(local_logodds(p, a0, c0, route) - min(x[3] for x in loc)))
         post = lh.posteriors(p, local=True)
         pm, ins = np.zeros((n, m)), np.zeros(n)
         for a, c, path, cost in loc:
@@ -142,7 +145,7 @@ def enumerate_checks(model):
         direct = -np.logaddexp.reduce([-(model.null_len(s) + model.null_len(t) + lh.LN1000 + lh.boundary_nits(n, m)
                                          + x[3]) for x in loc])
         worst = max(worst, abs(msg - direct))
-    print(f"enumeration: global and local sums, best paths and posteriors agree within {worst:.2e} nits")
+    print(f"enumeration: global and local sums, best paths (local: traced back) and posteriors agree within {worst:.2e} nits")
     # the prior: for each pair of lengths, the region's boundaries times its paths sum to at most 1
     p = lh.Pair(model, "A", "A", 250)
     most = 0.0

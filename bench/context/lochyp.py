@@ -320,3 +320,107 @@ def search_distance(cost):
         k1 = int(math.floor(lo + step + 0.5))
         k2 = int(math.floor(hi - step + 0.5))
     return (bestK or 1), best, len(known)
+
+
+def bracket_scan(costs):
+    """The library's bracketing search with the scan once two probes lie within
+    0.3 nits (as the optimal criterion estimates K for an alignment), over
+    costs[k] for k in 1..1000 (index 0 unused)."""
+    best, bestK = math.inf, 0
+    lo, hi, k1, k2 = 1, 1000, 251, 750
+    while True:
+        f1, f2 = costs[k1], costs[k2]
+        if abs(f2 - f1) < 0.3:
+            for k in range(lo, hi + 1):
+                if best > costs[k]:
+                    best, bestK = costs[k], k
+            break
+        if f2 > f1:
+            if best > f1:
+                best, bestK = f1, k1
+            hi = k2
+        else:
+            if best > f2:
+                best, bestK = f2, k2
+            lo = k1
+        if abs(k2 - k1) <= 1 or lo >= hi:
+            break
+        step = (hi - lo) * 0.25
+        k1 = int(math.floor(lo + step + 0.5))
+        k2 = int(math.floor(hi - step + 0.5))
+    return bestK or 1, best
+
+
+def traceback_local(p, F):
+    """The best local path of a best-path fill (local, keep): (path, first residue of S, of T)."""
+    tp = -p.trans
+    emit = -(p.match - p.gs[:, None] - p.gt[None, :])
+    n, m = p.match.shape
+    i, j = np.unravel_index(np.argmax(F[M, 1:, 1:]), (n, m))
+    del emit
+    i, j, x = int(i) + 1, int(j) + 1, M
+    path = []
+    while True:
+        path.append("mdi"[x])
+        here = F[x, i, j]
+        if x == M:
+            cands = [F[y, i - 1, j - 1] + tp[y, M] for y in range(3)] if i > 1 and j > 1 else [NEG]
+            if max(cands) <= 0:  # the region begins here (equal: the shorter region)
+                return "".join(reversed(path)), i - 1, j - 1
+            x = int(np.argmax(cands))
+            i, j = i - 1, j - 1
+        elif x == D:
+            cands = [F[y, i - 1, j] + tp[y, D] for y in range(3)]
+            x = int(np.argmax(cands))
+            i -= 1
+        else:
+            cands = [F[y, i, j - 1] + tp[y, I] for y in range(3)]
+            x = int(np.argmax(cands))
+            j -= 1
+
+
+def region_cost_all_k(model, s, t, path, a, c):
+    """The region's log-odds cost (transitions and match columns less the null) at every K."""
+    si, ti = model.idx(s), model.idx(t)
+    i, j, prev = a, c, None
+    ms, mt, tr = [], [], np.zeros((3, 3))
+    for x in path:
+        st = "mdi".index(x)
+        if prev is not None:
+            tr[prev, st] += 1
+        if x == "m":
+            ms.append(si[i])
+            mt.append(ti[j])
+        i += x != "i"
+        j += x != "d"
+        prev = st
+    ms, mt = np.array(ms), np.array(mt)
+    null = model.gap[ms].sum() + model.gap[mt].sum()
+    return model.match[:, ms, mt].sum(1) - null + (model.trans * tr[None]).sum((1, 2))
+
+
+def local_optimal(model, s, t, K=250, rounds=40):
+    """The optimal criterion's alternation under the local hypothesis: the best
+    local path at K, then K of least message length for it, until a path
+    repeats (in a cycle the one of least message length). Returns
+    (message length, path, a, c, K)."""
+    seen = {}
+    const = model.null_len(s) + model.null_len(t) + LN1000 + boundary_nits(len(s), len(t))
+    for _ in range(rounds):
+        p = Pair(model, s, t, K)
+        F, _ = forward(p, local=True, best=True)
+        path, a, c = traceback_local(p, F)
+        key = (path, a, c)
+        costs = region_cost_all_k(model, s, t, path, a, c)
+        costs[0] = np.inf
+        k_new, best = bracket_scan(costs)
+        if key in seen:
+            cyc = list(seen)[list(seen).index(key):]
+            best_key = min(cyc, key=lambda k: seen[k][1])
+            return const + seen[best_key][1], best_key[0], best_key[1], best_key[2], seen[best_key][0]
+        seen[key] = (k_new, float(best))
+        if k_new == K and len(seen) > 1 and list(seen)[-2] == key:
+            break
+        K = k_new
+    key = list(seen)[-1]
+    return const + seen[key][1], key[0], key[1], key[2], seen[key][0]

@@ -172,7 +172,7 @@ def main():
     a = ap.parse_args()
     log = lambda m: print(m, file=sys.stderr, flush=True)  # noqa: E731
     lh.Model.load(a.dumper, None, "posterior", a.cache)
-    report = []
+    report, chosen_on = [], None
     for set_name in a.sets.split(","):
         pairs = cb.load_set(a.shared, set_name)
         d = os.path.join(a.cache, "proto", set_name)
@@ -187,7 +187,8 @@ def main():
         for p in pairs:
             with open(os.path.join(d, p["pair_id"] + ".pkl"), "rb") as f:
                 recs[p["pair_id"]] = pickle.load(f)
-        report += evaluate(set_name, pairs, recs, a)
+        lines, chosen_on = evaluate(set_name, pairs, recs, a, chosen_on if set_name != "context" else None)
+        report += lines
     text = "\n".join(report) + "\n"
     if a.out:
         with open(a.out + ".tmp", "w") as f:
@@ -196,7 +197,9 @@ def main():
     print(text)
 
 
-def evaluate(set_name, pairs, recs, a):
+def evaluate(set_name, pairs, recs, a, given=None):
+    """The report's lines for a set, and the decodings chosen per (hypothesis, cap, fold); with given
+    (the choices made on the context pairs), those are applied instead of choosing on this set."""
     rel = [p for p in pairs if p["related"]]
     rrecs = [recs[p["pair_id"]] for p in rel]
     out = [f"### Prototype on {set_name}\n"]
@@ -232,39 +235,56 @@ def evaluate(set_name, pairs, recs, a):
     d0, f0 = summarise(rrecs, "product", "product")
     out.append(f"| product's posterior alignment | {d0:.3f} / {f0:.1f} | | | |")
     out.append("")
-    # cross-validation over families
+    # cross-validation over families, at several caps on flank%
     folds = {p["pair_id"]: fold_of(p, a.folds) for p in rel}
-    for hyp in ("local", "auto"):
-        chosen, held = [], {}
-        for f in range(a.folds):
-            train = [recs[p["pair_id"]] for p in rel if folds[p["pair_id"]] != f]
-            name = choose(train, hyp, a.max_flank)
-            chosen.append(name)
-            for p in rel:
-                if folds[p["pair_id"]] == f:
-                    held[p["pair_id"]] = recs[p["pair_id"]]["results"][hyp][name]
-        devs = [held[p["pair_id"]][0][0] for p in rel if held[p["pair_id"]][0][0] is not None]
-        al = sum(held[p["pair_id"]][0][1] for p in rel)
-        fl = sum(held[p["pair_id"]][0][2] for p in rel)
-        per_fold = []
-        for f in range(a.folds):
-            v = [held[p["pair_id"]][0][0] for p in rel if folds[p["pair_id"]] == f and held[p["pair_id"]][0][0] is not None]
-            per_fold.append(sum(v) / len(v) if v else float("nan"))
-        all_choice = choose(rrecs, hyp, a.max_flank)
-        out.append(f"{hyp}: chosen per fold (flank% <= {a.max_flank:g} on the training folds): " +
-                   ", ".join(chosen) + f"; on all pairs: {all_choice}. Held out: dev {sum(devs) / len(devs):.3f}, "
-                   f"flank% {100.0 * fl / al:.1f}; per fold " + ", ".join(f"{x:.3f}" for x in per_fold) + ".\n")
-        # the held-out rows for the benchmark table
-        path = os.path.join(a.cache, "proto", f"{set_name}_{hyp}.tsv")
+    out.append("Decoding chosen on the training folds (the highest dev with flank% at most the cap there), "
+               "measured on the held-out fold; the held-out folds pooled:\n")
+    out.append("| hypothesis | cap | held-out dev | held-out flank% | dev per fold | chosen per fold |")
+    out.append("|---|---:|---:|---:|---|---|")
+    held_at, choices = {}, {}
+    if given:
+        out[-3] = "Decodings chosen on the training folds of the context pairs, applied to the same folds here:\n"
+    for hyp in [h for h in ("local", "auto", "auto with null") if h in rrecs[0]["results"]]:
+        for cap in (2.0, a.max_flank, 10.0, 20.0, 100.0):
+            chosen, held = [], {}
+            for f in range(a.folds):
+                train = [recs[p["pair_id"]] for p in rel if folds[p["pair_id"]] != f]
+                name = given[(hyp, cap, f)] if given else choose(train, hyp, cap)
+                choices[(hyp, cap, f)] = name
+                chosen.append(name)
+                for p in rel:
+                    if folds[p["pair_id"]] == f:
+                        held[p["pair_id"]] = recs[p["pair_id"]]["results"][hyp][name]
+            devs = [held[p["pair_id"]][0][0] for p in rel if held[p["pair_id"]][0][0] is not None]
+            al = sum(held[p["pair_id"]][0][1] for p in rel)
+            fl = sum(held[p["pair_id"]][0][2] for p in rel)
+            per_fold = []
+            for f in range(a.folds):
+                v = [held[p["pair_id"]][0][0] for p in rel
+                     if folds[p["pair_id"]] == f and held[p["pair_id"]][0][0] is not None]
+                per_fold.append(sum(v) / len(v) if v else float("nan"))
+            names = sorted(set(chosen), key=chosen.index)
+            out.append(f"| {hyp} | {cap:g} | {sum(devs) / len(devs):.3f} | {100.0 * fl / max(al, 1):.1f} | " +
+                       ", ".join(f"{x:.3f}" for x in per_fold) + " | " +
+                       "; ".join(f"{n} ({chosen.count(n)})" for n in names) + " |")
+            held_at[(hyp, cap)] = held
+    out.append("")
+    # the rows and numbers for the benchmark table: held out at the cap, and the fixed decodings
+    policies = {"local": ("local", held_at[("local", a.max_flank)]),
+                "auto": ("auto", held_at[("auto", a.max_flank)]),
+                "auto-mea0": ("auto", {p["pair_id"]: recs[p["pair_id"]]["results"]["auto"]["mea w=0"] for p in rel}),
+                "local-mea0": ("local", {p["pair_id"]: recs[p["pair_id"]]["results"]["local"]["mea w=0"] for p in rel})}
+    for label, (hyp, held) in policies.items():
+        path = os.path.join(a.cache, "proto", f"{set_name}_{label}.tsv")
         with open(path, "w") as fh:
             fh.write("pair_id\trow_s\trow_t\tnumber\tcalled\n")
             for p in pairs:
-                num = nums["local" if hyp == "local" else "auto"][p["pair_id"]]
+                num = nums[hyp][p["pair_id"]]
                 rs = rt = ""
                 if p["related"]:
                     rs, rt = rows_of(p["s"], p["t"], held[p["pair_id"]][1])
                 fh.write(f"{p['pair_id']}\t{rs}\t{rt}\t{num!r}\t{int(num > 0)}\n")
-    return out
+    return out, choices
 
 
 def rows_of(s, t, path):

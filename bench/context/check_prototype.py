@@ -148,7 +148,7 @@ def enumerate_checks(model):
     print(f"enumeration: global and local sums, best paths (local: traced back) and posteriors agree within {worst:.2e} nits")
     # the prior: for each pair of lengths, the region's boundaries times its paths sum to at most 1
     p = lh.Pair(model, "A", "A", 250)
-    most = 0.0
+    most, masses = 0.0, {}
     for n, m in itertools.product(range(1, 6), range(1, 6)):
         mass = 0.0
         for a in range(n):
@@ -158,7 +158,10 @@ def enumerate_checks(model):
                         mass += sum(prior_mass(p, path) for path in paths(b - a, d - c)
                                     if path[0] == "m" and path[-1] == "m") / (n * (n + 1) / 2 * m * (m + 1) / 2)
         most = max(most, mass)
-    print(f"prior over boundaries and paths: at most {most:.6f} for lengths up to 5 x 5 (K 250)")
+        masses[(n, m)] = mass
+    print(f"prior over boundaries and paths: at most {most:.6f} for lengths up to 5 x 5 (K 250); 1 x 1: "
+          f"{masses[(1, 1)]:.6f}, 2 x 2: {masses[(2, 2)]:.6f}, 5 x 5: {masses[(5, 5)]:.6f}, largest other than 1 x 1: "
+          f"{max(v for k, v in masses.items() if k != (1, 1)):.6f}")
     return worst < 1e-9 and most <= 1.0
 
 

@@ -29,8 +29,8 @@
 #include "dpCosts.h"
 #include "models.h"
 #include "nullModelClass.h"
-#include "siteRates.h"
 #include "seqcorvane/seqcorvane.h"
+#include "siteRates.h"
 #include "threeStateDPAClass.h"
 
 namespace {
@@ -85,9 +85,9 @@ int main(int argc, char** argv) {
     threeStateDPAClass_t machine(S, T, data, 1);
     if (model == "posterior") {
       const seqcorvane::PosteriorOptions o;
-      machine.setPosteriorModel(o.rateShape > 0 ? gammaRateCategories(o.rateShape, o.rateCategories)
-                                                : std::vector<double>{},
-                                o.gapOpenScale, o.fittedMatches ? &data.matchJoints : nullptr);
+      machine.setPosteriorModel(
+          o.rateShape > 0 ? gammaRateCategories(o.rateShape, o.rateCategories) : std::vector<double>{}, o.gapOpenScale,
+          o.fittedMatches ? &data.matchJoints : nullptr);
     }
     std::printf("alphabet %s\n", data.pam.getAlphabet().c_str());
     std::printf("null_s %.17g\nnull_t %.17g\n", sequenceNullMsgLen(S, data.nullMdl),

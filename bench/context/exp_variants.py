@@ -1,6 +1,6 @@
 #!/usr/bin/python3
 """Variants of the local hypothesis's model, measured on a subset of the
-related context pairs (every third below 30% identity) with the decodings
+related context pairs (every fourth below 30% identity) with the decodings
 of most expected accuracy at every unpaired weight: does the trade-off of
 dev against flank% move?
 
@@ -27,7 +27,7 @@ import context_bench as cb  # noqa: E402
 import lochyp as lh  # noqa: E402
 from proto_eval import W_GRID, score_path  # noqa: E402
 
-VARIANTS = ["base", "open1", "comp", "beta1.5"]
+VARIANTS = ["open1", "comp", "beta1.5"]  # base: from proto_eval.py's results
 _M = {}
 
 
@@ -74,16 +74,20 @@ def main():
     ap.add_argument("--shared", default=os.path.join(HERE, "..", "..", "..", "shared", "bench"))
     ap.add_argument("--jobs", type=int, default=2)
     a = ap.parse_args()
-    pairs = [p for p in cb.load_set(a.shared, "context") if p["related"] and p["identity"] < 30][::3]
+    pairs = [p for p in cb.load_set(a.shared, "context") if p["related"] and p["identity"] < 30][::4]
     d = os.path.join(a.cache, "proto", "variants")
     os.makedirs(d, exist_ok=True)
     with multiprocessing.Pool(a.jobs) as pool:
         pool.map(work, [(p, d) for p in sorted(pairs, key=lambda p: -len(p["s"]) * len(p["t"]))], chunksize=1)
     recs = [pickle.load(open(os.path.join(d, p["pair_id"] + ".pkl"), "rb")) for p in pairs]
-    print(f"{len(pairs)} related context pairs below 30% identity (every third); dev / flank% by unpaired weight\n")
+    for p, r in zip(pairs, recs):
+        with open(os.path.join(a.cache, "proto", "context", p["pair_id"] + ".pkl"), "rb") as f:
+            base = pickle.load(f)["results"]["local"]
+        r["base"] = {w: base[f"mea w={w:g}"][0] for w in W_GRID}
+    print(f"{len(pairs)} related context pairs below 30% identity (every fourth); dev / flank% by unpaired weight\n")
     print("| variant | " + " | ".join(f"w={w:g}" for w in W_GRID) + " |")
     print("|---|" + "---:|" * len(W_GRID))
-    for v in VARIANTS:
+    for v in ["base"] + VARIANTS:
         cells = []
         for w in W_GRID:
             d_ = [r[v][w][0] for r in recs if r[v][w][0] is not None]

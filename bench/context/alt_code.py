@@ -8,6 +8,9 @@ several eps, each at an equal share of the prior, the summed message adds
 their probabilities. At the local distance proto_eval.py chose.
 
     bench/context/alt_code.py CACHE [--shared DIR] [--sets context,domains]
+
+Writes CACHE/proto/<set>_<local|auto>-altcode.tsv (the mixture's numbers) for
+context_bench.py --extra.
 """
 import argparse
 import math
@@ -61,6 +64,11 @@ def main():
                     L = d[key] if hyp == "local" else -np.logaddexp(-(d[key] + lh.LN2), -(d["Lg"] + lh.LN2))
                     return (d["null"] - L) / lh.LN2
                 pos, ng = [bits(p) for p in rel], [bits(p) for p in neg]
+                if key == "mix":
+                    with open(os.path.join(a.cache, "proto", f"{set_name}_{hyp}-altcode.tsv"), "w") as f:
+                        f.write("pair_id\trow_s\trow_t\tnumber\tcalled\n")
+                        for p in pairs:
+                            f.write(f"{p['pair_id']}\t\t\t{bits(p)!r}\t{int(bits(p) > 0)}\n")
                 print(f"{set_name} {hyp} code {key}: AUC {cb.auc(pos, ng):.3f}, related called related "
                       f"{sum(x > 0 for x in pos)} / {len(pos)}, unrelated {sum(x > 0 for x in ng)} / {len(ng)}")
 

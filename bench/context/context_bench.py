@@ -413,7 +413,7 @@ def main():
             res = {p["pair_id"]: read_result(cache_path(a.cache, set_name, tool, p["pair_id"])) for p in pairs}
             table[tool] = (measures(pairs, res, aligns), sum(r["cpu"] for r in res.values()))
         for extra in a.extra:
-            name, path = extra.split("=", 1)
+            name, path = extra.rsplit("=", 1)
             path = path.replace("{set}", set_name)
             if not os.path.exists(path):
                 continue

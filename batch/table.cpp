@@ -135,7 +135,7 @@ std::string resultFields(const seqcorvane::AlignResult& r, const seqcorvane::Mod
   using seqcorvane::shell::formatFixed;
   const bool aligned = !r.path.empty();  // a criterion with an alignment
   const int K = r.criterion == seqcorvane::Criterion::optimal ? r.parameters.K : r.search.K;
-  const double alignmentMsgLen = aligned ? r.alignmentMsgLen : r.marginalMsgLen;
+  const double alignmentMsgLen = aligned ? r.alignmentMsgLen : r.search.msgLen;
   return std::to_string(K) + '\t' +
          nullBitsText(seqcorvane::nullMsgLen(r.s.residues, models), seqcorvane::nullMsgLen(r.t.residues, models)) +
          '\t' + formatFixed(seqcorvane::nits2bits(alignmentMsgLen), 3) + '\t' + formatFixed(r.compressionBits, 3) +

@@ -53,7 +53,7 @@ bool same(const AlignResult& a, const AlignResult& b) {
   return a.criterion == b.criterion && a.s.name == b.s.name && a.s.residues == b.s.residues && a.t.name == b.t.name &&
          a.t.residues == b.t.residues && a.path == b.path && a.rowS == b.rowS && a.rowT == b.rowT &&
          same(a.parameters, b.parameters) && same(a.nullMsgLen, b.nullMsgLen) &&
-         same(a.alignmentMsgLen, b.alignmentMsgLen) && same(a.marginalMsgLen, b.marginalMsgLen) &&
+         same(a.alignmentMsgLen, b.alignmentMsgLen) && same(a.search.msgLen, b.search.msgLen) &&
          same(a.compressionBits, b.compressionBits) && same(a.columnConfidence, b.columnConfidence) &&
          a.search.K == b.search.K && same(a.search.parameters, b.search.parameters) &&
          a.search.fastPasses == b.search.fastPasses && a.search.exactPasses == b.search.exactPasses &&
@@ -99,7 +99,7 @@ py::tuple stateOf(const AlignResult& r) {
   return py::make_tuple(
       STATE_VERSION, criterionName(r.criterion), py::make_tuple(py::bytes(r.s.name), py::bytes(r.s.residues)),
       py::make_tuple(py::bytes(r.t.name), py::bytes(r.t.residues)), py::bytes(r.path), py::bytes(r.rowS),
-      py::bytes(r.rowT), stateOf(r.parameters), r.nullMsgLen, r.alignmentMsgLen, r.marginalMsgLen, r.compressionBits,
+      py::bytes(r.rowT), stateOf(r.parameters), r.nullMsgLen, r.alignmentMsgLen, r.search.msgLen, r.compressionBits,
       py::cast(r.columnConfidence),
       py::make_tuple(r.search.K, stateOf(r.search.parameters), r.search.fastPasses, r.search.exactPasses),
       py::make_tuple(p.decodedAtOptimalK, py::cast(p.siteRates), p.fittedMatches, p.endGapsAlike, p.gapOpenScale,
@@ -119,7 +119,7 @@ AlignResult resultOf(const py::tuple& state) {
   r.parameters = parametersOf(state[7].cast<py::tuple>());
   r.nullMsgLen = state[8].cast<double>();
   r.alignmentMsgLen = state[9].cast<double>();
-  r.marginalMsgLen = state[10].cast<double>();
+  r.search.msgLen = state[10].cast<double>();
   r.compressionBits = state[11].cast<double>();
   r.columnConfidence = state[12].cast<std::vector<double>>();
   const auto search = state[13].cast<py::tuple>();
@@ -226,7 +226,7 @@ void addMessageLengths(ResultClass& c) {
           "alignment_bits", [](const R& r) { return bitsOrNone(r.alignmentMsgLen); },
           "I(A,<S,T>) of the optimal alignment (None for the other criteria; for the posterior one see score).")
       .def_property_readonly(
-          "marginal_bits", [](const R& r) { return bitsOrNone(r.marginalMsgLen); },
+          "marginal_bits", [](const R& r) { return bitsOrNone(r.search.msgLen); },
           "The message length summed over all alignments at the marginal distance (None for the optimal criterion).")
       .def_property_readonly(
           "compression_bits", [](const R& r) { return r.compressionBits; },

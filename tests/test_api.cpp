@@ -37,8 +37,7 @@ void expectSame(const AlignResult& a, const AlignResult& b) {
   EXPECT_EQ(a.compressionBits, b.compressionBits);
   EXPECT_EQ(a.search.K, b.search.K);
   EXPECT_EQ(a.columnConfidence, b.columnConfidence);
-  EXPECT_EQ(std::isnan(a.marginalMsgLen) ? 0.0 : a.marginalMsgLen,
-            std::isnan(b.marginalMsgLen) ? 0.0 : b.marginalMsgLen);
+  EXPECT_EQ(std::isnan(a.search.msgLen) ? 0.0 : a.search.msgLen, std::isnan(b.search.msgLen) ? 0.0 : b.search.msgLen);
 }
 
 std::string messageOf(const std::function<void()>& fn, seqcorvane::Error::Kind kind) {
@@ -63,7 +62,7 @@ TEST(Api, ResultsOfEachCriterionHangTogether) {
                                 seqcorvane::nullMsgLen(t.residues, testutil::models()));
   EXPECT_EQ(opt.compressionBits, seqcorvane::nits2bits(opt.nullMsgLen - opt.alignmentMsgLen));
   EXPECT_TRUE(opt.related());
-  EXPECT_TRUE(std::isnan(opt.marginalMsgLen));
+  EXPECT_TRUE(std::isnan(opt.search.msgLen));
   ASSERT_EQ(opt.columnConfidence.size(), opt.path.size());
 
   const AlignResult marg = alignWith(s, t, Criterion::marginal);
@@ -71,7 +70,7 @@ TEST(Api, ResultsOfEachCriterionHangTogether) {
   EXPECT_TRUE(std::isnan(marg.alignmentMsgLen));
   EXPECT_EQ(marg.parameters.K, marg.search.K);
   EXPECT_EQ(marg.parameters.transitions, marg.search.parameters.transitions);
-  EXPECT_EQ(marg.compressionBits, seqcorvane::nits2bits(marg.nullMsgLen - marg.marginalMsgLen));
+  EXPECT_EQ(marg.compressionBits, seqcorvane::nits2bits(marg.nullMsgLen - marg.search.msgLen));
   // Summed over all alignments the pair costs less than along the best one.
   EXPECT_GT(marg.compressionBits, opt.compressionBits);
 

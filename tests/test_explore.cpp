@@ -79,7 +79,7 @@ TEST(Explore, LandscapeAtTheMarginalDistanceIsTheMarginalCriterions) {
   seqcorvane::AlignResult r;
   const std::vector<double> values = landscapeOf(S, T, r);
   const seqcorvane::Landscape land({"s", S}, {"t", T}, testutil::models(), r.parameters.K);
-  EXPECT_NEAR(land.bestMsgLen(), r.marginalMsgLen, 1e-9 * r.marginalMsgLen);
+  EXPECT_NEAR(land.bestMsgLen(), r.search.msgLen, 1e-9 * r.search.msgLen);
   const double least = *std::min_element(values.begin(), values.end());
   for (size_t i = 0; i < land.rows(); ++i)
     for (size_t j = 0; j < land.cols(); ++j) {

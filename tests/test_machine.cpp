@@ -142,7 +142,7 @@ TEST(Machine, LandscapeOfEveryCellMatchesTheEnumeration) {
       const auto pt = ref.parts(p, S, T, 0, 0);
       all.push_back(pt.first + pt.second);
     }
-    expectClose(neglogSumOf(all) + lengthCost, r.marginalMsgLen, "marginal");
+    expectClose(neglogSumOf(all) + lengthCost, r.search.msgLen, "marginal");
     for (size_t i = 0; i <= S.size(); ++i)
       for (size_t j = 0; j <= T.size(); ++j) {
         std::vector<double> through;
@@ -211,14 +211,14 @@ TEST(Machine, DistanceSearchesAgreeWithTheirRulesOverEveryDistance) {
     seqcorvane::AlignResult r;
     landscapeOf(S, T, r);
     EXPECT_EQ(r.search.K, bracketOverTable(marginalCost, false, 1));
-    EXPECT_EQ(r.marginalMsgLen, marginalCost[r.search.K]);
+    EXPECT_EQ(r.search.msgLen, marginalCost[r.search.K]);
     // Without the landscape the search's fast cost stands where it prints the
     // same bytes: within the fast pass's margin of the exact one.
     const MarginalSearchOutcome plain = searchMarginalDistance(machine(S, T), r.nullMsgLen);
     EXPECT_EQ(plain.machine.K(), r.search.K);
-    EXPECT_NEAR(plain.msgLen, r.marginalMsgLen, 2e-12 * r.marginalMsgLen + 1e-9);
+    EXPECT_NEAR(plain.msgLen, r.search.msgLen, 2e-12 * r.search.msgLen + 1e-9);
     StatePlanes sinkSums;
-    EXPECT_NEAR(computeTotalProbOfST_2sink(plain.machine, sinkSums), r.marginalMsgLen, 1e-9);
+    EXPECT_NEAR(computeTotalProbOfST_2sink(plain.machine, sinkSums), r.search.msgLen, 1e-9);
   }
 }
 

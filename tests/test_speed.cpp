@@ -126,7 +126,7 @@ TEST(Speed, FastSearchPicksTheExactDistance) {
                                                         [&](const seqcorvane::LandscapeRow&) { ++rows; });
     EXPECT_EQ(rows, S.size() + 1);
     EXPECT_EQ(r.search.K, e.bestK != 0 ? e.bestK : 1);
-    EXPECT_EQ(r.marginalMsgLen, exact[r.search.K]);
+    EXPECT_EQ(r.search.msgLen, exact[r.search.K]);
   }
   EXPECT_LT(worst, 1e-12);
   std::cout << "largest relative difference fast/exact: " << worst << "; pairs of probes within 1e-9 nits: " << nearTies

@@ -28,6 +28,7 @@
 #include <array>
 #include <cstddef>
 #include <functional>
+#include <limits>
 #include <memory>
 #include <stdexcept>
 #include <string>
@@ -186,8 +187,12 @@ struct ScoreResult {
 struct MarginalSearch {
   int K = 0;              // the distance found
   Parameters parameters;  // the parameters there
-  int fastPasses = 0;     // passes over the whole grid in probability space
-  int exactPasses = 0;    // and exact ones in log space
+  // -ln of the probability of the pair summed over all alignments at K, with
+  // the costs of K and of the length: the marginal message length (NaN for
+  // the optimal criterion).
+  double msgLen = std::numeric_limits<double>::quiet_NaN();
+  int fastPasses = 0;   // passes over the whole grid in probability space
+  int exactPasses = 0;  // and exact ones in log space
 };
 
 // How the posterior criterion modelled and decoded the pair.
@@ -217,11 +222,9 @@ struct AlignResult {
   // I(A,<S,T>) of the optimal alignment (NaN for the marginal criteria; for
   // the posterior criterion see score).
   double alignmentMsgLen = 0;
-  // -ln of the probability of the pair summed over all alignments, at the
-  // marginal distance (NaN for the optimal criterion).
-  double marginalMsgLen = 0;
   // The verdict: null less the optimal alignment's message length (optimal),
-  // or less the marginal message length (the other criteria), in bits.
+  // or less the marginal message length (search.msgLen; the other criteria),
+  // in bits.
   double compressionBits = 0;
   bool related() const { return compressionBits > 0; }
   // Per column of path: the posterior probability of its pair (match) or of

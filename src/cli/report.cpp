@@ -53,7 +53,7 @@ void printPosteriorReport(std::ostream& out, const AlignResult& r, const seqcorv
     out << "Gap opening: the priors' probability times " << formatGeneral(p.gapOpenScale) << "\n";
   if (p.endGapsAlike)
     out << "End gaps: in the posteriors a gap run that ends the alignment costs what one that opens it costs\n";
-  printMarginalReport(out, r.search.parameters, r.marginalMsgLen);
+  printMarginalReport(out, r.search.parameters, r.search.msgLen);
   out << "......................................    [OK]" << std::endl;
   out << "Posterior decoding (maximum expected accuracy) at SeqDist n = " << r.parameters.K
       << (p.decodedAtOptimalK ? " (the optimal criterion's distance: the marginal one is the top of the range)" : "")
@@ -148,7 +148,7 @@ void printCriterionReport(std::ostream& out, const AlignResult& r, const seqcorv
       printFSAstr2Algn(r.path, r.s.residues, r.t.residues, out);
       break;
     case Criterion::marginal:
-      printMarginalReport(out, r.parameters, r.marginalMsgLen);
+      printMarginalReport(out, r.parameters, r.search.msgLen);
       out << "......................................    [OK]" << std::endl;
       out << "Computing marginal probability landscape: " << std::flush;
       out << "[OK]\n";
@@ -189,7 +189,7 @@ void requireFinite(double value, const std::string& what) {
 
 void reportAlignment(std::ostream& out, const AlignResult& r, const std::string& outPrefix, const ReportOutputs& o) {
   const bool optimal = r.criterion == Criterion::optimal;
-  const double IAlgn = optimal ? r.alignmentMsgLen : r.marginalMsgLen;
+  const double IAlgn = optimal ? r.alignmentMsgLen : r.search.msgLen;
   requireFinite(r.nullMsgLen, "the null message length");
   requireFinite(IAlgn, optimal ? "the optimal alignment's message length" : "the marginal message length");
   const double bits = r.compressionBits;

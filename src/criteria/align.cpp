@@ -161,11 +161,11 @@ AlignResult align(const Sequence& s, const Sequence& t, const Models& models, co
   r.s = s;
   r.t = t;
   r.nullMsgLen = sequenceNullMsgLen(s.residues, data.nullMdl) + sequenceNullMsgLen(t.residues, data.nullMdl);
-  r.alignmentMsgLen = r.marginalMsgLen = nan;
+  r.alignmentMsgLen = nan;
   double verdictMsgLen = nan;
   auto searched = [&](const MarginalSearchOutcome& search) {
-    r.search = {search.machine.K(), search.machine.parameters(), search.fastPasses, search.exactPasses};
-    r.marginalMsgLen = verdictMsgLen = search.msgLen;
+    r.search = {search.machine.K(), search.machine.parameters(), search.msgLen, search.fastPasses, search.exactPasses};
+    verdictMsgLen = search.msgLen;
   };
   switch (config.criterion) {
     case Criterion::optimal: {

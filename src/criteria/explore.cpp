@@ -159,7 +159,7 @@ AlignResult cellAlignmentResult(const Sequence& s, const Sequence& t, const Mode
   r.nullMsgLen = sequenceNullMsgLen(s.residues, modelData(models).nullMdl) +
                  sequenceNullMsgLen(t.residues, modelData(models).nullMdl);
   r.alignmentMsgLen = msgLen;
-  r.marginalMsgLen = marginalMsgLen;
+  r.search.msgLen = marginalMsgLen;
   r.compressionBits = nits2bits(r.nullMsgLen - marginalMsgLen);
   r.columnConfidence = confidence;
   return r;

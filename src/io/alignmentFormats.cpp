@@ -197,7 +197,7 @@ std::string json(const AlignResult& r) {
   text += "  \"parameters\": " + jsonParameters(r.parameters) + ",\n";
   text += "  \"null_bits\": " + jsonBits(r.nullMsgLen) + ",\n";
   text += "  \"alignment_bits\": " + jsonBits(r.alignmentMsgLen) + ",\n";
-  text += "  \"marginal_bits\": " + jsonBits(r.marginalMsgLen) + ",\n";
+  text += "  \"marginal_bits\": " + jsonBits(r.search.msgLen) + ",\n";
   text += "  \"compression_bits\": " + jsonNumber(r.compressionBits) + ",\n";
   text += "  \"verdict\": \"" + std::string(r.related() ? "related" : "not related") + "\",\n";
   text += jsonIdentity(r);

@@ -14,7 +14,7 @@ namespace seqcorvane::python {
 namespace {
 
 // The version of the pickled state below; a state of another is refused.
-constexpr int STATE_VERSION = 1;
+constexpr int STATE_VERSION = 2;
 
 py::dict transitionsOf(const Transitions& t) {
   static const char letter[3] = {'M', 'D', 'I'};
@@ -43,10 +43,17 @@ bool same(const Parameters& a, const Parameters& b) {
       if (!same(a.transitions[x][y], b.transitions[x][y])) return false;
   return true;
 }
+bool same(const Region& a, const Region& b) {
+  return a.beginS == b.beginS && a.endS == b.endS && a.beginT == b.beginT && a.endT == b.endT;
+}
+bool same(const HypothesisDetails& a, const HypothesisDetails& b) {
+  return a.mode == b.mode && a.sent == b.sent && same(a.globalMsgLen, b.globalMsgLen) &&
+         same(a.localMsgLen, b.localMsgLen) && same(a.localWeight, b.localWeight) && same(a.region, b.region);
+}
 bool same(const ScoreResult& a, const ScoreResult& b) {
-  return same(a.parameters, b.parameters) && same(a.pathMsgLen, b.pathMsgLen) &&
-         same(a.residuesMsgLen, b.residuesMsgLen) && same(a.msgLen, b.msgLen) && same(a.nullMsgLen, b.nullMsgLen) &&
-         same(a.compressionBits, b.compressionBits);
+  return a.sent == b.sent && same(a.region, b.region) && same(a.parameters, b.parameters) &&
+         same(a.pathMsgLen, b.pathMsgLen) && same(a.residuesMsgLen, b.residuesMsgLen) && same(a.msgLen, b.msgLen) &&
+         same(a.nullMsgLen, b.nullMsgLen) && same(a.compressionBits, b.compressionBits);
 }
 bool same(const AlignResult& a, const AlignResult& b) {
   const PosteriorDetails &p = a.posterior, &q = b.posterior;
@@ -59,7 +66,7 @@ bool same(const AlignResult& a, const AlignResult& b) {
          a.search.fastPasses == b.search.fastPasses && a.search.exactPasses == b.search.exactPasses &&
          p.decodedAtOptimalK == q.decodedAtOptimalK && same(p.siteRates, q.siteRates) &&
          p.fittedMatches == q.fittedMatches && p.endGapsAlike == q.endGapsAlike &&
-         same(p.gapOpenScale, q.gapOpenScale) && same(p.score, q.score);
+         same(p.gapOpenScale, q.gapOpenScale) && same(p.score, q.score) && same(a.hypothesis, b.hypothesis);
 }
 
 // ---- the pickled state: tuples of plain values ----
@@ -79,12 +86,41 @@ Parameters parametersOf(const py::tuple& state) {
   return p;
 }
 
+py::tuple stateOf(const Region& g) { return py::make_tuple(g.beginS, g.endS, g.beginT, g.endT); }
+Region regionOf(const py::tuple& state) {
+  return {state[0].cast<std::size_t>(), state[1].cast<std::size_t>(), state[2].cast<std::size_t>(),
+          state[3].cast<std::size_t>()};
+}
+Hypothesis hypothesisOf(int h) {
+  if (h < 0 || h > static_cast<int>(Hypothesis::automatic))
+    throw py::value_error("a pickled result holds an unknown hypothesis");
+  return static_cast<Hypothesis>(h);
+}
+
+py::tuple stateOf(const HypothesisDetails& h) {
+  return py::make_tuple(static_cast<int>(h.mode), static_cast<int>(h.sent), h.globalMsgLen, h.localMsgLen,
+                        h.localWeight, stateOf(h.region));
+}
+HypothesisDetails hypothesisDetailsOf(const py::tuple& state) {
+  HypothesisDetails h;
+  h.mode = hypothesisOf(state[0].cast<int>());
+  h.sent = hypothesisOf(state[1].cast<int>());
+  h.globalMsgLen = state[2].cast<double>();
+  h.localMsgLen = state[3].cast<double>();
+  h.localWeight = state[4].cast<double>();
+  h.region = regionOf(state[5].cast<py::tuple>());
+  return h;
+}
+
 py::tuple stateOf(const ScoreResult& s) {
   return py::make_tuple(stateOf(s.parameters), s.pathMsgLen, s.residuesMsgLen, s.msgLen, s.nullMsgLen,
-                        s.compressionBits);
+                        s.compressionBits, static_cast<int>(s.sent), stateOf(s.region));
 }
 ScoreResult scoreOf(const py::tuple& state) {
   ScoreResult s;
+  if (state.size() != 8) throw py::value_error("a pickled score of another version of seqcorvane");
+  s.sent = hypothesisOf(state[6].cast<int>());
+  s.region = regionOf(state[7].cast<py::tuple>());
   s.parameters = parametersOf(state[0].cast<py::tuple>());
   s.pathMsgLen = state[1].cast<double>();
   s.residuesMsgLen = state[2].cast<double>();
@@ -103,10 +139,11 @@ py::tuple stateOf(const AlignResult& r) {
       py::cast(r.columnConfidence),
       py::make_tuple(r.search.K, stateOf(r.search.parameters), r.search.fastPasses, r.search.exactPasses),
       py::make_tuple(p.decodedAtOptimalK, py::cast(p.siteRates), p.fittedMatches, p.endGapsAlike, p.gapOpenScale,
-                     stateOf(p.score)));
+                     stateOf(p.score)),
+      stateOf(r.hypothesis));
 }
 AlignResult resultOf(const py::tuple& state) {
-  if (state.size() != 15 || state[0].cast<int>() != STATE_VERSION)
+  if (state.size() != 16 || state[0].cast<int>() != STATE_VERSION)
     throw py::value_error("a pickled result of another version of seqcorvane");
   AlignResult r;
   r.criterion = criterionOf(state[1].cast<std::string>());
@@ -134,6 +171,7 @@ AlignResult resultOf(const py::tuple& state) {
   r.posterior.endGapsAlike = p[3].cast<bool>();
   r.posterior.gapOpenScale = p[4].cast<double>();
   r.posterior.score = scoreOf(p[5].cast<py::tuple>());
+  r.hypothesis = hypothesisDetailsOf(state[15].cast<py::tuple>());
   return r;
 }
 

@@ -60,8 +60,13 @@ void writeAfastaFile(const std::string& path, const std::vector<std::string>& ro
 // a line of '*' under identical columns), Stockholm (with, where the result
 // has column confidences, a "#=GR <name> PP" line per sequence: 0-9 for the
 // posterior probability rounded to tenths, * for 0.95 and above, '.' at
-// gaps), and JSON (the whole result, with the identical pairs and the
-// identity as the report gives them).
+// gaps; under the local or automatic hypothesis, "#=GF HY <mode>, <sent>
+// sent" and a "#=GS <name> RG <first>-<last>" line per sequence for the
+// region aligned, 1-based and inclusive), and JSON (the whole result, with
+// the identical pairs and the identity as the report gives them, and the
+// hypotheses' message lengths and region, 1-based and inclusive). Under the
+// local hypothesis every format's rows hold the flanks as gap columns before
+// and after the region, so the region reads back from the rows.
 //
 // The records' names are made safe for every reader of the format: blanks,
 // control characters and bytes that are not UTF-8 become '_' (a name is one

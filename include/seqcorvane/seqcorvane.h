@@ -119,7 +119,10 @@ struct PosteriorOptions {
   int rateCategories = 4;      // equally likely rate categories
   double gapOpenScale = 0.35;  // the priors' gap-opening probability times this, in (0, 1]
   double gapWeight = 0;        // weight of unpaired residues in the expected accuracy
-  bool fallbackAtTop = true;   // decode at the optimal criterion's distance where the marginal one is >= topDistance
+  // The same under the local hypothesis, where a residue is unpaired in a
+  // flank as in a gap: 1 keeps the alignment from reaching into the flanks.
+  double regionUnpairedWeight = 1;
+  bool fallbackAtTop = true;  // decode at the optimal criterion's distance where the marginal one is >= topDistance
   int topDistance = 999;
   int distanceCap = 0;  // decode at no more than this distance (0: no cap)
   // Match emissions from the models' fitted joint residue-pair tables, where
@@ -132,12 +135,25 @@ struct PosteriorOptions {
   bool endGapsAlike = true;
 };
 
+// The hypothesis sent beside the null one: the two sequences aligned end to
+// end (global); a region of each sequence aligned and the residues outside
+// it under the null model (local: the region's first matched cell uniform
+// over the grid, its end after a match with probability 0.01); or both, the
+// message stating which (automatic: the shorter is sent by the optimal
+// criterion, both at half the prior each by the summed ones).
+enum class Hypothesis { global, local, automatic };
+// "global", "local", "auto".
+const char* hypothesisName(Hypothesis h);
+// false when the name is none of them.
+bool parseHypothesis(const std::string& name, Hypothesis& h);
+
 // The widest instruction set the dynamic programmes may use; results do not
 // depend on it.
 enum class InstructionSet { best, scalar, sse2, avx2, avx512 };
 
 struct AlignConfig {
   Criterion criterion = Criterion::optimal;
+  Hypothesis mode = Hypothesis::global;
   PosteriorOptions posterior;
   // With the optimal criterion, also the posterior probability of every
   // column of the alignment (the posterior criterion always gives them).
@@ -171,9 +187,16 @@ struct Parameters {
   Transitions transitions{};
 };
 
+// Residues [beginS, endS) of S and [beginT, endT) of T, counted from 0.
+struct Region {
+  std::size_t beginS = 0, endS = 0, beginT = 0, endT = 0;
+};
+
 // The message length of a given alignment (what --ivalue computes): K
 // estimated for it, the transitions at K.
 struct ScoreResult {
+  Hypothesis sent = Hypothesis::global;  // global or local: the hypothesis of the message (automatic: the shorter)
+  Region region;  // the region the message aligns: the whole pair (global), first to last match (local)
   Parameters parameters;
   double pathMsgLen = 0;       // I(A): K, the length and the path's state choices
   double residuesMsgLen = 0;   // I(<S,T>|A): the residues given the path
@@ -205,6 +228,25 @@ struct PosteriorDetails {
   ScoreResult score;  // the posterior alignment scored as scoreAlignment scores it
 };
 
+// What the hypotheses gave.
+struct HypothesisDetails {
+  Hypothesis mode = Hypothesis::global;  // as the config asked
+  Hypothesis sent = Hypothesis::global;  // global or local: the one the alignment, its parameters and the search are of
+  // Each hypothesis's message length as the criterion takes it (its optimal
+  // alignment's, or summed over all alignments), in nits; NaN where not
+  // computed. The automatic choice states which is sent (ln 2 more) and
+  // sends the shorter (optimal) or both at once (the summed criteria).
+  double globalMsgLen = std::numeric_limits<double>::quiet_NaN();
+  double localMsgLen = std::numeric_limits<double>::quiet_NaN();
+  // The automatic choice of the summed criteria: the local hypothesis's
+  // share of the pair's probability.
+  double localWeight = std::numeric_limits<double>::quiet_NaN();
+  // The alignment's region: a local alignment's from its first matched
+  // column to its last (the residues outside it are its flanks), the whole
+  // pair for a global one; empty without an alignment.
+  Region region;
+};
+
 // The result of align().
 struct AlignResult {
   Criterion criterion = Criterion::optimal;
@@ -231,6 +273,8 @@ struct AlignResult {
   // its residue being unpaired (gap). Posterior criterion, or asked for.
   std::vector<double> columnConfidence;
 
+  // The hypotheses.
+  HypothesisDetails hypothesis;
   // The marginal and posterior criteria's distance search.
   MarginalSearch search;
   // The posterior criterion's model and decoding.
@@ -256,9 +300,13 @@ AlignResult align(const Sequence& s, const Sequence& t, const Models& models, co
                   const LandscapeVisitor& landscape = {});
 
 // The message length of the alignment of two gapped rows of equal length
-// (residues and '-', no column of two gaps, a residue in each row). Throws
-// Error (kind input) when the rows are not such an alignment.
-ScoreResult scoreAlignment(const std::string& rowS, const std::string& rowT, const Models& models);
+// (residues and '-', no column of two gaps, a residue in each row), under
+// the hypothesis: locally, its leading and trailing columns without a match
+// are the flanks (it needs a matched column); automatically, the shorter of
+// the two with ln 2 for the choice. Throws Error (kind input) when the rows
+// are not such an alignment.
+ScoreResult scoreAlignment(const std::string& rowS, const std::string& rowT, const Models& models,
+                           Hypothesis mode = Hypothesis::global);
 
 // I(seq) under the null hypothesis: its length and its residues, in nits.
 double nullMsgLen(const std::string& residues, const Models& models);
@@ -270,7 +318,8 @@ double pairMsgLen(const Models& models, int K, char a, char b);
 // The best alignments through chosen cells at distance K under the optimal
 // criterion's model: the best paths from the start to every cell and from
 // every cell to the end, in both states (about 50 bytes a cell). Uses the
-// config's instruction set and memory limit only.
+// config's hypothesis (global or local: under the local one, the best
+// alignment whose region passes the cell), instruction set and memory limit.
 class CellPaths {
  public:
   CellPaths(const Sequence& s, const Sequence& t, const Models& models, int K, const AlignConfig& config = {});
@@ -294,8 +343,9 @@ class CellPaths {
 
 // Bytes of dynamic-programming storage that align() needs for sequences of
 // these lengths under the criterion (for the marginal one with a landscape
-// visitor).
+// visitor), under the global or the local hypothesis; and under the config's.
 double memoryNeeded(std::size_t nS, std::size_t nT, Criterion criterion);
+double memoryNeeded(std::size_t nS, std::size_t nT, const AlignConfig& config);
 
 // Conversions of a path: the gapped rows of s and t along it, and back.
 std::vector<std::string> pathRows(const std::string& path, const std::string& s, const std::string& t);

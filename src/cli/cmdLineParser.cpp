@@ -65,7 +65,7 @@ std::vector<std::string> flagValuesOf(const ArgumentScan& args) {
 
 // What the scan found, by option.
 struct Given {
-  std::vector<std::string> seqs, ivalue, outs, criteria, unknown, dirs, flagValues, formats;
+  std::vector<std::string> seqs, ivalue, outs, criteria, unknown, dirs, flagValues, formats, modes;
   explicit Given(const ArgumentScan& args)
       : seqs(args.of("-seq")),
         ivalue(args.of("--ivalue")),
@@ -74,12 +74,14 @@ struct Given {
         unknown(args.of("-X")),
         dirs(args.of("--data")),
         flagValues(flagValuesOf(args)),
-        formats(args.of("--format")) {}
+        formats(args.of("--format")),
+        modes(args.of("--mode")) {}
 };
 
 // Reports every option given the wrong number of values, or a value it does
 // not take; false when there was any.
-bool optionsWellFormed(const ArgumentScan& args, const Given& g, bool ivalueFlag, seqcorvane::AlignmentFormat& format) {
+bool optionsWellFormed(const ArgumentScan& args, const Given& g, bool ivalueFlag, seqcorvane::AlignmentFormat& format,
+                       seqcorvane::Hypothesis& mode) {
   bool success = true;
   if (ivalueFlag) {
     if (g.ivalue.size() != 1) {
@@ -113,6 +115,14 @@ bool optionsWellFormed(const ArgumentScan& args, const Given& g, bool ivalueFlag
     std::cerr << ERR << "Invalid option for --format: " << g.formats[0] << std::endl;
     success = false;
   }
+  if (args.seen.count("--mode") && g.modes.size() != 1) {
+    std::cerr << ERR << "Option '--mode' takes one hypothesis (global, local or auto) as an argument" << std::endl;
+    success = false;
+  }
+  if (g.modes.size() == 1 && !seqcorvane::parseHypothesis(g.modes[0], mode)) {
+    std::cerr << ERR << "Invalid option for --mode: " << g.modes[0] << std::endl;
+    success = false;
+  }
   for (const std::string& flag : g.flagValues) {
     std::cerr << ERR << "Option '" << flag << "' takes no argument" << std::endl;
     success = false;
@@ -131,9 +141,13 @@ void parseCmdLine(int32_t argc, char* argv[], std::vector<std::string>& seqfn, b
                   std::string& outPrefix, std::string& criterion, CmdLineExtras* extras) {
   std::vector<OptionRule> known{{"--ivalue", 1}, {"-o", 1}, {"--criterion", 1}};
   if (extras != nullptr)
-    known.insert(
-        known.end(),
-        {{"--data", 1}, {"--confidence", 0}, {"--format", 1}, {"--stdout", 0}, {"--quiet", 0}, {"--no-landscape", 0}});
+    known.insert(known.end(), {{"--data", 1},
+                               {"--confidence", 0},
+                               {"--format", 1},
+                               {"--mode", 1},
+                               {"--stdout", 0},
+                               {"--quiet", 0},
+                               {"--no-landscape", 0}});
   const ArgumentScan args = scanArguments(argc, argv, known, true);
   bool success = true;
   if (args.seen.count("--ivalue")) ivalueFlag = true;
@@ -148,7 +162,8 @@ void parseCmdLine(int32_t argc, char* argv[], std::vector<std::string>& seqfn, b
   }
   const Given g(args);
   seqcorvane::AlignmentFormat format = seqcorvane::AlignmentFormat::afasta;
-  success = optionsWellFormed(args, g, ivalueFlag, format) && success;
+  seqcorvane::Hypothesis mode = seqcorvane::Hypothesis::global;
+  success = optionsWellFormed(args, g, ivalueFlag, format, mode) && success;
   if (!ivalueFlag && g.seqs.size() == 2) {
     for (const std::string& name : g.seqs) {
       if (!doesFileExist(name)) {
@@ -182,4 +197,5 @@ void parseCmdLine(int32_t argc, char* argv[], std::vector<std::string>& seqfn, b
   outPrefix = g.outs.size() == 1 ? g.outs[0] : "output";
   if (extras != nullptr) extras->dataDir = g.dirs.size() == 1 ? g.dirs[0] : "";
   if (extras != nullptr && g.formats.size() == 1) extras->format = format, extras->formatGiven = true;
+  if (extras != nullptr && g.modes.size() == 1) extras->mode = mode, extras->modeGiven = true;
 }

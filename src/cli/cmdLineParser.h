@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "seqcorvane/io.h"
+#include "seqcorvane/seqcorvane.h"
 
 // The options beyond the original command line.
 struct CmdLineExtras {
@@ -17,12 +18,14 @@ struct CmdLineExtras {
   bool toStdout = false;     // --stdout: the alignment file's text to standard output, the report to standard error
   bool quiet = false;        // --quiet: no report
   bool noLandscape = false;  // --no-landscape: the marginal criteria write no landscape files
+  seqcorvane::Hypothesis mode = seqcorvane::Hypothesis::global;  // --mode M: global, local or auto
+  bool modeGiven = false;                                        // --mode was given
 };
 
 // Fills the settings from the arguments; on any error prints the
 // "::CmdLineError::" lines and the usage text on standard error and exits
 // with status 1. With extras given, --data <dir>, --confidence, --format F,
-// --stdout, --quiet and --no-landscape are accepted too.
+// --mode M, --stdout, --quiet and --no-landscape are accepted too.
 void parseCmdLine(int32_t argc, char* argv[], std::vector<std::string>& seqfn, bool& ivalueFlag, std::string& algnfn,
                   std::string& outPrefix, std::string& criterion, CmdLineExtras* extras = nullptr);
 

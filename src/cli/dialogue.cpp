@@ -39,7 +39,10 @@ void interactiveMode(std::ostream& out, std::istream& in, const seqcorvane::Alig
   out << "(This mode allows you to specify a" << getTerminalColorString("cell (i,j)", 41) << "and it prints\n"
       << " out the best alignment passing through the cell within the\n"
       << " marginal probability landscape)\n";
-  const seqcorvane::CellPaths paths(r.s, r.t, models, r.parameters.K, config);
+  // Under the automatic choice, the paths of the hypothesis the landscape is of.
+  seqcorvane::AlignConfig under = config;
+  if (under.mode == seqcorvane::Hypothesis::automatic) under.mode = r.hypothesis.sent;
+  const seqcorvane::CellPaths paths(r.s, r.t, models, r.parameters.K, under);
   std::vector<std::string> savedFiles;
 
   // One line of input; false at its end, which leaves the mode.

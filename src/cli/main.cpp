@@ -87,14 +87,14 @@ void checkOutputsAreNotInputs(const std::vector<std::string>& outputs, const std
 // Refuses, before any work, a run whose dynamic programming cannot fit in
 // the memory this process may use; the interactive criterion keeps the
 // landscape and the paths through every cell.
-void checkMemoryFor(size_t nS, size_t nT, Criterion criterion, bool interactive) {
+void checkMemoryFor(size_t nS, size_t nT, const seqcorvane::AlignConfig& config, bool interactive) {
   const double cells = static_cast<double>(nS + 1) * static_cast<double>(nT + 1);
   const double needed = interactive ? seqcorvane::CellPaths::memoryNeeded(nS, nT) + sizeof(double) * cells
-                                    : seqcorvane::memoryNeeded(nS, nT, criterion);
+                                    : seqcorvane::memoryNeeded(nS, nT, config);
   seqcorvane::shell::requireMemory(
       needed, seqcorvane::shell::memoryAvailable(),
       "aligning sequences of " + std::to_string(nS) + " and " + std::to_string(nT) + " residues with the " +
-          (interactive ? "marginal-interactive" : seqcorvane::criterionName(criterion)) + " criterion");
+          (interactive ? "marginal-interactive" : seqcorvane::criterionName(config.criterion)) + " criterion");
 }
 
 // The null-model block of the pair; returns I(S) and I(T).
@@ -105,7 +105,7 @@ std::pair<double, double> computeINullST(const std::string& S, const std::string
 }
 
 // Scoring mode: the message length of the alignment held in algnfn.
-void scoreAlignmentFile(const std::string& algnfn, const seqcorvane::Models& models) {
+void scoreAlignmentFile(const std::string& algnfn, const seqcorvane::Models& models, seqcorvane::Hypothesis mode) {
   // The first formatted item after the banner: it takes the pending width 82.
   report() << "\n-------------IVALUE STATISTICS OF A GIVEN ALIGNMENT---------------\n";
   const seqcorvane::AlignmentFile a = seqcorvane::readAlignmentFile(algnfn);
@@ -120,7 +120,8 @@ void scoreAlignmentFile(const std::string& algnfn, const seqcorvane::Models& mod
   printSeq2Term(a.rows[0], "Alignment String of S", report());
   printSeq2Term(a.rows[1], "Alignment String of T", report());
   computeINullST(seqcorvane::standardResidues(a.rows[0]), seqcorvane::standardResidues(a.rows[1]), models);
-  const seqcorvane::ScoreResult s = seqcorvane::scoreAlignment(a.rows[0], a.rows[1], models);
+  const seqcorvane::ScoreResult s = seqcorvane::scoreAlignment(a.rows[0], a.rows[1], models, mode);
+  printScoreHypothesis(report(), s, mode);
   printParams(report(), s.parameters, false);
   printScore(report(), s);
   printScoreVerdict(report(), s);
@@ -170,9 +171,11 @@ void alignFiles(const std::vector<std::string>& seqfn, const std::string& criter
   const bool interactive = criterionText == "marginal-interactive";
   Criterion criterion = Criterion::marginal;
   if (!interactive) seqcorvane::parseCriterion(criterionText, criterion);
+  config.criterion = criterion;
+  config.mode = extras.mode;
   seqcorvane::Sequence s, t;
   readPair(seqfn, s, t);
-  checkMemoryFor(s.residues.size(), t.residues.size(), criterion, interactive);
+  checkMemoryFor(s.residues.size(), t.residues.size(), config, interactive);
   checkOutputs(seqfn, outPrefix, extras, criterion, criterionText);
 
   // Width 1 uses up the width left pending by the banner without padding.
@@ -183,7 +186,6 @@ void alignFiles(const std::vector<std::string>& seqfn, const std::string& criter
   printSeq2Term(t.residues, "Seq T", report());
   computeINullST(s.residues, t.residues, models);
 
-  config.criterion = criterion;
   config.columnConfidence = extras.confidence;
   if (extras.confidence && criterion == Criterion::marginal)
     notice("--confidence has no effect with the " + criterionText +
@@ -205,6 +207,7 @@ void alignFiles(const std::vector<std::string>& seqfn, const std::string& criter
     });
     if (files) files->commit();
     printCriterionReport(report(), r, config, outPrefix, writeLandscape);
+    printHypothesis(report(), r);
     // The dialogue asks on the report's stream; when the report is silenced, on standard error.
     if (interactive) {
       std::ostream& asking = extras.quiet ? reportToStandardError : report();
@@ -214,6 +217,7 @@ void alignFiles(const std::vector<std::string>& seqfn, const std::string& criter
   } else {
     r = seqcorvane::align(s, t, models, config);
     printCriterionReport(report(), r, config, outPrefix, false);
+    printHypothesis(report(), r);
   }
   printBlockEnd(report());
   ReportOutputs outputs;
@@ -232,8 +236,8 @@ const char* HELP_TEXT =
     "\n"
     "Usage:\n"
     "  seqcorvane <seq1 fasta> <seq2 fasta> [--criterion C] [-o <output_prefix>] [--format F]\n"
-    "             [--confidence] [--data <dir>]\n"
-    "  seqcorvane --ivalue <alignment fasta> [--data <dir>]\n"
+    "             [--mode M] [--confidence] [--data <dir>]\n"
+    "  seqcorvane --ivalue <alignment fasta> [--mode M] [--data <dir>]\n"
     "  seqcorvane --help | --version\n"
     "\n"
     "The two sequence files come first, one FASTA record each (plain or gzip-compressed).\n"
@@ -248,6 +252,12 @@ const char* HELP_TEXT =
     "                   posterior probabilities of a model whose sites change at different\n"
     "                   rates, at its marginal distance, with a confidence for every\n"
     "                   column (<prefix>.afasta, <prefix>.confidence.tsv)\n"
+    "  --mode M       the hypothesis beside the null one: global (default), the two\n"
+    "                 sequences aligned end to end; local, a region of each aligned and\n"
+    "                 the residues outside it (its flanks) sent as unrelated; auto, the\n"
+    "                 better of the two (optimal, --ivalue) or both at once (marginal,\n"
+    "                 posterior), the message saying which. With --ivalue, local takes\n"
+    "                 the columns before the first match and after the last as flanks\n"
     "  --confidence   with optimal: the posterior of every column of the optimal alignment\n"
     "                 too, in <prefix>.confidence.tsv\n"
     "  --format F     the alignment file's format: afasta (default, <prefix>.afasta), fasta\n"
@@ -306,7 +316,7 @@ int run(int argc, char* argv[]) {
     std::cerr << "seqcorvane: notice: " << note << std::endl;
   const seqcorvane::Models models(extras.dataDir);
   if (ivalueFlag)
-    scoreAlignmentFile(algnfn, models);
+    scoreAlignmentFile(algnfn, models, extras.mode);
   else
     alignFiles(seqfn, criterion, outPrefix, extras, models, config);
   return 0;

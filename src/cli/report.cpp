@@ -38,6 +38,18 @@ void printMarginalReport(std::ostream& out, const seqcorvane::Parameters& p, dou
       << std::endl;
 }
 
+// A region as the field writes ranges: 1-based, inclusive.
+std::string regionText(const seqcorvane::Region& g) {
+  if (g.endS == g.beginS && g.endT == g.beginT) return "no region: the alignment pairs no residues";
+  auto range = [](std::size_t begin, std::size_t end) {
+    return end == begin ? std::string("none") : std::to_string(begin + 1) + "-" + std::to_string(end);
+  };
+  return "region S " + range(g.beginS, g.endS) + ", T " + range(g.beginT, g.endT) + " (1-based, inclusive)";
+}
+
+// A message length in bits, for the hypothesis lines.
+std::string bitsText(double nits) { return formatFixed(nits2bits(nits), 3) + " bits"; }
+
 void printPosteriorReport(std::ostream& out, const AlignResult& r, const seqcorvane::AlignConfig& config) {
   const seqcorvane::PosteriorDetails& p = r.posterior;
   if (p.fittedMatches)
@@ -61,6 +73,10 @@ void printPosteriorReport(std::ostream& out, const AlignResult& r, const seqcorv
   printFSAstr2Algn(r.path, r.s.residues, r.t.residues, out, &r.columnConfidence);
   out << "Confidence: the posterior probability of each column in tenths (0 to 9), * for 0.95 and above.\n\n";
   out << "The message length of this alignment, as --ivalue scores it:\n";
+  if (!std::isfinite(p.score.msgLen)) {
+    out << "none: under the local hypothesis an alignment that pairs no residues has no message\n";
+    return;
+  }
   printParams(out, p.score.parameters, false);
   printScore(out, p.score);
 }
@@ -165,6 +181,34 @@ void printCriterionReport(std::ostream& out, const AlignResult& r, const seqcorv
       printPosteriorReport(out, r, config);
       break;
   }
+}
+
+void printHypothesis(std::ostream& out, const AlignResult& r) {
+  const seqcorvane::HypothesisDetails& h = r.hypothesis;
+  if (h.mode == seqcorvane::Hypothesis::global) return;
+  const bool alignment = r.criterion != Criterion::marginal;
+  const bool summed = r.criterion != Criterion::optimal;
+  out << "Hypothesis: " << seqcorvane::hypothesisName(h.mode);
+  if (h.mode == seqcorvane::Hypothesis::automatic) {
+    if (summed)
+      out << " (global and local sent at once, each at half the prior; the local one holds "
+          << formatFixed(h.localWeight, 3) << " of the pair's probability)";
+    else
+      out << " (the shorter sent, with 1 bit to say which: " << seqcorvane::hypothesisName(h.sent) << ")";
+  }
+  out << "\n";
+  if (h.mode == seqcorvane::Hypothesis::automatic)
+    out << (summed ? "-log(marginal prob.)" : "I(best-A,<S,T>)") << " global = " << bitsText(h.globalMsgLen)
+        << ", local = " << bitsText(h.localMsgLen) << "\n";
+  if (alignment) out << "Aligned " << regionText(h.region) << "\n";
+}
+
+void printScoreHypothesis(std::ostream& out, const seqcorvane::ScoreResult& s, seqcorvane::Hypothesis mode) {
+  if (mode == seqcorvane::Hypothesis::global) return;
+  out << "Hypothesis: " << seqcorvane::hypothesisName(mode);
+  if (mode == seqcorvane::Hypothesis::automatic)
+    out << " (the shorter sent, with 1 bit to say which: " << seqcorvane::hypothesisName(s.sent) << ")";
+  out << "\nAligned " << regionText(s.region) << "\n";
 }
 
 void printScore(std::ostream& out, const seqcorvane::ScoreResult& s) {

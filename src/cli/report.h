@@ -26,6 +26,10 @@ void printCriterionHeading(std::ostream& out, seqcorvane::Criterion c);
 // unless landscapeWritten is false).
 void printCriterionReport(std::ostream& out, const seqcorvane::AlignResult& r, const seqcorvane::AlignConfig& config,
                           const std::string& outPrefix, bool landscapeWritten = true);
+// Under the local or the automatic hypothesis, the lines that name it and
+// the region aligned (nothing under the global one).
+void printHypothesis(std::ostream& out, const seqcorvane::AlignResult& r);
+void printScoreHypothesis(std::ostream& out, const seqcorvane::ScoreResult& s, seqcorvane::Hypothesis mode);
 // I(A), I(<S,T>|A) and I(A,<S,T>) of a scored alignment, after its parameters.
 void printScore(std::ostream& out, const seqcorvane::ScoreResult& s);
 // The rule that closes a criterion's block.

@@ -9,6 +9,7 @@
 #include "check.h"
 #include "codeLengths.h"
 #include "estimation.h"
+#include "hypotheses.h"
 #include "memoryBudget.h"
 #include "numberText.h"
 #include "optimal.h"
@@ -69,6 +70,9 @@ void requireConfig(const AlignConfig& c) {
     badSetting("PosteriorOptions.gapOpenScale", formatGeneral(p.gapOpenScale), "outside (0, 1]");
   if (!(std::isfinite(p.gapWeight) && p.gapWeight >= 0))
     badSetting("PosteriorOptions.gapWeight", formatGeneral(p.gapWeight), "not a finite weight of 0 or more");
+  if (!(std::isfinite(p.regionUnpairedWeight) && p.regionUnpairedWeight >= 0))
+    badSetting("PosteriorOptions.regionUnpairedWeight", formatGeneral(p.regionUnpairedWeight),
+               "not a finite weight of 0 or more");
   if (p.topDistance < 1 || p.topDistance > 1000)
     badSetting("PosteriorOptions.topDistance", std::to_string(p.topDistance), "outside 1..1000");
   if (p.distanceCap < 0 || p.distanceCap > 1000)
@@ -120,6 +124,27 @@ const char* criterionName(Criterion c) {
   return "unknown";
 }
 
+const char* hypothesisName(Hypothesis h) {
+  switch (h) {
+    case Hypothesis::global:
+      return "global";
+    case Hypothesis::local:
+      return "local";
+    case Hypothesis::automatic:
+      return "auto";
+  }
+  return "unknown";
+}
+
+bool parseHypothesis(const std::string& name, Hypothesis& h) {
+  for (Hypothesis k : {Hypothesis::global, Hypothesis::local, Hypothesis::automatic})
+    if (name == hypothesisName(k)) {
+      h = k;
+      return true;
+    }
+  return false;
+}
+
 bool parseCriterion(const std::string& name, Criterion& c) {
   for (Criterion k : {Criterion::optimal, Criterion::marginal, Criterion::posterior})
     if (name == criterionName(k)) {
@@ -138,6 +163,13 @@ double memoryNeeded(std::size_t nS, std::size_t nT, Criterion criterion) {
   return perCell * cellsOf(nS, nT) + rowBytes(nS, nT);
 }
 
+double memoryNeeded(std::size_t nS, std::size_t nT, const AlignConfig& config) {
+  // The automatic choice keeps the posterior criterion's pair posteriors of both hypotheses.
+  if (config.criterion == Criterion::posterior && config.mode == Hypothesis::automatic)
+    return memoryNeeded(nS, nT, config.criterion) + sizeof(float) * cellsOf(nS, nT);
+  return memoryNeeded(nS, nT, config.criterion);
+}
+
 double CellPaths::memoryNeeded(std::size_t nS, std::size_t nT) {
   // the best totals and the trace codes of both directions
   return 2 * (3 * sizeof(double) + 1) * cellsOf(nS, nT) + rowBytes(nS, nT);
@@ -150,9 +182,9 @@ AlignResult align(const Sequence& s, const Sequence& t, const Models& models, co
   requireResidues(t);
   const std::size_t nS = s.residues.size(), nT = t.residues.size();
   const bool withLandscape = config.criterion == Criterion::marginal && landscape;
-  requireMemoryFor(config.criterion == Criterion::marginal && !withLandscape ? rowBytes(nS, nT)
-                                                                             : memoryNeeded(nS, nT, config.criterion),
-                   aligning(nS, nT, criterionName(config.criterion)), config);
+  requireMemoryFor(
+      config.criterion == Criterion::marginal && !withLandscape ? rowBytes(nS, nT) : memoryNeeded(nS, nT, config),
+      aligning(nS, nT, criterionName(config.criterion)), config);
   const ModelData& data = modelData(models);
   const RunSettings run = runSettings(config);
   const double nan = std::numeric_limits<double>::quiet_NaN();
@@ -162,46 +194,18 @@ AlignResult align(const Sequence& s, const Sequence& t, const Models& models, co
   r.t = t;
   r.nullMsgLen = sequenceNullMsgLen(s.residues, data.nullMdl) + sequenceNullMsgLen(t.residues, data.nullMdl);
   r.alignmentMsgLen = nan;
+  const PairRun pair{s.residues, t.residues, data, run, r.nullMsgLen};
   double verdictMsgLen = nan;
-  auto searched = [&](const MarginalSearchOutcome& search) {
-    r.search = {search.machine.K(), search.machine.parameters(), search.msgLen, search.fastPasses, search.exactPasses};
-    verdictMsgLen = search.msgLen;
-  };
   switch (config.criterion) {
-    case Criterion::optimal: {
-      const OptimalAlignment o = EM(makeMachine(s.residues, t.residues, data, MachineModel{}, run));
-      r.path = o.fsastr;
-      r.parameters = o.machine.parameters();
-      r.alignmentMsgLen = verdictMsgLen = o.msgLen;
-      if (config.columnConfidence) r.columnConfidence = columnConfidence(o.machine, r.path);
+    case Criterion::optimal:
+      verdictMsgLen = alignOptimal(pair, config, r);
       break;
-    }
-    case Criterion::marginal: {
-      const MarginalSearchOutcome search =
-          searchMarginalDistance(makeMachine(s.residues, t.residues, data, MachineModel{}, run), r.nullMsgLen,
-                                 withLandscape ? &landscape : nullptr);
-      searched(search);
-      r.parameters = r.search.parameters;
+    case Criterion::marginal:
+      verdictMsgLen = alignMarginal(pair, config, withLandscape ? &landscape : nullptr, r);
       break;
-    }
-    case Criterion::posterior: {
-      const PosteriorDecoding d =
-          decodePosterior(makeMachine(s.residues, t.residues, data, posteriorModel(data, config.posterior), run),
-                          config.posterior, r.nullMsgLen);
-      searched(d.search);
-      r.path = d.fsastr;
-      r.parameters = d.machine.parameters();
-      r.columnConfidence = d.confidence;
-      PosteriorDetails& p = r.posterior;
-      p.decodedAtOptimalK = r.parameters.K != r.search.K;
-      p.siteRates = d.machine.model().siteRates;
-      p.fittedMatches = d.machine.model().fittedMatches();
-      p.endGapsAlike = config.posterior.endGapsAlike;
-      p.gapOpenScale = d.machine.model().gapOpenScale;
-      p.score = scoreGiven(makeMachine(s.residues, t.residues, data, MachineModel{}, run), r.path, r.nullMsgLen);
-      r.alignmentMsgLen = p.score.msgLen;
+    case Criterion::posterior:
+      verdictMsgLen = alignPosterior(pair, config, r);
       break;
-    }
   }
   if (!r.path.empty()) {
     const std::vector<std::string> rows = fsastr2Algn(r.path, s.residues, t.residues);
@@ -229,7 +233,10 @@ double pairMsgLen(const Models& models, int K, char a, char b) {
   return matchMsgLen(model, modelData(models).pnull, a, b);
 }
 
-ScoreResult scoreAlignment(const std::string& rowS, const std::string& rowT, const Models& models) {
+ScoreResult scoreAlignment(const std::string& rowS, const std::string& rowT, const Models& models, Hypothesis mode) {
+  const int m = static_cast<int>(mode);
+  if (m < 0 || m > static_cast<int>(Hypothesis::automatic))
+    inputError("hypothesis " + std::to_string(m) + " is none of global, local and auto");
   if (rowS.size() != rowT.size())
     inputError("the two rows of the alignment differ in length (" + std::to_string(rowS.size()) + " and " +
                std::to_string(rowT.size()) + " columns)");
@@ -249,9 +256,12 @@ ScoreResult scoreAlignment(const std::string& rowS, const std::string& rowT, con
   T.erase(std::remove(T.begin(), T.end(), '-'), T.end());
   if (S.empty() || T.empty())
     inputError(std::string("the ") + (S.empty() ? "first" : "second") + " row of the alignment holds no residues");
+  const std::string path = algn2Fsastr({rowS, rowT});
+  if (mode == Hypothesis::local && path.find('m') == std::string::npos)
+    inputError("a local alignment has at least one matched column: this one has none");
   const ModelData& data = modelData(models);
   const double nullMsgLen = sequenceNullMsgLen(S, data.nullMdl) + sequenceNullMsgLen(T, data.nullMdl);
-  return scoreGiven(makeMachine(S, T, data), algn2Fsastr({rowS, rowT}), nullMsgLen);
+  return scoreUnder(PairRun{S, T, data, RunSettings{}, nullMsgLen}, path, mode);
 }
 
 struct CellPaths::Impl {

@@ -50,7 +50,50 @@ PathParts partsAt(const threeStateDPAClass_t& m, const std::string& fsastr) {
   return pathParts(fsastr, m.S(), m.T(), m.substitution(), m.models().pnull, m.fsaPr());
 }
 
+// A local alignment's message length in two parts, from the machine's
+// (log-odds) costs: I(A) states the lengths as the null does, K, the
+// region's first cell, its transitions and its end; I(<S,T>|A) the
+// residues, under the null model but for the matches' log-odds.
+PathParts localParts(const threeStateDPAClass_t& m, const std::string& fsastr) {
+  const PathRegion r = regionOfPath(fsastr);
+  if (!r.any) inputError("a local alignment has at least one matched column: this one has none");
+  const CostTable& c = m.costs();
+  const std::size_t nS = m.S().size(), nT = m.T().size();
+  const double lengths = wtCodeLen_nits(static_cast<int>(nS)) + wtCodeLen_nits(static_cast<int>(nT));
+  PathParts parts;
+  parts.choices = lengths + LN1000 + std::log(static_cast<double>(nS) * static_cast<double>(nT));
+  parts.residues = m.nullMsgLen() - lengths;
+  std::size_t i = r.beforeS, j = r.beforeT;
+  for (std::size_t k = r.firstColumn; k <= r.lastColumn; ++k) {
+    const int st = stateOfLetter(fsastr[k]);
+    SC_CHECK(st >= 0);
+    if (st == stateMatch) parts.residues += c.match[c.resS[i]][c.resT[j]];
+    i += st != stateInsert;
+    j += st != stateDelete;
+    if (k > r.firstColumn) parts.choices += c.trans[stateOfLetter(fsastr[k - 1])][st];
+  }
+  parts.choices += c.endCost;
+  return parts;
+}
+
 }  // namespace
+
+PathRegion regionOfPath(const std::string& fsastr) {
+  PathRegion r;
+  const std::size_t first = fsastr.find('m'), last = fsastr.rfind('m');
+  if (first == std::string::npos) return r;
+  r.any = true;
+  r.firstColumn = first;
+  r.lastColumn = last;
+  for (std::size_t k = 0; k < fsastr.size(); ++k) {
+    std::size_t& s = k < first ? r.beforeS : r.inS;
+    std::size_t& t = k < first ? r.beforeT : r.inT;
+    if (k > last) break;
+    s += fsastr[k] != 'i';
+    t += fsastr[k] != 'd';
+  }
+  return r;
+}
 
 double evalNegLogMatches_fullAlignment(const threeStateDPAClass_t& m, const std::string& fsastr, int n) {
   SC_CHECK(n > 0);
@@ -64,6 +107,15 @@ double evalNegLogMatches_fullAlignment(const threeStateDPAClass_t& m, const std:
 }
 
 int estimateSubmatParam(const threeStateDPAClass_t& m, const std::string& fsastr) {
+  if (m.local()) {
+    const PathRegion r = regionOfPath(fsastr);
+    if (!r.any) inputError("a local alignment has at least one matched column: this one has none");
+    MachineModel global = m.model();
+    global.local = false;
+    const threeStateDPAClass_t region = makeMachine(m.S().substr(r.beforeS, r.inS), m.T().substr(r.beforeT, r.inT),
+                                                    m.models(), m.K(), global, m.settings());
+    return estimateSubmatParam(region, fsastr.substr(r.firstColumn, r.lastColumn - r.firstColumn + 1));
+  }
   const DistanceSearchResult r = searchDistance(
       [&](const std::vector<int>& ks) {
         std::vector<double> c;
@@ -79,10 +131,19 @@ threeStateDPAClass_t estimateParams(const threeStateDPAClass_t& m, const std::st
 }
 
 double fsa2IA(const threeStateDPAClass_t& m, const std::string& fsastr) {
+  if (m.local()) return localParts(m, fsastr).choices;
   return partsAt(m, fsastr).choices + (wtCodeLen_nits(static_cast<int>(fsastr.length())) + LN1000);
 }
 
-double fsa2ISTgA(const threeStateDPAClass_t& m, const std::string& fsastr) { return partsAt(m, fsastr).residues; }
+double fsa2ISTgA(const threeStateDPAClass_t& m, const std::string& fsastr) {
+  return m.local() ? localParts(m, fsastr).residues : partsAt(m, fsastr).residues;
+}
+
+double alignmentMsgLen(const threeStateDPAClass_t& m, const std::string& fsastr) {
+  if (!m.local()) return evalNegLogMatches_fullAlignment(m, fsastr, m.K());
+  const PathParts parts = localParts(m, fsastr);
+  return parts.choices + parts.residues;
+}
 
 ScoreResult scoreGiven(const threeStateDPAClass_t& m, const std::string& fsastr, double nullMsgLen) {
   const threeStateDPAClass_t at = estimateParams(m, fsastr);

@@ -1,6 +1,7 @@
 #include "machine.h"
 
 #include <algorithm>
+#include <cmath>
 
 #include "check.h"
 #include "codeLengths.h"
@@ -26,7 +27,9 @@ threeStateDPAClass_t::threeStateDPAClass_t(const std::string& S, const std::stri
     setMatchFromJoint(table, hypothesis.matchJoints->at(K));
   else if (!hypothesis.siteRates.empty())
     averageMatchOverRates(table, pam, models.pnull, hypothesis.siteRates);
+  if (hypothesis.local) makeLocal(table, nullCostsByIndex(models), hypothesis.regionEndProbability);
   table.simd = run.simd;
+  pairNullMsgLen = sequenceNullMsgLen(s, models.nullMdl) + sequenceNullMsgLen(t, models.nullMdl);
 }
 
 threeStateDPAClass_t makeMachine(const std::string& S, const std::string& T, const ModelData& models, int K,
@@ -45,6 +48,20 @@ threeStateDPAClass_t atDistance(const threeStateDPAClass_t& m, int K) {
 
 double lengthMsgLen(const threeStateDPAClass_t& m) {
   return wtCodeLen_nits(static_cast<int>(std::max(m.S().size(), m.T().size())));
+}
+
+double summedMsgLen(const threeStateDPAClass_t& m, double pathCosts) {
+  if (!m.local()) return pathCosts + LN1000 + lengthMsgLen(m);
+  const double cells = static_cast<double>(m.S().size()) * static_cast<double>(m.T().size());
+  return pathCosts + LN1000 + std::log(cells) + m.nullMsgLen();
+}
+
+std::array<double, 20> nullCostsByIndex(const ModelData& models) {
+  std::array<double, 20> nu{};
+  const std::string alphabet = models.pam.getAlphabet();
+  SC_CHECK(alphabet.size() == 20);
+  for (int x = 0; x < 20; ++x) nu[x] = -std::log(models.pnull[static_cast<unsigned char>(alphabet[x])]);
+  return nu;
 }
 
 }  // namespace seqcorvane::detail

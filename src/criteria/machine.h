@@ -12,6 +12,7 @@
 // The recurrences themselves are dp/'s (dpKernels.h), the costs dpCosts.h's.
 #pragma once
 
+#include <array>
 #include <string>
 #include <vector>
 
@@ -32,6 +33,12 @@ struct MachineModel {
   std::vector<double> siteRates;             // match costs averaged over these rates (empty: one rate)
   const MatchJoints* matchJoints = nullptr;  // match costs from these fitted tables (then no rates)
   bool fittedMatches() const { return matchJoints != nullptr; }
+  // The local hypothesis: a region of each sequence aligned, the residues
+  // outside it under the null model. The region's first match cell is
+  // stated uniform over the grid; after each match column the region ends
+  // with probability regionEndProbability.
+  bool local = false;
+  double regionEndProbability = 0.01;
 };
 
 // How the passes over a machine run; results never depend on it.
@@ -54,6 +61,9 @@ class threeStateDPAClass_t {
   const ModelData& models() const { return *data; }
   const MachineModel& model() const { return hypothesis; }
   const RunSettings& settings() const { return run; }
+  bool local() const { return hypothesis.local; }
+  // I(S) + I(T) under the null hypothesis.
+  double nullMsgLen() const { return pairNullMsgLen; }
 
  private:
   friend threeStateDPAClass_t makeMachine(const std::string& S, const std::string& T, const ModelData& models, int K,
@@ -67,6 +77,7 @@ class threeStateDPAClass_t {
   RunSettings run;
   TransitionTable transitions;
   CostTable table;
+  double pairNullMsgLen;
 };
 
 // The machine over S and T (both non-empty) at distance K (1..1000) with the
@@ -83,5 +94,16 @@ threeStateDPAClass_t atDistance(const threeStateDPAClass_t& m, int K);
 // The code length of the longer sequence's length, which every sum over whole
 // paths adds after the cost of K.
 double lengthMsgLen(const threeStateDPAClass_t& m);
+
+// The message length of the paths whose costs sum (or least cost is) to
+// pathCosts: with the cost of K and what the hypothesis states beside its
+// paths. Global: the code length of the longer sequence's length (that of
+// the path's own length for one path: see optimal.h). Local (whose costs are
+// log-odds against the null model): the region's first cell, uniform over
+// the |S| |T| cells, and the null message length of the pair.
+double summedMsgLen(const threeStateDPAClass_t& m, double pathCosts);
+
+// The null costs of the residues by substitution-model index.
+std::array<double, 20> nullCostsByIndex(const ModelData& models);
 
 }  // namespace seqcorvane::detail

@@ -31,18 +31,16 @@ double fastSumMargin(double cost) { return FAST_SUM_RELATIVE_MARGIN * std::fabs(
 
 double computeTotalProbOfST(const threeStateDPAClass_t& m, const SumRowVisitor& visit) {
   const std::array<double, 3> end = sumAllPaths(m.costs(), nullptr, visit);
-  return findNeglogSum(end) + LN1000 + lengthMsgLen(m);
+  return summedMsgLen(m, findNeglogSum(end));
 }
 
 double computeTotalProbOfST_2sink(const threeStateDPAClass_t& m, StatePlanes& sinkSums) {
   // The sums from every cell to the sink are the forward sums of the reversed pair.
   const std::array<double, 3> end = sumAllPaths(reversedForSink(m.costs()), &sinkSums);
-  return findNeglogSum(end) + LN1000 + lengthMsgLen(m);
+  return summedMsgLen(m, findNeglogSum(end));
 }
 
-double marginalMsgLenFast(const threeStateDPAClass_t& m) {
-  return sumAllPathsFast(m.costs()) + LN1000 + lengthMsgLen(m);
-}
+double marginalMsgLenFast(const threeStateDPAClass_t& m) { return summedMsgLen(m, sumAllPathsFast(m.costs())); }
 
 double printTotalFwdPlusBwd(const threeStateDPAClass_t& m, StatePlanes& sinkSums, const LandscapeVisitor& visit) {
   SC_CHECK(!sinkSums.empty());
@@ -54,6 +52,7 @@ double printTotalFwdPlusBwd(const threeStateDPAClass_t& m, StatePlanes& sinkSums
   // the marginal message length of the pair; elsewhere the paths through the
   // cell (throughCell.h). G_Y(i,j) is kept at (|S| - i, |T| - j) of the
   // reversed frame.
+  const CostTable& c = m.costs();
   const double msgLen = computeTotalProbOfST(m, [&](const SumRow& f) {
     const size_t i = f.i;
     const double* g[3];
@@ -62,7 +61,14 @@ double printTotalFwdPlusBwd(const threeStateDPAClass_t& m, StatePlanes& sinkSums
       const size_t gj = nT - j;
       const double gCell[3] = {g[0][gj], g[1][gj], g[2][gj]};
       const double fCell[3] = {f.sum[0][j], f.sum[1][j], f.sum[2][j]};
-      if (i == 0 && j == 0)
+      if (m.local()) {
+        // Local: the regions that pass the cell: a column through it, a
+        // region ending after its match, a region beginning with the match
+        // after it.
+        const std::array<double, 9> terms = throughCellTerms(fCell, trans, gCell);
+        values[j] = summedMsgLen(
+            m, neglogSum3(findNeglogSum(terms), fCell[stateMatch] + c.endCost, c.beginCost + gCell[stateMatch]));
+      } else if (i == 0 && j == 0)
         values[j] = findNeglogSum(std::array<double, 3>{gCell[0], gCell[1], gCell[2]}) + LN1000 + lengthCost;
       else if (i == nS && j == nT)
         values[j] = findNeglogSum(std::array<double, 3>{fCell[0], fCell[1], fCell[2]}) + LN1000 + lengthCost;

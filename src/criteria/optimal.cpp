@@ -16,8 +16,35 @@ namespace {
 BestPathFill fill(const threeStateDPAClass_t& m, bool towardsSink, bool keepTotals) {
   BestPathFill f;
   f.towardsSink = towardsSink;
-  f.end = fillBestPath(towardsSink ? reversedForSink(m.costs()) : m.costs(), f.codes, keepTotals ? &f.totals : nullptr);
+  f.local = m.local();
+  f.end = fillBestPath(towardsSink ? reversedForSink(m.costs()) : m.costs(), f.codes, keepTotals ? &f.totals : nullptr,
+                       {}, &f.localEnd);
   return f;
+}
+
+// The flanks of a local path: a sequence's residues outside the region as
+// deletes (S) and inserts (T).
+std::string flanks(std::size_t inS, std::size_t inT) { return std::string(inS, 'd') + std::string(inT, 'i'); }
+
+// The local path from the fill's cell (fi, fj) in state back to the
+// region's begin, with the flanks on its side: before it (the fill from the
+// start), or after it (the fill to the sink, whose walk runs forward).
+std::string localWalk(const BestPathFill& f, long fi, long fj, int state) {
+  const TraceWalk w = walkLocalTrace(f.codes, fi, fj, state);
+  SC_CHECK(w.complete);
+  const std::string outside = flanks(static_cast<std::size_t>(w.i), static_cast<std::size_t>(w.j));
+  return f.towardsSink ? w.letters + outside : outside + std::string(w.letters.rbegin(), w.letters.rend());
+}
+
+TracedPath wholeLocalPath(const threeStateDPAClass_t& m, const BestPathFill& f) {
+  const LocalEnd& e = f.localEnd;
+  SC_CHECK(e.i > 0 && e.j > 0);
+  const std::size_t restS = m.S().size() - e.i, restT = m.T().size() - e.j;  // beyond the end, in the fill's frame
+  TracedPath p;
+  const std::string part = localWalk(f, static_cast<long>(e.i), static_cast<long>(e.j), stateMatch);
+  p.fsastr = f.towardsSink ? flanks(restS, restT) + part : part + flanks(restS, restT);
+  p.msgLen = summedMsgLen(m, e.cost.total + (f.towardsSink ? m.costs().beginCost : m.costs().endCost));
+  return p;
 }
 
 // The walk along a fill's codes from its cell (i, j) back to the fill's
@@ -33,6 +60,7 @@ std::string walk(const BestPathFill& f, long fi, long fj, int state) {
 }
 
 TracedPath wholePath(const threeStateDPAClass_t& m, const BestPathFill& f) {
+  if (m.local()) return wholeLocalPath(m, f);
   int k = 0;
   const double cost = findMinIvalue(f.end[0].total, f.end[1].total, f.end[2].total, k);
   TracedPath p;
@@ -50,7 +78,7 @@ TracedPath partPath(const BestPathFill& f, long i, long j, int state) {
   const long fi = f.towardsSink ? nS - i : i, fj = f.towardsSink ? nT - j : j;
   TracedPath p;
   p.msgLen = f.totals.at(state, static_cast<size_t>(fi), static_cast<size_t>(fj));
-  p.fsastr = walk(f, fi, fj, state);
+  p.fsastr = f.local ? localWalk(f, fi, fj, state) : walk(f, fi, fj, state);
   return p;
 }
 
@@ -103,7 +131,7 @@ OptimalAlignment EM(const threeStateDPAClass_t& start) {
       int bestK = m.K();
       for (auto it = seen; it != traced.end(); ++it) {
         m = estimateParams(m, *it);
-        const double len = evalNegLogMatches_fullAlignment(m, *it, m.K());
+        const double len = alignmentMsgLen(m, *it);
         if (len < bestL) {
           bestL = len;
           bestA = *it;

@@ -17,8 +17,10 @@ namespace seqcorvane::detail {
 // pair's (|S| - i, |T| - j).
 struct BestPathFill {
   bool towardsSink = false;
+  bool local = false;  // the local hypothesis's
   TraceCodes codes;
   std::array<PathCost, 3> end{};
+  LocalEnd localEnd;   // the local hypothesis's best end, in the fill's frame
   StatePlanes totals;  // empty unless kept
 };
 
@@ -33,12 +35,17 @@ struct TracedPath {
 
 // The best whole path of a fill (from the start, traceback; to the sink,
 // traceforward), with its message length: the fill's least end cost, the
-// cost of K and the code length of the path's length.
+// cost of K and the code length of the path's length. Under the local
+// hypothesis the path covers the pair too: the leading flanks as deletes
+// then inserts, the region, the trailing flanks likewise; its message length
+// is summedMsgLen's of the region's cost.
 TracedPath traceback(const threeStateDPAClass_t& m, const BestPathFill& fill);
 TracedPath traceforward(const threeStateDPAClass_t& m, const BestPathFill& fill);
 // The best path from the start to cell (i, j) ending in state (traceback),
 // or from (i, j) leaving in state to the end (traceforward), and the fill's
-// total there; the fill must have kept its totals.
+// total there; the fill must have kept its totals. Under the local
+// hypothesis, from the region's begin (the leading flanks before it), or to
+// its end (the trailing flanks after it).
 TracedPath traceback(const BestPathFill& fill, long i, long j, int state);
 TracedPath traceforward(const BestPathFill& fill, long i, long j, int state);
 

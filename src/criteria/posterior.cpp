@@ -1,6 +1,6 @@
 #include "posterior.h"
 
-#include "dpPosteriors.h"
+#include "check.h"
 #include "optimal.h"
 #include "siteRates.h"
 
@@ -25,17 +25,44 @@ int optimalDistance(const threeStateDPAClass_t& m) {
   return EM(makeMachine(m.S(), m.T(), m.models(), m.K(), MachineModel{}, m.settings())).machine.K();
 }
 
-PosteriorDecoding decodePosterior(const threeStateDPAClass_t& m, const PosteriorOptions& options, double nullMsgLen) {
-  PosteriorDecoding d{searchMarginalDistance(m, nullMsgLen), m, "", {}};
-  int K = d.search.machine.K();
-  if (options.fallbackAtTop && K >= options.topDistance) K = optimalDistance(d.search.machine);
+namespace {
+
+// The distance a hypothesis decodes at: its marginal distance, or at the
+// top of the range the optimal criterion's (the local hypothesis takes the
+// global one's decoding distance); at most the cap.
+int decodingDistance(const threeStateDPAClass_t& searched, const PosteriorOptions& options, double nullMsgLen) {
+  int K = searched.K();
+  if (options.fallbackAtTop && K >= options.topDistance) {
+    if (searched.local()) {
+      MachineModel global = searched.model();
+      global.local = false;
+      const threeStateDPAClass_t g =
+          makeMachine(searched.S(), searched.T(), searched.models(), searched.K(), global, searched.settings());
+      return decodingDistance(searchMarginalDistance(g, nullMsgLen).machine, options, nullMsgLen);
+    }
+    K = optimalDistance(searched);
+  }
   if (options.distanceCap > 0 && K > options.distanceCap) K = options.distanceCap;
-  d.machine = K == d.search.machine.K() ? d.search.machine : atDistance(m, K);
-  CostTable c = d.machine.costs();
-  if (options.endGapsAlike) priceEndGapsAlike(c);
-  const Posteriors p = computePosteriorsFast(c, true);
-  d.fsastr = meaAlignment(p, options.gapWeight);
-  d.confidence = columnPosteriors(p, d.fsastr);
+  return K;
+}
+
+}  // namespace
+
+HypothesisPosteriors posteriorsOf(const threeStateDPAClass_t& m, const PosteriorOptions& options, double nullMsgLen) {
+  MarginalSearchOutcome search = searchMarginalDistance(m, nullMsgLen);
+  const int K = decodingDistance(search.machine, options, nullMsgLen);
+  threeStateDPAClass_t machine = K == search.machine.K() ? search.machine : atDistance(m, K);
+  CostTable c = machine.costs();
+  if (options.endGapsAlike && !c.local) priceEndGapsAlike(c);
+  Posteriors p = computePosteriorsFast(c, true);
+  return {std::move(search), std::move(machine), std::move(p)};
+}
+
+PosteriorDecoding decodePosterior(const threeStateDPAClass_t& m, const PosteriorOptions& options, double nullMsgLen) {
+  HypothesisPosteriors h = posteriorsOf(m, options, nullMsgLen);
+  PosteriorDecoding d{std::move(h.search), std::move(h.machine), "", {}};
+  d.fsastr = meaAlignment(h.posteriors, m.local() ? options.regionUnpairedWeight : options.gapWeight);
+  d.confidence = columnPosteriors(h.posteriors, d.fsastr);
   return d;
 }
 

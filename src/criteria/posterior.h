@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "dpPosteriors.h"
 #include "machine.h"
 #include "marginal.h"
 
@@ -18,16 +19,30 @@ namespace seqcorvane::detail {
 // categories; the gap opening scaled.
 MachineModel posteriorModel(const ModelData& models, const PosteriorOptions& options);
 
+// The posteriors of one hypothesis: the search from the machine (which
+// carries the criterion's model), then the posteriors at the marginal
+// distance or, where that is at the top of the range (the pair looks
+// unrelated at every distance and the posteriors are flat), at the optimal
+// criterion's distance (under the local hypothesis, the global hypothesis's
+// decoding distance); at most the cap. The global hypothesis prices its end
+// gap runs alike when the options ask for it.
+struct HypothesisPosteriors {
+  MarginalSearchOutcome search;  // at the distance of least marginal message length
+  threeStateDPAClass_t machine;  // at the distance decoded at
+  Posteriors posteriors;
+};
+HypothesisPosteriors posteriorsOf(const threeStateDPAClass_t& m, const PosteriorOptions& options, double nullMsgLen);
+
 struct PosteriorDecoding {
   MarginalSearchOutcome search;  // at the distance of least marginal message length
   threeStateDPAClass_t machine;  // at the distance decoded at
   std::string fsastr;
   std::vector<double> confidence;  // the posterior of each column
 };
-// The search from the machine (which carries the criterion's model), then
-// the decoding at the marginal distance or, where that is at the top of the
-// range (the pair looks unrelated at every distance and the posteriors are
-// flat), at the optimal criterion's distance; at most the cap.
+// The alignment of maximum expected accuracy of the hypothesis's posteriors,
+// each residue left unpaired weighing gapWeight (under the local
+// hypothesis, regionUnpairedWeight: a residue is unpaired in a flank as in a
+// gap), and the confidence of each of its columns.
 PosteriorDecoding decodePosterior(const threeStateDPAClass_t& m, const PosteriorOptions& options, double nullMsgLen);
 
 // The posterior of each column of an alignment at the machine: the pair

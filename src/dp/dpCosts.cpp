@@ -64,6 +64,20 @@ void priceEndGapsAlike(CostTable& c) {
   c.endGapDiscount[stateInsert] = c.trans[stateMatch][stateInsert] - c.trans[stateInsert][stateMatch];
 }
 
+void makeLocal(CostTable& c, const std::array<double, 20>& nullOfIndex, double endProbability) {
+  SC_CHECK(!c.local);
+  SC_CHECK(endProbability > 0 && endProbability < 1);
+  for (int x = 0; x < 20; ++x)
+    for (int y = 0; y < 20; ++y) c.match[x][y] = c.match[x][y] - nullOfIndex[x] - nullOfIndex[y];
+  std::fill(c.gapS.begin(), c.gapS.end(), 0.0);
+  std::fill(c.gapT.begin(), c.gapT.end(), 0.0);
+  const double stay = -std::log1p(-endProbability);
+  for (int y = 0; y < 3; ++y) c.trans[stateMatch][y] += stay;
+  c.local = true;
+  c.beginCost = 0;
+  c.endCost = -std::log(endProbability);
+}
+
 CostTable reversedForSink(const CostTable& forward) {
   CostTable r = forward;
   std::reverse(r.gapS.begin(), r.gapS.end());
@@ -73,6 +87,7 @@ CostTable reversedForSink(const CostTable& forward) {
   for (int x = 0; x < 3; ++x)
     for (int y = 0; y < 3; ++y) r.trans[x][y] = forward.trans[y][x];
   std::swap(r.startGapDiscount, r.endGapDiscount);
+  std::swap(r.beginCost, r.endCost);
   return r;
 }
 

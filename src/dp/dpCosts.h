@@ -37,6 +37,15 @@ struct CostTable {
   // in the machine's own tables, whose message lengths they would no longer
   // keep proper; only the posterior decoding sets them (priceEndGapsAlike).
   std::array<double, 3> startGapDiscount{}, endGapDiscount{};
+  // The local hypothesis: a region of each sequence aligned, the residues
+  // outside it under the null model. The costs are then log-odds against the
+  // null model (a gap's residue costs 0, a match its cost less the null
+  // costs of its two residues), a path begins with a match at any cell, at
+  // beginCost, and ends after a match at any cell, at endCost; it has no
+  // columns outside the region. The passes then return, in place of the end
+  // cells, the sum over every cell's end in M.
+  bool local = false;
+  double beginCost = 0, endCost = 0;
   SimdLevel simd = bestSimdLevel();  // the instruction set of the row routines of passes over this table
 };
 
@@ -63,9 +72,19 @@ void setMatchFromJoint(CostTable& c, const PairTable& joint);
 // at both ends are priced alike.
 void priceEndGapsAlike(CostTable& c);
 
+// The local hypothesis's costs from the global ones (see CostTable::local):
+// the residues' null costs nullOfIndex (by substitution-model index) taken
+// out, and a region that ends after each match column with probability
+// endProbability: the transitions out of M cost -ln(1 - endProbability)
+// more, the end -ln endProbability; the begin costs nothing here (the
+// region's first cell, uniform over the grid, is a constant of the message).
+void makeLocal(CostTable& c, const std::array<double, 20>& nullOfIndex, double endProbability);
+
 // The same costs for the passes towards the sink: both sequences reversed and
-// the transitions transposed, the start's and the end's gap discounts swapped. A start-to-cell pass over this table
-// computes, at (|S| - i, |T| - j), what a cell-to-sink pass computes at (i, j).
+// the transitions transposed, the start's and the end's gap discounts (and
+// the local begin's and end's costs) swapped. A start-to-cell pass over this
+// table computes, at (|S| - i, |T| - j), what a cell-to-sink pass computes at
+// (i, j).
 CostTable reversedForSink(const CostTable& forward);
 
 }  // namespace seqcorvane::detail

@@ -38,7 +38,7 @@ inline std::uint8_t code(int m, int d, int i) { return static_cast<std::uint8_t>
 }  // namespace
 
 std::array<PathCost, 3> fillBestPath(const CostTable& c, TraceCodes& codes, StatePlanes* totals,
-                                     const BestPathRowVisitor& visit) {
+                                     const BestPathRowVisitor& visit, LocalEnd* localEnd) {
   const std::size_t nS = c.nS, nT = c.nT, width = nT + 1;
   // The best paths price the machine as it is.
   SC_CHECK(c.startGapDiscount == decltype(c.startGapDiscount){} && c.endGapDiscount == decltype(c.endGapDiscount){});
@@ -71,13 +71,29 @@ std::array<PathCost, 3> fillBestPath(const CostTable& c, TraceCodes& codes, Stat
                         codes.row(i)});
   };
 
+  // The local hypothesis: no path reaches row 0 or column 0 (the region
+  // begins with a match); it ends after a match at the cell of least total.
+  LocalEnd bestEnd;
+  auto findEnd = [&](std::size_t i) {
+    for (std::size_t j = 1; j <= nT; ++j) {
+      const double total = cur->trans[stateMatch][j] + cur->emit[stateMatch][j];
+      if (total < bestEnd.cost.total) bestEnd = {i, j, {cur->trans[stateMatch][j], cur->emit[stateMatch][j], total}};
+    }
+  };
+  std::uint8_t* code0 = codes.row(0);
+  if (c.local) {
+    for (int s = 0; s < 3; ++s) std::fill(cur->trans[s].begin(), cur->trans[s].end(), INF);
+    for (int s = 0; s < 3; ++s) std::fill(cur->emit[s].begin(), cur->emit[s].end(), INF);
+    std::fill(code0, code0 + width, code(TRACE_NONE, TRACE_NONE, TRACE_NONE));
+  }
   // Row 0. The start cells (0, 0) cost 0 in every state; then only inserts:
   //   I(0,j) = I(0,j-1) + (j = 1 ? ln 3 : trans(I->I)) + gap(T[j-1])
   // M and D are unreachable on row 0.
-  std::uint8_t* code0 = codes.row(0);
-  for (int s = 0; s < 3; ++s) cur->trans[s][0] = cur->emit[s][0] = 0;
-  code0[0] = code(TRACE_NONE, TRACE_NONE, TRACE_NONE);
-  for (std::size_t j = 1; j <= nT; ++j) {
+  if (!c.local) {
+    for (int s = 0; s < 3; ++s) cur->trans[s][0] = cur->emit[s][0] = 0;
+    code0[0] = code(TRACE_NONE, TRACE_NONE, TRACE_NONE);
+  }
+  for (std::size_t j = 1; j <= nT && !c.local; ++j) {
     cur->trans[stateMatch][j] = cur->emit[stateMatch][j] = INF;
     cur->trans[stateDelete][j] = cur->emit[stateDelete][j] = INF;
     cur->trans[stateInsert][j] = cur->trans[stateInsert][j - 1] + (j == 1 ? LN3 : c.trans[stateInsert][stateInsert]);
@@ -107,15 +123,18 @@ std::array<PathCost, 3> fillBestPath(const CostTable& c, TraceCodes& codes, Stat
   args.candEmit = candEmit.data();
   args.candTotal = candTotal.data();
   args.candCode = candCode.data();
+  args.local = c.local;
+  args.beginCost = c.beginCost;
   for (std::size_t i = 1; i <= nS; ++i) {
     std::swap(prev, cur);
     std::uint8_t* codeRow = codes.row(i);
     const double gapS = c.gapS[i - 1];
     cur->trans[stateMatch][0] = cur->emit[stateMatch][0] = INF;
     cur->trans[stateInsert][0] = cur->emit[stateInsert][0] = INF;
-    cur->trans[stateDelete][0] = prev->trans[stateDelete][0] + (i == 1 ? LN3 : c.trans[stateDelete][stateDelete]);
-    cur->emit[stateDelete][0] = prev->emit[stateDelete][0] + gapS;
-    codeRow[0] = code(TRACE_NONE, stateDelete, TRACE_NONE);
+    cur->trans[stateDelete][0] =
+        c.local ? INF : prev->trans[stateDelete][0] + (i == 1 ? LN3 : c.trans[stateDelete][stateDelete]);
+    cur->emit[stateDelete][0] = c.local ? INF : prev->emit[stateDelete][0] + gapS;
+    codeRow[0] = code(TRACE_NONE, c.local ? TRACE_NONE : stateDelete, TRACE_NONE);
     for (int s = 0; s < 3; ++s) {
       args.prevTrans[s] = prev->trans[s].data();
       args.prevEmit[s] = prev->emit[s].data();
@@ -124,11 +143,13 @@ std::array<PathCost, 3> fillBestPath(const CostTable& c, TraceCodes& codes, Stat
     }
     args.match = profile.data() + c.resS[i - 1] * width;
     args.gapS = gapS;
-    args.firstRow = (i == 1);
+    args.firstRow = (i == 1) && !c.local;
     args.codes = codeRow;
     bestPathRow(args, c.simd);
     finishRow(i);
+    if (c.local) findEnd(i);
   }
+  if (localEnd != nullptr) *localEnd = bestEnd;
 
   std::array<PathCost, 3> end;
   for (int s = 0; s < 3; ++s) {
@@ -153,8 +174,10 @@ std::array<double, 3> sumAllPaths(const CostTable& c, StatePlanes* store, const 
   // Row 0: the path starts in M at (0, 0); then only inserts.
   std::vector<double> row0[3];
   for (auto& r : row0) r.assign(width, INF);
-  row0[stateMatch][0] = 0;
-  row0[stateInsert] = firstRowInserts(c);
+  if (!c.local) {
+    row0[stateMatch][0] = 0;
+    row0[stateInsert] = firstRowInserts(c);
+  }
   const SumRowVisitor keep = [&](const SumRow& r) {
     if (store)
       for (int s = 0; s < 3; ++s) std::copy(r.sum[s], r.sum[s] + width, store->row(s, r.i));
@@ -166,8 +189,53 @@ std::array<double, 3> sumAllPaths(const CostTable& c, StatePlanes* store, const 
   return end;
 }
 
+namespace {
+
+// The summed pass of the local hypothesis, resumed as sumRowsFrom is:
+//   F_M(i,j) = lse[ begin + match, lse_X( F_X(i-1,j-1) + trans(X->M) + match ) ]
+//   F_D(i,j), F_I(i,j) as the global pass's; row 0 and column 0 unreachable
+//   ends = lse_{i,j}[ F_M(i,j) + end ]
+std::array<double, 3> sumLocalRowsFrom(const CostTable& c, std::size_t first, const std::array<const double*, 3>& start,
+                                       std::size_t last, const SumRowVisitor& visit) {
+  const std::size_t nT = c.nT, width = nT + 1;
+  std::vector<double> rows[2][3];
+  for (auto& r : rows)
+    for (auto& s : r) s.assign(width, INF);
+  std::vector<double>* prev = rows[0];
+  std::vector<double>* cur = rows[1];
+  for (int s = 0; s < 3; ++s) std::copy(start[s], start[s] + width, cur[s].begin());
+  const TransitionTable& t = c.trans;
+  double ends = INF;
+  std::vector<double> rowEnds(nT);
+  for (std::size_t i = first + 1; i <= last; ++i) {
+    std::swap(prev, cur);
+    const auto& matchRow = c.match[c.resS[i - 1]];
+    const double gapS = c.gapS[i - 1];
+    for (int s = 0; s < 3; ++s) cur[s][0] = INF;
+    for (std::size_t j = 1; j <= nT; ++j) {
+      const double match = matchRow[c.resT[j - 1]], gapT = c.gapT[j - 1];
+      cur[stateMatch][j] = findNeglogSum(std::array<double, 4>{
+          c.beginCost + match, prev[0][j - 1] + t[stateMatch][stateMatch] + match,
+          prev[1][j - 1] + t[stateDelete][stateMatch] + match, prev[2][j - 1] + t[stateInsert][stateMatch] + match});
+      cur[stateDelete][j] =
+          neglogSum3(prev[0][j] + t[stateMatch][stateDelete] + gapS, prev[1][j] + t[stateDelete][stateDelete] + gapS,
+                     prev[2][j] + t[stateInsert][stateDelete] + gapS);
+      cur[stateInsert][j] = neglogSum3(cur[0][j - 1] + t[stateMatch][stateInsert] + gapT,
+                                       cur[1][j - 1] + t[stateDelete][stateInsert] + gapT,
+                                       cur[2][j - 1] + t[stateInsert][stateInsert] + gapT);
+      rowEnds[j - 1] = cur[stateMatch][j] + c.endCost;
+    }
+    ends = neglogSum3(ends, findNeglogSum(rowEnds), INF);
+    if (visit) visit(SumRow{i, {cur[0].data(), cur[1].data(), cur[2].data()}});
+  }
+  return {ends, INF, INF};
+}
+
+}  // namespace
+
 std::array<double, 3> sumRowsFrom(const CostTable& c, std::size_t first, const std::array<const double*, 3>& start,
                                   std::size_t last, const SumRowVisitor& visit) {
+  if (c.local) return sumLocalRowsFrom(c, first, start, last, visit);
   const std::size_t nT = c.nT, width = nT + 1;
   std::vector<double> rows[2][3];
   for (auto& r : rows)
@@ -230,6 +298,32 @@ TraceWalk walkTrace(const TraceCodes& codes, long i, long j, int state) {
     state = next == TRACE_NONE ? -1 : next;
   }
   return w;
+}
+
+TraceWalk walkLocalTrace(const TraceCodes& codes, long i, long j, int state) {
+  TraceWalk w;
+  static const char letters[3] = {'m', 'd', 'i'};
+  while (true) {
+    const bool reachable =
+        state >= 0 && state <= 2 && (state == stateInsert || i > 0) && (state == stateDelete || j > 0);
+    if (!reachable) {
+      w.complete = false;
+      w.i = i;
+      w.j = j;
+      w.state = 9;  // the code of a cell without predecessor
+      return w;
+    }
+    const int next = codes.prev(static_cast<std::size_t>(i), static_cast<std::size_t>(j), state);
+    w.letters.push_back(letters[state]);
+    if (state != stateInsert) --i;
+    if (state != stateDelete) --j;
+    if (next == TRACE_NONE && state == stateMatch) {  // the region begins with this match
+      w.i = i;
+      w.j = j;
+      return w;
+    }
+    state = next == TRACE_NONE ? -1 : next;
+  }
 }
 
 }  // namespace seqcorvane::detail

@@ -18,6 +18,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <functional>
+#include <limits>
 #include <string>
 #include <vector>
 
@@ -83,10 +84,21 @@ struct BestPathRow {
 };
 using BestPathRowVisitor = std::function<void(const BestPathRow&)>;
 
+// The end of the best local path: the cell of least total in M (the first
+// in row order of equal ones) and its parts, without the end's cost.
+struct LocalEnd {
+  std::size_t i = 0, j = 0;
+  PathCost cost{std::numeric_limits<double>::infinity(), std::numeric_limits<double>::infinity(),
+                std::numeric_limits<double>::infinity()};
+};
+
 // Fills codes (resized to the grid) and, when totals is given, the total of
-// every cell and state. Returns the three end cells (|S|, |T|).
+// every cell and state. Returns the three end cells (|S|, |T|). Under the
+// local hypothesis (c.local) M may begin at every cell (its code TRACE_NONE),
+// row 0 and column 0 are unreachable, and localEnd, when given, gets the
+// best end.
 std::array<PathCost, 3> fillBestPath(const CostTable& c, TraceCodes& codes, StatePlanes* totals = nullptr,
-                                     const BestPathRowVisitor& visit = {});
+                                     const BestPathRowVisitor& visit = {}, LocalEnd* localEnd = nullptr);
 
 // A finished row i of the summed pass.
 struct SumRow {
@@ -101,11 +113,15 @@ using SumRowVisitor = std::function<void(const SumRow&)>;
 std::vector<double> firstRowInserts(const CostTable& c);
 
 // The summed message lengths; kept per cell in store when given. Returns the
-// three end cells, each less its end gap discount.
+// three end cells, each less its end gap discount; under the local
+// hypothesis, {the sum over every cell of M's end (with the end's cost),
+// infinity, infinity}.
 std::array<double, 3> sumAllPaths(const CostTable& c, StatePlanes* store = nullptr, const SumRowVisitor& visit = {});
 
 // The same pass resumed: from the row `first`, given, the rows first+1 to
-// last. Returns the three cells of column |T| of row last (no end discount).
+// last. Returns the three cells of column |T| of row last (no end discount);
+// under the local hypothesis, {the sum of M's ends over the rows first+1 to
+// last, infinity, infinity}.
 std::array<double, 3> sumRowsFrom(const CostTable& c, std::size_t first, const std::array<const double*, 3>& start,
                                   std::size_t last, const SumRowVisitor& visit);
 
@@ -127,5 +143,10 @@ struct TraceWalk {
   int state = 0;
 };
 TraceWalk walkTrace(const TraceCodes& codes, long i, long j, int state);
+// The walk of a local path from (i, j) in state back to its begin: the
+// region's columns in walking order; i and j are then the cell before the
+// begin (the residues of the leading flanks). Incomplete where a code says
+// that no path arrives other than at a begin in M.
+TraceWalk walkLocalTrace(const TraceCodes& codes, long i, long j, int state = stateMatch);
 
 }  // namespace seqcorvane::detail

@@ -35,6 +35,13 @@ std::vector<std::vector<std::pair<std::size_t, std::size_t>>> matchedCells(const
   return at;
 }
 
+// Under the local hypothesis a residue is unpaired in a flank as in a gap
+// column: its posterior of being unpaired is 1 less its pair posteriors.
+void unpairedFromPairs(Posteriors& p, const std::vector<double>& pairedS, const std::vector<double>& pairedT) {
+  for (std::size_t i = 0; i < p.nS; ++i) p.unpairedS[i] = std::max(0.0, 1.0 - pairedS[i]);
+  for (std::size_t j = 0; j < p.nT; ++j) p.unpairedT[j] = std::max(0.0, 1.0 - pairedT[j]);
+}
+
 }  // namespace
 
 double forEachRowOfBothSums(const CostTable& c, const std::function<void(const RowOfBothSums&)>& visit) {
@@ -95,6 +102,7 @@ Posteriors computePosteriors(const CostTable& c, bool keepPairs, const std::stri
   // cell F_X(i,j) less X's end gap discount).
   // A residue of S is unpaired in the paths whose D column consumes it, one
   // of T in those whose I column does.
+  std::vector<double> pairedS(nS, 0.0), pairedT(nT, 0.0);
   forEachRowOfBothSums(c, [&](const RowOfBothSums& r) {
     const std::size_t i = r.i;
     const double allPaths = r.allPaths;
@@ -103,15 +111,21 @@ Posteriors computePosteriors(const CostTable& c, bool keepPairs, const std::stri
       double prob[3];
       for (int x = 0; x < 3; ++x) {
         const double f = r.fwd[x][j];
+        const double g[3] = {r.sink[0][j], r.sink[1][j], r.sink[2][j]};
         double len;
-        if (i == nS && j == nT)
+        if (c.local)  // no end-column charge; after a match the region may end
+          len = x == stateMatch
+                    ? neglogSum3(
+                          f + c.endCost,
+                          neglogSum3(f + c.trans[x][0] + g[0], f + c.trans[x][1] + g[1], f + c.trans[x][2] + g[2]), INF)
+                    : neglogSum3(f + c.trans[x][0] + g[0], f + c.trans[x][1] + g[1], f + c.trans[x][2] + g[2]);
+        else if (i == nS && j == nT)
           len = f - c.endGapDiscount[x];
-        else {
-          const double g[3] = {r.sink[0][j], r.sink[1][j], r.sink[2][j]};
+        else
           len = pathsThroughCellIn(x, f, c.trans, g);
-        }
         prob[x] = std::isinf(len) ? 0.0 : std::exp(allPaths - len);
       }
+      if (c.local && i >= 1 && j >= 1) pairedS[i - 1] += prob[stateMatch], pairedT[j - 1] += prob[stateMatch];
       if (i >= 1 && j >= 1) {
         pm[j] = prob[stateMatch];
         if (keepPairs) p.pair[(i - 1) * nT + (j - 1)] = static_cast<float>(prob[stateMatch]);
@@ -121,6 +135,7 @@ Posteriors computePosteriors(const CostTable& c, bool keepPairs, const std::stri
     }
     for (const auto& at : matchedAt[i]) (*pathPairs)[at.second] = pm[at.first];
   });
+  if (c.local) unpairedFromPairs(p, pairedS, pairedT);
   return p;
 }
 
@@ -157,9 +172,14 @@ Posteriors computePosteriorsFast(const CostTable& c, bool keepPairs, const std::
   double pt[3][3];
   for (int x = 0; x < 3; ++x)
     for (int y = 0; y < 3; ++y) pt[x][y] = std::exp(-c.trans[x][y]);
+  // The local hypothesis: the pairs of each residue, and the weight of a
+  // region's end after a match.
+  std::vector<double> pairedS(c.local ? nS : 0, 0.0), pairedT(c.local ? nT : 0, 0.0);
+  const double endWeight = std::exp(-c.endCost);
 
   // The probability of the paths whose column in state X ends at (i, j):
   //   F_X(i,j) sum_Y p(X->Y) G_Y(i,j) 3 / Z     (3: one end-column charge of ln 3 taken back)
+  //   (local: F_M(i,j) [sum_Y p(M->Y) G_Y(i,j) + e^-end] / Z, no charge taken back)
   //   F_X(i,j) e^endGapDiscount(X) / Z at the end cell,
   // each value its block's mantissa times 2^exponent (throughCell.h states it in nits).
   // The rows of the current segment, recomputed from its checkpoint; the
@@ -186,6 +206,33 @@ Posteriors computePosteriorsFast(const CostTable& c, bool keepPairs, const std::
       }
     }
     const FastSumPass::Snapshot& g = segment[r - base];
+    const double *fM = fwd.values(stateMatch), *fD = fwd.values(stateDelete), *fI = fwd.values(stateInsert);
+    const double *gM = g.values[stateMatch].data(), *gD = g.values[stateDelete].data(),
+                 *gI = g.values[stateInsert].data();
+    float* pairRow = keepPairs && i >= 1 ? p.pair.data() + (i - 1) * nT - 1 : nullptr;
+    if (c.local) {
+      // The region may end after a match: the end's weight in the frame of
+      // the row to the sink (an empty block of it holds only the end).
+      if (i >= 1)
+        for (std::size_t j = 1; j <= nT; ++j) {
+          const long eF = fwd.exponent(j / fBlock), eG0 = g.exps[(nT - j) / gBlock];
+          if (eF == FastSumPass::EMPTY) continue;
+          const long eG = eG0 == FastSumPass::EMPTY ? 0 : eG0;
+          const std::size_t gj = nT - j;
+          const double gm = eG0 == FastSumPass::EMPTY ? 0.0 : gM[gj], gd = eG0 == FastSumPass::EMPTY ? 0.0 : gD[gj],
+                       gi = eG0 == FastSumPass::EMPTY ? 0.0 : gI[gj];
+          const double s = scaleOf(eF + eG + zExponent, zMantissa);
+          const double probM = fM[j] * (pt[0][0] * gm + pt[0][1] * gd + pt[0][2] * gi + scaleOf(-eG, endWeight)) * s;
+          if (pairRow != nullptr) pairRow[j] = static_cast<float>(probM);
+          pairedS[i - 1] += probM;
+          pairedT[j - 1] += probM;
+          for (const auto& at : matchedAt[i])
+            if (at.first == j) (*pathPairs)[at.second] = probM;
+        }
+      if (i == nS) break;
+      fwd.next();
+      continue;
+    }
     // The scale of each column: runs of columns share the blocks of both rows.
     for (std::size_t j = 0; j < width;) {
       const std::size_t fb = j / fBlock, gb = (nT - j) / gBlock;
@@ -195,10 +242,6 @@ Posteriors computePosteriorsFast(const CostTable& c, bool keepPairs, const std::
           eF == FastSumPass::EMPTY || eG == FastSumPass::EMPTY ? 0.0 : scaleOf(eF + eG + zExponent, 3 * zMantissa);
       for (; j < std::min(runEnd, width); ++j) scale[j] = s;
     }
-    const double *fM = fwd.values(stateMatch), *fD = fwd.values(stateDelete), *fI = fwd.values(stateInsert);
-    const double *gM = g.values[stateMatch].data(), *gD = g.values[stateDelete].data(),
-                 *gI = g.values[stateInsert].data();
-    float* pairRow = keepPairs && i >= 1 ? p.pair.data() + (i - 1) * nT - 1 : nullptr;
     const std::size_t jEnd = i == nS ? nT : width;  // the end cell apart
     for (std::size_t j = (i == 0 ? 1 : 0); j < jEnd; ++j) {
       const std::size_t gj = nT - j;
@@ -227,6 +270,7 @@ Posteriors computePosteriorsFast(const CostTable& c, bool keepPairs, const std::
     }
     fwd.next();
   }
+  if (c.local) unpairedFromPairs(p, pairedS, pairedT);
   return p;
 }
 

@@ -96,6 +96,12 @@ double FastSumPass::factor(long e, long frame) const {
 void FastSumPass::start() {
   SC_CHECK(usable());
   i = 0;
+  ends = INF;
+  if (c.local) {  // nothing reaches row 0: the region begins with a match
+    for (int st = 0; st < 3; ++st) std::fill(cur[st].begin(), cur[st].end(), 0.0);
+    std::fill(curExp->begin(), curExp->end(), EMPTY);
+    return;
+  }
   // Row 0 from its message lengths: M(0,0) = 0, then the inserts of the log-space pass.
   const std::vector<double> len = firstRowInserts(c);
   for (int st = 0; st < 3; ++st) std::fill(cur[st].begin(), cur[st].end(), 0.0);
@@ -127,7 +133,9 @@ void FastSumPass::next() {
   for (std::size_t b = 0; b < nBlocks; ++b) {
     const std::size_t start = b * BLOCK, j1 = std::min(width, start + BLOCK);
     const long left = b > 0 ? std::max((*prevExp)[b - 1], (*curExp)[b - 1]) : EMPTY;
-    const long frame = std::max((*prevExp)[b], left);
+    // Under the local hypothesis every cell may begin a region (at least at
+    // the scale of 1): no block is empty, and no frame below 1.
+    const long frame = c.local ? std::max({(*prevExp)[b], left, 0L}) : std::max((*prevExp)[b], left);
     if (frame == EMPTY) {
       for (int st = 0; st < 3; ++st) std::fill(cur[st].begin() + start, cur[st].begin() + j1, 0.0);
       (*curExp)[b] = EMPTY;
@@ -136,8 +144,11 @@ void FastSumPass::next() {
     args.fromPrev = factor((*prevExp)[b], frame);
     args.fromPrevLeft = b > 0 ? factor((*prevExp)[b - 1], frame) : 0.0;
     args.fromCurLeft = b > 0 ? factor((*curExp)[b - 1], frame) : 0.0;
+    args.begin = c.local ? std::exp(-c.beginCost) * factor(0, frame) : 0.0;
     double most = 0;
-    if (b == 0) {
+    if (b == 0 && c.local) {
+      for (int st = 0; st < 3; ++st) cur[st][0] = 0;
+    } else if (b == 0) {
       // Column 0 holds only deletes: D(1,0) = M(0,0) / 3 e^startGapDiscount(D) e^-gap(S[0]),
       // D(i,0) = D(i-1,0) p(D->D) e^-gap(S[i-1]).
       cur[stateMatch][0] = cur[stateInsert][0] = 0;
@@ -148,7 +159,8 @@ void FastSumPass::next() {
     }
     args.j0 = b == 0 ? 1 : start;
     args.j1 = j1;
-    args.firstRow = (i == 1);
+    args.firstRow = (i == 1) && !c.local;
+    args.local = c.local;
     if (args.j0 < j1) most = std::max(most, probBlock(args, c.simd));
     if (!(most > 0) || !std::isfinite(most)) {
       for (int st = 0; st < 3; ++st) std::fill(cur[st].begin() + start, cur[st].begin() + j1, 0.0);
@@ -164,6 +176,12 @@ void FastSumPass::next() {
       (*curExp)[b] = frame + e;
     } else {
       (*curExp)[b] = frame;
+    }
+    if (c.local) {
+      // The region may end after the match of every cell of the block.
+      double sum = 0;
+      for (std::size_t j = std::max<std::size_t>(start, 1); j < j1; ++j) sum += cur[stateMatch][j];
+      if (sum > 0) ends = neglogSum3(ends, -std::log(sum) - static_cast<double>((*curExp)[b]) * LN2, INF);
     }
   }
 }
@@ -182,18 +200,21 @@ FastSumPass::Snapshot FastSumPass::save() const {
 
 void FastSumPass::saveInto(Snapshot& s) const {
   s.i = i;
+  s.ends = ends;
   for (int st = 0; st < 3; ++st) s.values[st].assign(cur[st].begin(), cur[st].end());
   s.exps.assign(curExp->begin(), curExp->end());
 }
 
 void FastSumPass::restore(const Snapshot& s) {
   i = s.i;
+  ends = s.ends;
   for (int st = 0; st < 3; ++st) cur[st] = s.values[st];
   *curExp = s.exps;
 }
 
 double FastSumPass::endCost() const {
   SC_CHECK(i == nS);
+  if (c.local) return ends + c.endCost;
   const long e = (*curExp)[nBlocks - 1];
   const double end = cur[0][nT] + cur[1][nT] * std::exp(c.endGapDiscount[stateDelete]) +
                      cur[2][nT] * std::exp(c.endGapDiscount[stateInsert]);

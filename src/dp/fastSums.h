@@ -44,6 +44,7 @@ class FastSumPass {
     std::size_t i = 0;
     std::vector<double> values[3];
     std::vector<long> exps;
+    double ends = std::numeric_limits<double>::infinity();
   };
   Snapshot save() const;
   // The same into a snapshot kept for reuse: its storage is written over,
@@ -52,7 +53,8 @@ class FastSumPass {
   void restore(const Snapshot& s);
 
   // -ln of the three end states' summed probabilities, each less its end
-  // gap discount, on row |S|.
+  // gap discount, on row |S|; under the local hypothesis, -ln of the sum of
+  // M's ends over every cell of the rows passed (with the end's cost).
   double endCost() const;
 
  private:
@@ -65,6 +67,7 @@ class FastSumPass {
   std::vector<long> exps[2];
   std::vector<double>*prev, *cur;
   std::vector<long>*prevExp, *curExp;
+  double ends = std::numeric_limits<double>::infinity();  // local: -ln of the ends so far, without the end's cost
 };
 
 }  // namespace seqcorvane::detail

@@ -24,6 +24,7 @@ double findNeglogSum(std::array<double, N> v) {
   return neglogSumOfSorted(v.data(), N);
 }
 template double findNeglogSum<3>(std::array<double, 3>);
+template double findNeglogSum<4>(std::array<double, 4>);
 template double findNeglogSum<9>(std::array<double, 9>);
 
 double findMinIvalue(double a, double b, double c, int& pos) {

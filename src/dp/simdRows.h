@@ -24,6 +24,10 @@ struct BestRowArgs {
   double gapS;          // gap cost of S[i-1]
   double trans[3][3];   // transition costs [from][to]
   bool firstRow;        // i = 1: M(1,1) starts from (0,0) with ln 3
+  // The local hypothesis: M may also begin at the cell, at beginCost (its
+  // trace code then TRACE_NONE, 3; equal costs begin). firstRow is false.
+  bool local = false;
+  double beginCost = 0;
   std::uint8_t* codes;  // trace codes of row i, index 0..n
   // scratch, index 0..n: the better of I's candidates from M and D at (i, j-1)
   double* candTrans;
@@ -52,6 +56,10 @@ struct ProbBlockArgs {
   std::size_t j0, j1;
   double fromPrev, fromPrevLeft, fromCurLeft;
   bool firstRow;  // i = 1: M(1,1) = M(0,0) / 3 . match
+  // The local hypothesis: M may also begin at the cell, with the weight
+  // begin in the block's frame: M(i,j) = (sum_X X(i-1,j-1) p(X->M) + begin) e^-match.
+  bool local = false;
+  double begin = 0;
 };
 
 // The widest level this CPU and build support.

@@ -111,6 +111,18 @@ std::string stockholm(const AlignResult& r) {
   auto field = [&](const std::string& label) { return padded(label, width); };
   std::string text = "# STOCKHOLM 1.0\n#=GF AU seqcorvane " + std::string(version()) + " (" +
                      criterionName(r.criterion) + " criterion)\n\n";
+  // Under the local or automatic hypothesis, the one sent and the region
+  // aligned in each sequence (1-based, inclusive), as per-file and
+  // per-sequence features.
+  const HypothesisDetails& h = r.hypothesis;
+  if (h.mode != Hypothesis::global && !r.path.empty()) {
+    text += "#=GF HY " + std::string(hypothesisName(h.mode)) + ", " + hypothesisName(h.sent) + " sent\n";
+    if (h.region.endS > h.region.beginS)
+      text += "#=GS " + n.s + " RG " + std::to_string(h.region.beginS + 1) + "-" + std::to_string(h.region.endS) + "\n";
+    if (h.region.endT > h.region.beginT)
+      text += "#=GS " + n.t + " RG " + std::to_string(h.region.beginT + 1) + "-" + std::to_string(h.region.endT) + "\n";
+    text += "\n";
+  }
   text += field(n.s) + r.rowS + "\n" + field(n.t) + r.rowT + "\n";
   if (!r.columnConfidence.empty()) {
     std::string pS(r.rowS.size(), '.'), pT(r.rowT.size(), '.');
@@ -186,6 +198,26 @@ std::string jsonIdentity(const AlignResult& r) {
          ", \"t\": " + percent(r.t.residues.size()) + "},\n";
 }
 
+// A region's range in one sequence, 1-based and inclusive; null when empty.
+std::string jsonRange(std::size_t begin, std::size_t end) {
+  return end == begin ? "null" : "[" + std::to_string(begin + 1) + ", " + std::to_string(end) + "]";
+}
+
+std::string jsonHypothesis(const AlignResult& r) {
+  const HypothesisDetails& h = r.hypothesis;
+  std::string text = "  \"hypothesis\": {\"mode\": \"" + std::string(hypothesisName(h.mode)) + "\", \"sent\": \"" +
+                     hypothesisName(h.sent) + "\", \"global_bits\": " + jsonBits(h.globalMsgLen) +
+                     ", \"local_bits\": " + jsonBits(h.localMsgLen) +
+                     ", \"local_weight\": " + jsonNumber(h.localWeight);
+  text += ", \"region\": ";
+  if (r.path.empty())
+    text += "null";
+  else
+    text += "{\"s\": " + jsonRange(h.region.beginS, h.region.endS) +
+            ", \"t\": " + jsonRange(h.region.beginT, h.region.endT) + "}";
+  return text + "},\n";
+}
+
 std::string json(const AlignResult& r) {
   const NamedPair n = namesOf(r, AlignmentFormat::json);
   std::string text = "{\n  \"program\": \"seqcorvane " + std::string(version()) + "\",\n";
@@ -201,6 +233,7 @@ std::string json(const AlignResult& r) {
   text += "  \"compression_bits\": " + jsonNumber(r.compressionBits) + ",\n";
   text += "  \"verdict\": \"" + std::string(r.related() ? "related" : "not related") + "\",\n";
   text += jsonIdentity(r);
+  text += jsonHypothesis(r);
   if (r.criterion != Criterion::optimal) {
     text += "  \"marginal_K\": " + std::to_string(r.search.K) + ",\n";
     text += "  \"marginal_parameters\": " + jsonParameters(r.search.parameters) + ",\n";

@@ -5,7 +5,9 @@
 // alignment file.
 //
 // The pair is a fixed short one, tests/golden/hbb_human_1-70.fa against
-// tests/golden/hba_macfa_1-70.fa. Each case runs in a scratch directory that
+// tests/golden/hba_macfa_1-70.fa; the local and automatic hypotheses' cases
+// align the first against the second placed between unrelated flanks,
+// tests/golden/hba_macfa_1-70_in_flanks.fa. Each case runs in a scratch directory that
 // holds the two files and its own ./data: a copy of tests/golden/data/. The
 // program always prefers ./data, so a later change of the model data shipped
 // in data/ leaves these cases alone.
@@ -33,6 +35,7 @@ namespace {
 
 const std::string S_FILE = "hbb_human_1-70.fa";
 const std::string T_FILE = "hba_macfa_1-70.fa";
+const std::string FLANKED_FILE = "hba_macfa_1-70_in_flanks.fa";
 const std::string CSV = "output_MarginalProbabilityLandscape.csv";
 const std::string SCRIPT = "output_MarginalProbabilityLandscape.m";
 // Answers for the interactive mode: cell (3, 3), continue with another cell,
@@ -63,7 +66,7 @@ std::vector<std::string> listDir(const std::string& dir) {
 
 // A scratch directory with the two sequence files and ./data.
 void prepare(const testutil::TempDir& dir) {
-  for (const std::string& f : {S_FILE, T_FILE})
+  for (const std::string& f : {S_FILE, T_FILE, FLANKED_FILE})
     testutil::writeFile(dir.file(f), testutil::readFile(goldenDir() + "/" + f));
   ASSERT_EQ(::mkdir(dir.file("data").c_str(), 0755), 0);
   const std::vector<std::string> dataFiles = listDir(goldenDir() + "/data");
@@ -119,7 +122,7 @@ void runCase(const testutil::TempDir& dir, const std::string& caseName, const st
   ASSERT_EQ(r.status, 0) << caseName << ": exit status " << r.status << "\n" << r.err;
   EXPECT_EQ(r.err, "") << caseName;
 
-  std::vector<std::string> expectedNames{"data", S_FILE, T_FILE};
+  std::vector<std::string> expectedNames{"data", S_FILE, T_FILE, FLANKED_FILE};
   expectedNames.insert(expectedNames.end(), outputs.begin(), outputs.end());
   expectedNames.insert(expectedNames.end(), alreadyThere.begin(), alreadyThere.end());
   std::sort(expectedNames.begin(), expectedNames.end());
@@ -168,4 +171,34 @@ TEST(Golden, Posterior) {
   ASSERT_NO_FATAL_FAILURE(prepare(dir));
   runCase(dir, "posterior", {S_FILE, T_FILE, "--criterion", "posterior"}, "",
           {"output.afasta", "output.confidence.tsv"});
+}
+
+// The hypotheses beside the global one: their report lines, the region in
+// the JSON and Stockholm files, and the scoring of a local alignment.
+TEST(Golden, LocalOptimalAndItsScore) {
+  testutil::TempDir dir;
+  ASSERT_NO_FATAL_FAILURE(prepare(dir));
+  runCase(dir, "optimal-local", {S_FILE, FLANKED_FILE, "--mode", "local"}, "", {"output.afasta"});
+  runCase(dir, "ivalue-local", {"--ivalue", "output.afasta", "--mode", "local"}, "", {}, {"output.afasta"});
+}
+
+TEST(Golden, AutomaticOptimal) {
+  testutil::TempDir dir;
+  ASSERT_NO_FATAL_FAILURE(prepare(dir));
+  runCase(dir, "optimal-auto", {S_FILE, FLANKED_FILE, "--mode", "auto", "--format", "json"}, "", {"output.json"});
+}
+
+TEST(Golden, LocalMarginal) {
+  testutil::TempDir dir;
+  ASSERT_NO_FATAL_FAILURE(prepare(dir));
+  runCase(dir, "marginal-local", {S_FILE, FLANKED_FILE, "--criterion", "marginal", "--mode", "local"}, "",
+          {CSV, SCRIPT});
+}
+
+TEST(Golden, AutomaticPosterior) {
+  testutil::TempDir dir;
+  ASSERT_NO_FATAL_FAILURE(prepare(dir));
+  runCase(dir, "posterior-auto",
+          {S_FILE, FLANKED_FILE, "--criterion", "posterior", "--mode", "auto", "--format", "stockholm"}, "",
+          {"output.sto", "output.confidence.tsv"});
 }

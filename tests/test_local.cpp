@@ -156,3 +156,83 @@ TEST(Local, PassesAndPosteriorsMatchTheEnumerationOfEveryLocalPath) {
     }
   }
 }
+
+namespace {
+
+using seqcorvane::AlignConfig;
+using seqcorvane::AlignResult;
+using seqcorvane::Criterion;
+using seqcorvane::Hypothesis;
+
+// A local path's whole message: the null one's (the lengths and every
+// residue), K, the region's first cell, then its log-odds cost.
+double localMessage(const std::string& S, const std::string& T, double cost) {
+  const seqcorvane::Models& m = testutil::models();
+  return seqcorvane::nullMsgLen(S, m) + seqcorvane::nullMsgLen(T, m) + LN1000_ +
+         std::log(static_cast<double>(S.size() * T.size())) + cost;
+}
+
+// The path of a local alignment with its flanks: S's then T's before the
+// region, the same after it.
+std::string withFlanks(const LocalPath& p, size_t nS, size_t nT) {
+  size_t i = p.i0, j = p.j0;
+  for (char x : p.path) i += x != 'i', j += x != 'd';
+  return std::string(p.i0, 'd') + std::string(p.j0, 'i') + p.path + std::string(nS - i, 'd') + std::string(nT - j, 'i');
+}
+
+AlignResult run(const std::string& S, const std::string& T, Criterion c, Hypothesis h) {
+  AlignConfig config;
+  config.criterion = c;
+  config.mode = h;
+  return seqcorvane::align({"s", S}, {"t", T}, testutil::models(), config);
+}
+
+}  // namespace
+
+// Each criterion and the scoring under the local hypothesis, through the
+// public calls, against every local path enumerated at the distance each
+// settles on; the automatic choice against the two hypotheses run alone.
+TEST(Local, CriteriaAndScoringAgreeWithTheEnumeration) {
+  const unsigned seed = 7;
+  std::mt19937 rng(seed);
+  for (int trial = 0; trial < 12; ++trial) {
+    const std::string S = randomSeq(rng, 2 + static_cast<int>(rng() % 3));
+    const std::string T = randomSeq(rng, 2 + static_cast<int>(rng() % 3));
+    SCOPED_TRACE("seed " + std::to_string(seed) + " trial " + std::to_string(trial) + ": " + S + " / " + T);
+
+    // The optimal criterion: the best local path at its distance, flanks and all.
+    const AlignResult o = run(S, T, Criterion::optimal, Hypothesis::local);
+    double best = INF;
+    std::string bestPath;
+    for (const LocalPath& p : allLocalPaths(Reference(o.parameters.K), S, T))
+      if (p.cost < best) best = p.cost, bestPath = withFlanks(p, S.size(), T.size());
+    expectClose(localMessage(S, T, best), o.alignmentMsgLen, "optimal local message");
+    EXPECT_EQ(o.path, bestPath);
+    EXPECT_EQ(o.hypothesis.sent, Hypothesis::local);
+
+    // Scoring the same rows gives the message of their path at the distance estimated for it.
+    const seqcorvane::ScoreResult s = seqcorvane::scoreAlignment(o.rowS, o.rowT, testutil::models(), Hypothesis::local);
+    double scored = INF;
+    for (const LocalPath& p : allLocalPaths(Reference(s.parameters.K), S, T))
+      if (withFlanks(p, S.size(), T.size()) == o.path) scored = p.cost;
+    expectClose(localMessage(S, T, scored), s.msgLen, "the scored local alignment");
+    EXPECT_EQ(s.region.beginS, o.hypothesis.region.beginS);
+    EXPECT_EQ(s.region.endT, o.hypothesis.region.endT);
+
+    // The marginal criterion: every local path summed at its distance.
+    const AlignResult g = run(S, T, Criterion::marginal, Hypothesis::local);
+    std::vector<double> costs;
+    for (const LocalPath& p : allLocalPaths(Reference(g.search.K), S, T)) costs.push_back(p.cost);
+    expectClose(localMessage(S, T, neglogSumOf(costs)), g.search.msgLen, "summed local message");
+
+    // The automatic choice: the shorter with ln 2, or both at half the prior each.
+    const AlignResult og = run(S, T, Criterion::optimal, Hypothesis::global);
+    const AlignResult oa = run(S, T, Criterion::optimal, Hypothesis::automatic);
+    expectClose(std::min(og.alignmentMsgLen, o.alignmentMsgLen) + std::log(2.0), oa.alignmentMsgLen, "auto optimal");
+    EXPECT_EQ(oa.path, o.alignmentMsgLen < og.alignmentMsgLen ? o.path : og.path);
+    const AlignResult gg = run(S, T, Criterion::marginal, Hypothesis::global);
+    const AlignResult ga = run(S, T, Criterion::marginal, Hypothesis::automatic);
+    expectClose(std::log(2.0) + neglogSumOf({gg.search.msgLen, g.search.msgLen}), ga.search.msgLen, "auto marginal");
+    EXPECT_NEAR(ga.hypothesis.localWeight, 1 / (1 + std::exp(g.search.msgLen - gg.search.msgLen)), 1e-12);
+  }
+}

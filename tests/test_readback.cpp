@@ -109,3 +109,44 @@ TEST(InputFiles, EmptyFilesAndLongLinesGiveOneShortLine) {
   EXPECT_EQ(l.err, "seqcorvane: error: alignment file 'long.aln': line 3: '" + std::string(40, 'W') +
                        "... (1048536 more bytes)' without a row of the alignment\n");
 }
+
+// A local alignment's region reads back from every format: from the rows,
+// whose flanks are gap columns before and after it, and from the JSON and
+// Stockholm annotations; the scored rows give the aligner's message.
+TEST(OutputFiles, TheRegionOfALocalAlignmentReadsBackFromEveryFormat) {
+  testutil::TempDir dir;
+  seqcorvane::AlignConfig config;
+  config.mode = seqcorvane::Hypothesis::local;
+  const std::string domain = "MVLSPADKTNVKAAWGKVGAHAGEYGAEALERMFLSFPTTKTYFPHF";
+  const seqcorvane::Sequence s{"x", "GQDGHGGISTILIINLLL" + domain + "CCDVCRSHNYTVHQSPEPVS"},
+      t{"y", "MVHLTPEEKSAVTALWGKVNVDEVGGEALGRLLVVYPWTQRFFESF"};
+  const seqcorvane::AlignResult r = seqcorvane::align(s, t, testutil::models(), config);
+  const seqcorvane::Region& g = r.hypothesis.region;
+  ASSERT_EQ(r.hypothesis.sent, seqcorvane::Hypothesis::local);
+  ASSERT_GT(g.beginS, 0u);  // the flank before the domain is left out
+  using F = seqcorvane::AlignmentFormat;
+  for (F f : {F::afasta, F::fasta, F::clustal, F::stockholm}) {
+    SCOPED_TRACE(seqcorvane::alignmentFormatName(f));
+    const std::string file = dir.file("local") + seqcorvane::alignmentFormatExtension(f);
+    seqcorvane::writeAlignmentFile(file, r, f);
+    const seqcorvane::AlignmentFile back = seqcorvane::readAlignmentFile(file);
+    const seqcorvane::ScoreResult sc =
+        seqcorvane::scoreAlignment(back.rows[0], back.rows[1], testutil::models(), seqcorvane::Hypothesis::local);
+    EXPECT_EQ(sc.region.beginS, g.beginS);
+    EXPECT_EQ(sc.region.endS, g.endS);
+    EXPECT_EQ(sc.region.beginT, g.beginT);
+    EXPECT_EQ(sc.region.endT, g.endT);
+    EXPECT_DOUBLE_EQ(sc.msgLen, r.alignmentMsgLen);
+  }
+  auto range = [](size_t begin, size_t end) { return std::to_string(begin + 1) + "-" + std::to_string(end); };
+  const std::string sto = seqcorvane::formatAlignment(r, F::stockholm);
+  EXPECT_NE(sto.find("#=GF HY local, local sent\n#=GS x RG " + range(g.beginS, g.endS) + "\n#=GS y RG " +
+                     range(g.beginT, g.endT) + "\n"),
+            std::string::npos)
+      << sto;
+  const std::string json = seqcorvane::formatAlignment(r, F::json);
+  const std::string region = "\"region\": {\"s\": [" + std::to_string(g.beginS + 1) + ", " + std::to_string(g.endS) +
+                             "], \"t\": [" + std::to_string(g.beginT + 1) + ", " + std::to_string(g.endT) + "]}";
+  EXPECT_NE(json.find("\"mode\": \"local\", \"sent\": \"local\""), std::string::npos) << json;
+  EXPECT_NE(json.find(region), std::string::npos) << json;
+}

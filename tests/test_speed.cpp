@@ -57,21 +57,30 @@ TEST(Speed, EveryInstructionSetGivesTheSameCells) {
   std::vector<SimdLevel> levels;
   for (SimdLevel l : {SimdLevel::scalar, SimdLevel::sse2, SimdLevel::avx2, SimdLevel::avx512})
     if (simdLevelSupported(l)) levels.push_back(l);
-  for (int trial = 0; trial < 30; ++trial) {
+  for (int trial = 0; trial < 40; ++trial) {
     auto st = seededPair(rng, 130);
-    CostTable c =
-        makeMachine(st.first, st.second, modelData(testutil::models()), 1 + static_cast<int>(rng() % 1000)).costs();
+    // Every other trial under the local hypothesis: its begin and end terms.
+    MachineModel model;
+    model.local = trial % 2 == 1;
+    CostTable c = makeMachine(st.first, st.second, modelData(testutil::models()), 1 + static_cast<int>(rng() % 1000),
+                              model, RunSettings{})
+                      .costs();
     TraceCodes reference;
     std::array<PathCost, 3> referenceEnd{};
+    LocalEnd referenceLocal;
     double referenceFast = 0;
+    Posteriors referencePost;
     for (SimdLevel l : levels) {
       SCOPED_TRACE(std::string(simdLevelName(l)) + " trial " + std::to_string(trial));
       c.simd = l;
       TraceCodes codes;
-      const auto end = fillBestPath(c, codes);
+      LocalEnd local;
+      const auto end = fillBestPath(c, codes, nullptr, {}, c.local ? &local : nullptr);
       const double fast = sumAllPathsFast(c);
+      Posteriors post = computePosteriorsFast(c, true);
       if (l == levels.front()) {
-        reference = codes, referenceEnd = end, referenceFast = fast;
+        reference = codes, referenceEnd = end, referenceFast = fast, referenceLocal = local;
+        referencePost = std::move(post);
         continue;
       }
       for (size_t i = 0; i <= c.nS; ++i)
@@ -80,7 +89,12 @@ TEST(Speed, EveryInstructionSetGivesTheSameCells) {
         EXPECT_EQ(end[s].trans, referenceEnd[s].trans);
         EXPECT_EQ(end[s].emit, referenceEnd[s].emit);
       }
+      EXPECT_EQ(local.i, referenceLocal.i);
+      EXPECT_EQ(local.j, referenceLocal.j);
+      EXPECT_EQ(local.cost.total, referenceLocal.cost.total);
       EXPECT_EQ(fast, referenceFast);
+      EXPECT_EQ(post.pair, referencePost.pair);
+      EXPECT_EQ(post.unpairedS, referencePost.unpairedS);
     }
   }
 }

@@ -7,6 +7,8 @@ set -euo pipefail
 cd "$(dirname "${BASH_SOURCE[0]}")/.."
 seconds=${1:-12}
 build=${2:-build-fuzz}
+root=$PWD
+case "$build" in /*) ;; *) build="$root/$build" ;; esac
 targets=(nullModel matrix priors joints fasta afasta pairlist)
 CC=clang CXX=clang++ cmake -S . -B "$build" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DSEQCORVANE_FUZZ=ON \
   -DSEQCORVANE_TESTS=OFF -DSEQCORVANE_WERROR=ON >/dev/null
@@ -17,8 +19,8 @@ status=0
 for t in "${targets[@]}"; do
   mkdir -p "$work/$t"
   echo "== fuzzing the $t reader for ${seconds}s"
-  if ! (cd "$work" && "$OLDPWD/$build/fuzz/fuzz_$t" -max_total_time="$seconds" -print_final_stats=1 \
-        -artifact_prefix="$work/$t-" "$work/$t" "$OLDPWD/fuzz/corpus/$t" >"$work/$t.log" 2>&1); then
+  if ! (cd "$work" && "$build/fuzz/fuzz_$t" -max_total_time="$seconds" -print_final_stats=1 \
+        -artifact_prefix="$work/$t-" "$work/$t" "$root/fuzz/corpus/$t" >"$work/$t.log" 2>&1); then
     tail -n 40 "$work/$t.log" >&2
     status=1
   else

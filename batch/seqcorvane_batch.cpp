@@ -133,12 +133,12 @@ std::vector<size_t> pairsToAlign(const Settings& set, const batch::Job& job, bat
 
 // One pair aligned, its memory reserved at the gate while it runs; a pair
 // without residues or larger than the gate's room fails.
-seqcorvane::AlignResult alignPair(const Settings& set, const batch::Pair& pair, const seqcorvane::Models& models,
+seqcorvane::AlignResult alignPair(const batch::Pair& pair, const seqcorvane::Models& models,
                                   const seqcorvane::AlignConfig& config, seqcorvane::shell::MemoryGate& gate) {
   if (pair.s->sequence.empty() || pair.t->sequence.empty())
     throw PairFailure{"no standard residues (upper-case ACDEFGHIKLMNPQRSTVWY) in " +
                       printable(pair.s->sequence.empty() ? pair.s->id : pair.t->id)};
-  const double needed = seqcorvane::memoryNeeded(pair.s->sequence.size(), pair.t->sequence.size(), set.criterion);
+  const double needed = seqcorvane::memoryNeeded(pair.s->sequence.size(), pair.t->sequence.size(), config);
   if (!gate.enter(needed))
     throw PairFailure{"needs " + seqcorvane::shell::memoryText(needed) + " of memory; " +
                       seqcorvane::shell::memoryText(gate.room()) + " available"};
@@ -151,6 +151,31 @@ seqcorvane::AlignResult alignPair(const Settings& set, const batch::Pair& pair, 
     gate.leave(needed);
     throw;
   }
+}
+
+// What one pair gives its row: the fields from K to gap_openings and those
+// after pair_digest (none under the global hypothesis); or why it failed.
+struct PairOutcome {
+  std::string fields, hypothesis, failure;
+};
+
+PairOutcome alignedFields(const Settings& set, const batch::Pair& pair, const std::string& alignmentFile,
+                          const seqcorvane::Models& models, const seqcorvane::AlignConfig& config,
+                          seqcorvane::shell::MemoryGate& gate) {
+  PairOutcome o;
+  try {
+    const seqcorvane::AlignResult r = alignPair(pair, models, config, gate);
+    if (!set.alignments.empty()) seqcorvane::writeAlignmentFile(alignmentFile, r, set.format);
+    o.fields = batch::resultFields(r, models);
+    if (set.mode != seqcorvane::Hypothesis::global) o.hypothesis = batch::hypothesisFields(r);
+  } catch (const seqcorvane::Error& e) {
+    o.failure = e.what();
+  } catch (const PairFailure& f) {
+    o.failure = f.message;
+  } catch (const std::bad_alloc&) {
+    o.failure = "out of memory";
+  }
+  return o;
 }
 
 // The pairs of todo aligned on the settings' threads, each row stored in
@@ -167,6 +192,7 @@ size_t alignPairs(const Settings& set, const batch::Job& job, const std::vector<
   batch::Progress progress(todo.size(), ::isatty(2) == 1 && !todo.empty());
   const seqcorvane::CheckHandler programHandler = seqcorvane::setCheckHandler(throwPairFailure);
   config.criterion = set.criterion;
+  config.mode = set.mode;
   config.threads = 1;  // one thread a pair: the pairs run side by side
   const int threads = std::max(1, std::min<int>(set.threads, static_cast<int>(todo.size())));
   // What the pairs may use at once: what this process may use now, less room
@@ -186,25 +212,16 @@ size_t alignPairs(const Settings& set, const batch::Job& job, const std::vector<
       };
       const std::string start = pair.s->id + '\t' + pair.t->id + '\t' + std::to_string(pair.s->sequence.size()) + '\t' +
                                 std::to_string(pair.t->sequence.size()) + '\t' + set.criterionName + '\t';
-      std::string row, failure;
-      try {
-        const seqcorvane::AlignResult r = alignPair(set, pair, models, config, gate);
-        if (!set.alignments.empty())
-          seqcorvane::writeAlignmentFile(set.alignments + "/" + names[todo[n]], r, set.format);
-        row = start + batch::resultFields(r, models) + seconds() + "\tok\t" + pair.digest;
-      } catch (const seqcorvane::Error& e) {
-        failure = e.what();
-      } catch (const PairFailure& f) {
-        failure = f.message;
-      } catch (const std::bad_alloc&) {
-        failure = "out of memory";
-      }
+      const PairOutcome o = alignedFields(
+          set, pair, set.alignments.empty() ? "" : set.alignments + "/" + names[todo[n]], models, config, gate);
+      std::string row = start + o.fields + seconds() + "\tok\t" + pair.digest + o.hypothesis;
       std::lock_guard<std::mutex> lock(writeMutex);
-      if (!failure.empty()) {
+      if (!o.failure.empty()) {
         ++failed;
-        row = start + "NA\tNA\tNA\tNA\tNA\tNA\t" + seconds() + "\terror\t" + pair.digest;
+        row = start + "NA\tNA\tNA\tNA\tNA\tNA\t" + seconds() + "\terror\t" + pair.digest +
+              (set.mode == seqcorvane::Hypothesis::global ? "" : batch::FAILED_HYPOTHESIS_FIELDS);
         std::cerr << "seqcorvane-batch: pair " << printable(pair.s->id) << " / " << printable(pair.t->id) << ": "
-                  << failure << "\n";
+                  << o.failure << "\n";
       }
       rows[todo[n]] = row;
       if (file != nullptr && partialError.empty()) {
@@ -252,6 +269,16 @@ std::unique_ptr<batch::TableFile> openTable(const Settings& set, const batch::Jo
   return file;
 }
 
+// What the table's '#' lines state: the criterion, the models, the posterior
+// criterion's decoding as the library's defaults make it (the local
+// hypothesis prices no end gaps: its flanks are not gaps), the hypothesis.
+batch::Provenance provenanceOf(const Settings& set, const seqcorvane::Models& models) {
+  const bool endGapsAlike = set.criterion == seqcorvane::Criterion::posterior &&
+                            seqcorvane::PosteriorOptions{}.endGapsAlike && set.mode != seqcorvane::Hypothesis::local;
+  return {set.criterionName, models.directory(), models.digest(), endGapsAlike ? "end gaps alike" : "",
+          seqcorvane::hypothesisName(set.mode)};
+}
+
 int run(int argc, char* argv[]) {
   for (int a = 1; a < argc; ++a) {
     if (std::string(argv[a]) == "--help") {
@@ -272,12 +299,7 @@ int run(int argc, char* argv[]) {
   for (const std::string& note : seqcorvane::shell::settingsFromEnvironment(config))
     std::cerr << "seqcorvane-batch: notice: " << note << "\n";
   const seqcorvane::Models models(set.dataDir);
-  // The posterior criterion's decoding as the library's defaults make it.
-  const batch::Provenance provenance{
-      set.criterionName, models.directory(), models.digest(),
-      set.criterion == seqcorvane::Criterion::posterior && seqcorvane::PosteriorOptions{}.endGapsAlike
-          ? "end gaps alike"
-          : ""};
+  const batch::Provenance provenance = provenanceOf(set, models);
   // The partial file (locked) and what an earlier run left in it and in the table.
   batch::EarlierRows inPartial, inTable;
   std::unique_ptr<batch::TableFile> file =
@@ -286,12 +308,12 @@ int run(int argc, char* argv[]) {
       set.alignments.empty() ? std::vector<std::string>()
                              : batch::alignmentNames(job.pairs, seqcorvane::alignmentFormatExtension(set.format));
   // What an earlier run left that still holds.
-  batch::Reuse reuse = batch::chooseEarlier(job.pairs, inPartial, inTable, set.criterionName, models);
+  batch::Reuse reuse = batch::chooseEarlier(job.pairs, inPartial, inTable, provenance, models);
   inPartial = {}, inTable = {};
   const std::vector<size_t> todo = pairsToAlign(set, job, reuse, names);
   std::vector<std::string>& rows = reuse.rows;
 
-  const std::string head = batch::provenanceLines(provenance) + batch::HEADER + "\n";
+  const std::string head = batch::provenanceLines(provenance) + batch::headerOf(provenance.mode) + "\n";
   auto wholeTable = [&] {
     std::string table = head;
     for (const std::string& row : rows) table += row + "\n";
@@ -314,7 +336,7 @@ int run(int argc, char* argv[]) {
   const std::string table = wholeTable();
   std::string jsonLines;
   if (set.jsonLines)
-    for (const std::string& row : rows) jsonLines += batch::jsonRow(row) + "\n";
+    for (const std::string& row : rows) jsonLines += batch::jsonRow(row, provenance.mode) + "\n";
   const std::string& text = set.jsonLines ? jsonLines : table;
   if (set.out.empty())
     writeAll(stdout, text, "the table to standard output");

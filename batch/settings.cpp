@@ -25,6 +25,10 @@ const char* const HELP =
     "  --table-format F     the table's format: tsv (default) or jsonl (JSON lines,\n"
     "                       the default when the table's name ends in .jsonl)\n"
     "  --criterion C        optimal (default), marginal or posterior\n"
+    "  --mode M             the hypothesis sent beside the null one: global (default;\n"
+    "                       the two sequences end to end), local (a region of each\n"
+    "                       aligned, the residues outside it under the null model) or\n"
+    "                       auto (either, the message stating which)\n"
     "  --alignments <dir>   also write each pair's alignment there, as <id_s>__<id_t>.afasta\n"
     "                       (optimal and posterior criteria; the directory is created)\n"
     "  --format F           the alignment files' format: afasta (default), fasta, clustal\n"
@@ -51,8 +55,17 @@ const char* const HELP =
     "keys, numbers as numbers, NA as null, identifiers as ASCII strings (bytes that\n"
     "are not UTF-8 as U+FFFD); no '#' lines.\n"
     "\n"
+    "With --mode local or auto the '#' lines state the mode, and three columns follow\n"
+    "pair_digest: hypothesis (the one sent: global or local), region_s and region_t\n"
+    "(the residues aligned of each sequence, 1-based and inclusive, as first-last; NA\n"
+    "without an alignment, as for the marginal criterion, or when the region holds\n"
+    "none of the sequence). The alignment files hold the residues outside the region\n"
+    "as gap columns, which identity and gap_openings count too. A local alignment\n"
+    "of the posterior criterion that pairs no residues has no message: its\n"
+    "alignment_bits are NA. As JSON lines a region is [first, last] or null.\n"
+    "\n"
     "A rerun with the same table resumes: pairs already in it with the same sequences\n"
-    "are skipped (a table of another criterion or other models is refused); a row\n"
+    "are skipped (a table of another criterion, mode or models is refused); a row\n"
     "that does not hold a result of its pair in every field is aligned again, with a\n"
     "notice. Until the job is done rows gather in <table>.partial, which then becomes\n"
     "the table; a rerun over a finished table turns it into its .partial until done.\n"
@@ -77,6 +90,7 @@ Settings parse(int argc, char* argv[]) {
   const seqcorvane::shell::ArgumentScan args = seqcorvane::shell::scanArguments(argc, argv,
                                                                                 {{"-o", 1},
                                                                                  {"--criterion", 1},
+                                                                                 {"--mode", 1},
                                                                                  {"--alignments", 1},
                                                                                  {"--pairs", 1},
                                                                                  {"--data", 1},
@@ -99,6 +113,8 @@ Settings parse(int argc, char* argv[]) {
   s.files = args.of("-seq");
   if (!seqcorvane::parseCriterion(s.criterionName, s.criterion))
     usageError("--criterion takes optimal, marginal or posterior, not '" + s.criterionName + "'");
+  for (const std::string& v : args.of("--mode"))
+    if (!seqcorvane::parseHypothesis(v, s.mode)) usageError("--mode takes global, local or auto, not '" + v + "'");
   for (const std::string& v : args.of("--format"))
     if (!seqcorvane::parseAlignmentFormat(v, s.format))
       usageError("--format takes afasta, fasta, clustal, stockholm or json, not '" + v + "'");

@@ -18,6 +18,7 @@ struct Settings {
   std::string out, criterionName = "optimal", alignments, pairsList, dataDir;
   bool jsonLines = false;
   seqcorvane::Criterion criterion = seqcorvane::Criterion::optimal;
+  seqcorvane::Hypothesis mode = seqcorvane::Hypothesis::global;
   seqcorvane::AlignmentFormat format = seqcorvane::AlignmentFormat::afasta;
   int threads = static_cast<int>(std::max(1u, std::thread::hardware_concurrency()));
   long shardK = 1, shardN = 1;

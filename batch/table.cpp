@@ -13,6 +13,14 @@ namespace batch {
 const char* const HEADER =
     "id_s\tid_t\tlength_s\tlength_t\tcriterion\tK\tnull_bits\talignment_bits\tcompression_bits\tidentity\t"
     "gap_openings\tseconds\tstatus\tpair_digest";
+const char* const HYPOTHESIS_COLUMNS = "hypothesis\tregion_s\tregion_t";
+const char* const FAILED_HYPOTHESIS_FIELDS = "\tNA\tNA\tNA";
+
+std::string headerOf(const std::string& mode) {
+  return mode == "global" ? std::string(HEADER) : std::string(HEADER) + '\t' + HYPOTHESIS_COLUMNS;
+}
+
+size_t columnsOf(const std::string& mode) { return mode == "global" ? COLUMNS : COLUMNS + 3; }
 
 namespace {
 
@@ -53,9 +61,9 @@ bool fixed3(const std::string& s, double& value) {
 }  // namespace
 
 std::string provenanceLines(const Provenance& p) {
-  return std::string(PROGRAM_LINE) + " " + seqcorvane::version() + "\n# criterion: " + p.criterion +
-         "\n# models: " + p.modelsDigest + " " + p.modelsDirectory + "\n" +
-         (p.decoding.empty() ? "" : "# decoding: " + p.decoding + "\n");
+  return std::string(PROGRAM_LINE) + " " + seqcorvane::version() + "\n# criterion: " + p.criterion + "\n" +
+         (p.mode == "global" ? "" : "# mode: " + p.mode + "\n") + "# models: " + p.modelsDigest + " " +
+         p.modelsDirectory + "\n" + (p.decoding.empty() ? "" : "# decoding: " + p.decoding + "\n");
 }
 
 std::vector<std::string> splitRow(const std::string& row) {
@@ -69,43 +77,70 @@ std::vector<std::string> splitRow(const std::string& row) {
   }
 }
 
-void readEarlier(const std::string& text, const std::string& name, const Provenance& now, EarlierRows& rows) {
-  if (text.empty()) return;  // created and left empty
-  // The provenance lines and the header, by position: '#' lines up to the
-  // header; a row may begin with '#' too.
-  std::string criterion, models, decoding;
-  bool ours = false, header = false;
+namespace {
+
+// What the lines before the rows say: the provenance and the header.
+struct Head {
+  bool ours = false;
+  std::string criterion, models, decoding, mode = "global", header;
+};
+
+// Reads the provenance lines and the header, by position: '#' lines up to
+// the header (a row may begin with '#' too). Returns where the rows begin.
+size_t readHead(const std::string& text, Head& head) {
   size_t start = 0;
   while (start < text.size()) {
     const size_t nl = text.find('\n', start);
     if (nl == std::string::npos) break;
     const std::string line = text.substr(start, nl - start);
     start = nl + 1;
-    if (line == HEADER) {
-      header = true;
+    if (line == HEADER || line == headerOf("local")) {
+      head.header = line;
       break;
     }
-    if (line.compare(0, std::strlen(PROGRAM_LINE), PROGRAM_LINE) == 0) ours = true;
-    field(line, "criterion", criterion);
-    field(line, "models", models);
-    field(line, "decoding", decoding);
+    if (line.compare(0, std::strlen(PROGRAM_LINE), PROGRAM_LINE) == 0) head.ours = true;
+    field(line, "criterion", head.criterion);
+    field(line, "mode", head.mode);
+    field(line, "models", head.models);
+    field(line, "decoding", head.decoding);
     if (line.empty() || line[0] != '#') break;
   }
-  if (!ours || !header)
+  return start;
+}
+
+// Refuses an earlier table that is not this program's or was made otherwise.
+void requireSameMaking(const Head& head, const std::string& name, const Provenance& now) {
+  auto notOurs = [&] {
     fail(name + " is not a table of seqcorvane-batch " + seqcorvane::version() +
          ": it is left as it is; name another table with -o");
-  if (criterion != now.criterion)
-    fail("the table " + name + " holds pairs of the " + criterion + " criterion, not " + now.criterion +
+  };
+  if (!head.ours || head.header.empty()) notOurs();
+  if (head.criterion != now.criterion)
+    fail("the table " + name + " holds pairs of the " + head.criterion + " criterion, not " + now.criterion +
+         ": remove it or name another table with -o");
+  if (head.mode != now.mode)
+    fail("the table " + name + " holds pairs aligned under --mode " + head.mode + ", not --mode " + now.mode +
          ": remove it or name another table with -o");
   const std::string nowModels = now.modelsDigest + " " + now.modelsDirectory;
-  if (models.substr(0, 16) != now.modelsDigest)
-    fail("the table " + name + " was made with other models (" + models + "; now " + nowModels +
+  if (head.models.substr(0, 16) != now.modelsDigest)
+    fail("the table " + name + " was made with other models (" + head.models + "; now " + nowModels +
          "): remove it or name another table with -o");
   // A posterior table of an earlier decoding would mix two decodings.
-  if (decoding != now.decoding)
-    fail("the table " + name + " was decoded otherwise (" + (decoding.empty() ? "no decoding stated" : decoding) +
-         "; now " + (now.decoding.empty() ? "none stated" : now.decoding) +
-         "): remove it or name another table with -o");
+  if (head.decoding != now.decoding)
+    fail("the table " + name + " was decoded otherwise (" +
+         (head.decoding.empty() ? "no decoding stated" : head.decoding) + "; now " +
+         (now.decoding.empty() ? "none stated" : now.decoding) + "): remove it or name another table with -o");
+  // A header that is not the one of the hypothesis its lines state.
+  if (head.header != headerOf(head.mode)) notOurs();
+}
+
+}  // namespace
+
+void readEarlier(const std::string& text, const std::string& name, const Provenance& now, EarlierRows& rows) {
+  if (text.empty()) return;  // created and left empty
+  Head head;
+  size_t start = readHead(text, head);
+  requireSameMaking(head, name, now);
   // Rows after the header; a last line without its newline is an unfinished row.
   while (start < text.size()) {
     const size_t nl = text.find('\n', start);
@@ -113,7 +148,7 @@ void readEarlier(const std::string& text, const std::string& name, const Provena
     const std::string row = text.substr(start, nl - start);
     start = nl + 1;
     const std::vector<std::string> f = splitRow(row);
-    if (f.size() != static_cast<size_t>(COLUMNS)) {
+    if (f.size() != columnsOf(now.mode)) {
       rows.misshapen.push_back(f.size() >= 2 ? f[0] + '\t' + f[1] : std::string());
       continue;
     }
@@ -138,32 +173,78 @@ std::string resultFields(const seqcorvane::AlignResult& r, const seqcorvane::Mod
   const double alignmentMsgLen = aligned ? r.alignmentMsgLen : r.search.msgLen;
   return std::to_string(K) + '\t' +
          nullBitsText(seqcorvane::nullMsgLen(r.s.residues, models), seqcorvane::nullMsgLen(r.t.residues, models)) +
-         '\t' + formatFixed(seqcorvane::nits2bits(alignmentMsgLen), 3) + '\t' + formatFixed(r.compressionBits, 3) +
-         '\t' + (aligned ? formatFixed(seqcorvane::percentIdentity({r.rowS, r.rowT}), 3) : "NA") + '\t' +
+         '\t' + (std::isfinite(alignmentMsgLen) ? formatFixed(seqcorvane::nits2bits(alignmentMsgLen), 3) : "NA") +
+         '\t' + formatFixed(r.compressionBits, 3) + '\t' +
+         (aligned ? formatFixed(seqcorvane::percentIdentity({r.rowS, r.rowT}), 3) : "NA") + '\t' +
          (aligned ? std::to_string(seqcorvane::gapOpenings(r.path)) : "NA") + '\t';
 }
 
-bool holdsResult(const std::vector<std::string>& f, const Pair& pair, const std::string& criterion,
+namespace {
+
+// A region's field: NA (first and last 0), or first-last within 1..length.
+bool regionField(const std::string& s, size_t length, long& first, long& last) {
+  first = last = 0;
+  if (s == "NA") return true;
+  const size_t dash = s.find('-');
+  return dash != std::string::npos && count(s.substr(0, dash), first) && count(s.substr(dash + 1), last) &&
+         first >= 1 && first <= last && static_cast<size_t>(last) <= length;
+}
+
+// The hypothesis sent and the regions: the local one under --mode local,
+// either under auto; no region without an alignment; a global alignment's
+// the whole of both sequences; a local one's within both, or none at all
+// when it pairs no residues (noMessage: its alignment_bits NA).
+bool holdsHypothesis(const std::vector<std::string>& f, const Pair& pair, const Provenance& now, bool noMessage) {
+  const std::string& sent = f[HYPOTHESIS_COLUMN];
+  if (sent != "local" && !(sent == "global" && now.mode == "auto")) return false;
+  const long nS = static_cast<long>(pair.s->sequence.size()), nT = static_cast<long>(pair.t->sequence.size());
+  long s0, s1, t0, t1;
+  if (!regionField(f[REGION_S_COLUMN], nS, s0, s1) || !regionField(f[REGION_T_COLUMN], nT, t0, t1)) return false;
+  const bool none = s1 == 0 && t1 == 0, both = s1 != 0 && t1 != 0;
+  if (now.criterion == "marginal") return none;
+  if (sent == "global") return s0 == 1 && s1 == nS && t0 == 1 && t1 == nT;
+  if (noMessage) return none;
+  return both || (none && now.criterion == "posterior");
+}
+
+}  // namespace
+
+bool holdsResult(const std::vector<std::string>& f, const Pair& pair, const Provenance& now,
                  const std::string& nullBits) {
-  if (f.size() != static_cast<size_t>(COLUMNS) || f[0] != pair.s->id || f[1] != pair.t->id ||
+  const std::string& criterion = now.criterion;
+  if (f.size() != columnsOf(now.mode) || f[0] != pair.s->id || f[1] != pair.t->id ||
       f[2] != std::to_string(pair.s->sequence.size()) || f[3] != std::to_string(pair.t->sequence.size()) ||
       f[4] != criterion || f[6] != nullBits || f[STATUS_COLUMN] != "ok" || f[DIGEST_COLUMN] != pair.digest)
     return false;
+  // A local posterior alignment that pairs no residues has no message.
+  const bool noMessage = f[7] == "NA" && now.mode == "local" && criterion == "posterior";
   long K = 0, gaps = 0;
   double null = 0, alignment = 0, compression = 0, identity = 0, seconds = 0;
-  if (!count(f[5], K) || K < 1 || K > 1000 || !fixed3(f[6], null) || !fixed3(f[7], alignment) || !(alignment > 0) ||
-      !fixed3(f[8], compression) || !fixed3(f[11], seconds) || seconds < 0)
+  if (!count(f[5], K) || K < 1 || K > 1000 || !fixed3(f[6], null) ||
+      (!noMessage && (!fixed3(f[7], alignment) || !(alignment > 0))) || !fixed3(f[8], compression) ||
+      !fixed3(f[11], seconds) || seconds < 0)
     return false;
   // Each of the three numbers is rounded to thousandths on its own.
   if (criterion != "posterior" && std::fabs(compression - (null - alignment)) > 0.0021) return false;
-  if (criterion == "marginal") return f[9] == "NA" && f[10] == "NA";
   const size_t columnsAtMost = pair.s->sequence.size() + pair.t->sequence.size();
-  return fixed3(f[9], identity) && identity >= 0 && identity <= 100 && count(f[10], gaps) &&
-         static_cast<size_t>(gaps) <= columnsAtMost;
+  if (criterion == "marginal" ? !(f[9] == "NA" && f[10] == "NA")
+                              : !(fixed3(f[9], identity) && identity >= 0 && identity <= 100 && count(f[10], gaps) &&
+                                  static_cast<size_t>(gaps) <= columnsAtMost))
+    return false;
+  return now.mode == "global" || holdsHypothesis(f, pair, now, noMessage);
+}
+
+std::string hypothesisFields(const seqcorvane::AlignResult& r) {
+  const seqcorvane::Region& g = r.hypothesis.region;
+  auto range = [&](size_t begin, size_t end) {
+    return r.path.empty() || end == begin ? std::string("NA") : std::to_string(begin + 1) + "-" + std::to_string(end);
+  };
+  return std::string("\t") + seqcorvane::hypothesisName(r.hypothesis.sent) + '\t' + range(g.beginS, g.endS) + '\t' +
+         range(g.beginT, g.endT);
 }
 
 Reuse chooseEarlier(const std::vector<Pair>& pairs, const EarlierRows& partial, const EarlierRows& table,
-                    const std::string& criterion, const seqcorvane::Models& models) {
+                    const Provenance& now, const seqcorvane::Models& models) {
   Reuse reuse;
   reuse.rows.resize(pairs.size());
   reuse.fromPartial.resize(pairs.size());
@@ -186,7 +267,7 @@ Reuse chooseEarlier(const std::vector<Pair>& pairs, const EarlierRows& partial, 
       for (auto it = range.first; it != range.second; ++it) {
         if (!reuse.rows[p].empty()) break;
         if (pair.s->sequence.empty() || pair.t->sequence.empty() ||
-            !holdsResult(splitRow(it->second), pair, criterion, nullBitsText(nullOf(pair.s), nullOf(pair.t)))) {
+            !holdsResult(splitRow(it->second), pair, now, nullBitsText(nullOf(pair.s), nullOf(pair.t)))) {
           ++reuse.setAside;
           continue;
         }
@@ -273,20 +354,35 @@ std::string jsonString(const std::string& text) {
   return out + "\"";
 }
 
-std::string jsonRow(const std::string& row) {
-  static const std::vector<std::string> names = splitRow(HEADER);
-  // The columns that hold numbers (or NA).
-  static const bool numeric[COLUMNS] = {false, false, true, true, false, true,  true,
-                                        true,  true,  true, true, true,  false, false};
+namespace {
+
+// A region's field as JSON: first-last as [first, last], NA as null.
+std::string jsonRange(const std::string& value) {
+  const size_t dash = value.find('-');
+  if (dash == std::string::npos || !digits(value, 0, dash) || !digits(value, dash + 1, value.size())) return "null";
+  return "[" + value.substr(0, dash) + ", " + value.substr(dash + 1) + "]";
+}
+
+}  // namespace
+
+std::string jsonRow(const std::string& row, const std::string& mode) {
+  static const std::vector<std::string> plain = splitRow(HEADER), extended = splitRow(headerOf("local"));
+  const std::vector<std::string>& names = mode == "global" ? plain : extended;
+  // What each column holds: a string, a number (or NA), the hypothesis (or NA), a region (or NA).
+  enum Kind { text, number, sent, range };
+  static const Kind kinds[COLUMNS + 3] = {text,   text,   number, number, text, number, number, number, number,
+                                          number, number, number, text,   text, sent,   range,  range};
   const std::vector<std::string> f = splitRow(row);
   std::string out = "{";
   for (size_t k = 0; k < names.size(); ++k) {
     const std::string value = k < f.size() ? f[k] : "NA";
     out += (k ? ", \"" : "\"") + names[k] + "\": ";
     double x = 0;
-    if (!numeric[k])
+    if (kinds[k] == text || (kinds[k] == sent && value != "NA"))
       out += jsonString(value);
-    else if (jsonNumber(value) && seqcorvane::shell::parseNumber(value, x) && std::isfinite(x))
+    else if (kinds[k] == range)
+      out += jsonRange(value);
+    else if (kinds[k] == number && jsonNumber(value) && seqcorvane::shell::parseNumber(value, x) && std::isfinite(x))
       out += value;
     else
       out += "null";

@@ -2,8 +2,9 @@
 # seqcorvane-plot on small files: a landscape with an alignment's path, and a
 # batch table. Each PNG exists, has the size asked for and is not blank; a
 # missing input is one line and status 1; PNG, PDF and SVG by the output's
-# extension; titles and legends that name the set and the criteria; tables
-# with odd identifiers, as TSV and JSON lines; many pairs as a density.
+# extension; titles and legends that name the set and the criteria (and the
+# hypotheses of a local or automatic table); tables with odd identifiers, as
+# TSV and JSON lines; many pairs as a density.
 #   plot_test.sh SOURCE_DIR PLOT_SCRIPT SEQCORVANE BATCH
 set -euo pipefail
 src=$1
@@ -104,6 +105,13 @@ has t.svg "jittered by up to 0.35"
 "$plot" table post.tsv --set "three globins" -o post.png
 has post.png "three globins: 3 pairs, posterior criterion (end gaps alike)"
 has l.png "alignment (criterion not stated: see --criterion)"
+"$batch" globins.fa --data "$src/data" --mode local -o local.tsv
+"$batch" globins.fa --data "$src/data" --mode auto --criterion marginal -o auto.jsonl
+"$plot" table local.tsv -o local.png
+has local.png "local: 3 pairs, optimal criterion, local hypothesis"
+"$plot" table auto.jsonl -o auto.svg
+grep -aqE "auto: 3 pairs, marginal criterion, (global|local|global and local) hypothes" auto.svg ||
+  { echo "auto.svg does not name the hypotheses"; exit 1; }
 "$seqcorvane" "$g/hbb_human_1-70.fa" "$g/hba_macfa_1-70.fa" -o sto --format stockholm --data "$src/data" >/dev/null
 "$seqcorvane" "$g/hbb_human_1-70.fa" "$g/hba_macfa_1-70.fa" -o js --criterion posterior --format json \
   --data "$src/data" >/dev/null

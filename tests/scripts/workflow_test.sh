@@ -4,8 +4,9 @@
 # table of one seqcorvane-batch run (all columns but the seconds); a rerun
 # with another criterion, shard count or output never merges the earlier
 # shards; paths with blanks and a list of pairs work; identifiers of any
-# bytes merge, as tab-separated rows and as JSON lines; the README's command
-# runs as written from the top of a source tree.
+# bytes merge, as tab-separated rows and as JSON lines; mode=local gives the
+# batch program's local table (and JSON lines) and never merges the global
+# shards; the README's command runs as written from the top of a source tree.
 #   workflow_test.sh SOURCE_DIR BATCH_BINARY
 set -euo pipefail
 export LC_ALL=C  # tables are bytes
@@ -92,6 +93,31 @@ printf 'caf\xe9.fa\tmy dir/b.fa\n# a comment\nmy dir/b.fa\tcaf\xe9.fa\r\n' > lat
 flow pairs=latin.tsv shards=2 out=latin.tsv.out work=shards
 [ "$(grep -vc '^#' latin.tsv.out)" -eq 3 ] || { echo "a list naming a file that is not UTF-8"; exit 1; }
 echo "workflow: identifiers of any bytes merge as one batch run writes them, as TSV and JSON lines"
+
+# The local hypothesis, with a pair that fails: the merged table (all
+# columns but the seconds, the hypothesis and regions too) and its JSON lines
+# are those of one batch run --mode local, after a global run of the same
+# settings into the same work directory; a mode it does not take is refused.
+{ cat "my dir/ten seqs.fa"; printf '>none\nacgt\n'; } > local.fa
+flow seqs=local.fa shards=3 out=global.tsv work=shards
+flow seqs=local.fa shards=3 out=local.tsv work=shards mode=local
+"$batch" local.fa --data "$src/data" --mode local -o local-one.tsv 2>/dev/null || [ $? -eq 3 ]
+allButSeconds() { sed -n '/^id_s\t/,$p' "$1" | cut -f1-11,13-; }
+cmp <(allButSeconds local-one.tsv) <(allButSeconds local.tsv)
+cmp <(grep '^#' local-one.tsv) <(grep '^#' local.tsv)
+grep -q '^# mode: local$' local.tsv && ! grep -q '^# mode:' global.tsv || { echo "mode lines"; exit 1; }
+sent=$(allButSeconds local.tsv | tail -n +2 | cut -f14 | sort | uniq -c | tr -s ' \n' ' ')
+[ "$sent" = " 10 NA 45 local " ] || { echo "the hypotheses sent: $sent"; exit 1; }
+flow seqs=local.fa shards=2 out=local.jsonl work=shards mode=local
+"$batch" local.fa --data "$src/data" --mode local -o local-one.jsonl 2>/dev/null || [ $? -eq 3 ]
+cmp <(noSeconds local-one.jsonl) <(noSeconds local.jsonl)
+grep -q '"hypothesis": "local", "region_s": \[[0-9]*, [0-9]*\], "region_t": \[' local.jsonl
+grep -q '"hypothesis": null, "region_s": null, "region_t": null}$' local.jsonl
+if snakemake -s "$src/workflow/Snakefile" --cores 1 --dry-run --config seqs=local.fa mode=glocal >bad.log 2>&1; then
+  echo "mode=glocal accepted"; exit 1
+fi
+grep -q "config: mode is global, local or auto, not glocal" bad.log || { cat bad.log; exit 1; }
+echo "workflow: mode=local merges as one batch run --mode local writes, as TSV and JSON lines"
 
 # The README's command, as written, from the top of a source tree.
 tree="$work/tree"

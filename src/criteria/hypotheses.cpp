@@ -142,6 +142,7 @@ double alignPosterior(const PairRun& p, const AlignConfig& config, AlignResult& 
     mixInto(g.posteriors, l.posteriors, h.localWeight);
     l.posteriors = Posteriors{};
     r.path = meaAlignment(g.posteriors, (1 - h.localWeight) * o.gapWeight + h.localWeight * o.regionUnpairedWeight);
+    if (sendLocal) r.path = flanksInBlocks(r.path);
     r.columnConfidence = columnPosteriors(g.posteriors, r.path);
     recordSearch(r, sendLocal ? l.search : g.search);
     decodedAt = sendLocal ? l.machine : g.machine;

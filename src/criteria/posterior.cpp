@@ -1,5 +1,7 @@
 #include "posterior.h"
 
+#include <algorithm>
+
 #include "check.h"
 #include "optimal.h"
 #include "siteRates.h"
@@ -58,10 +60,21 @@ HypothesisPosteriors posteriorsOf(const threeStateDPAClass_t& m, const Posterior
   return {std::move(search), std::move(machine), std::move(p)};
 }
 
+std::string flanksInBlocks(const std::string& path) {
+  auto block = [](const std::string& part) {
+    const auto d = static_cast<std::size_t>(std::count(part.begin(), part.end(), 'd'));
+    return std::string(d, 'd') + std::string(part.size() - d, 'i');
+  };
+  const std::size_t first = path.find('m'), last = path.rfind('m');
+  if (first == std::string::npos) return block(path);
+  return block(path.substr(0, first)) + path.substr(first, last - first + 1) + block(path.substr(last + 1));
+}
+
 PosteriorDecoding decodePosterior(const threeStateDPAClass_t& m, const PosteriorOptions& options, double nullMsgLen) {
   HypothesisPosteriors h = posteriorsOf(m, options, nullMsgLen);
   PosteriorDecoding d{std::move(h.search), std::move(h.machine), "", {}};
   d.fsastr = meaAlignment(h.posteriors, m.local() ? options.regionUnpairedWeight : options.gapWeight);
+  if (m.local()) d.fsastr = flanksInBlocks(d.fsastr);
   d.confidence = columnPosteriors(h.posteriors, d.fsastr);
   return d;
 }

@@ -45,6 +45,14 @@ struct PosteriorDecoding {
 // gap), and the confidence of each of its columns.
 PosteriorDecoding decodePosterior(const threeStateDPAClass_t& m, const PosteriorOptions& options, double nullMsgLen);
 
+// A local alignment's flanks as one block each: the unpaired residues of S
+// then of T before the first match, and the same after the last (all of S's
+// then all of T's without a match). The
+// decoding of maximum expected accuracy leaves them in any order (an
+// unpaired residue counts the same wherever it stands); the local message
+// does not depend on their order.
+std::string flanksInBlocks(const std::string& path);
+
 // The posterior of each column of an alignment at the machine: the pair
 // posterior of a matched column, the unpaired posterior of a gap's residue.
 std::vector<double> columnConfidence(const threeStateDPAClass_t& m, const std::string& fsastr);

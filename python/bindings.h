@@ -26,8 +26,11 @@ void setPythonError(PyObject* type, const std::string& message);
 
 // The criterion of its name; ValueError naming the parameter otherwise.
 Criterion criterionOf(const std::string& name);
+// The hypothesis of its name ("global", "local", "auto"); ValueError naming the parameter otherwise.
+Hypothesis modeOf(const std::string& name);
 // The configuration of one call (the environment's settings first, as the programs read them).
-AlignConfig configOf(const std::string& criterion, bool confidence, int threads, bool endGapsAlike);
+AlignConfig configOf(const std::string& criterion, bool confidence, int threads, bool endGapsAlike,
+                     const std::string& mode);
 
 void bindErrors(py::module_& m);
 void bindModels(py::module_& m);

@@ -74,10 +74,18 @@ Criterion criterionOf(const std::string& name) {
   return c;
 }
 
-AlignConfig configOf(const std::string& criterion, bool confidence, int threads, bool endGapsAlike) {
+Hypothesis modeOf(const std::string& name) {
+  Hypothesis h;
+  if (!parseHypothesis(name, h)) throw py::value_error("mode is 'global', 'local' or 'auto', not '" + name + "'");
+  return h;
+}
+
+AlignConfig configOf(const std::string& criterion, bool confidence, int threads, bool endGapsAlike,
+                     const std::string& mode) {
   AlignConfig config;
   shell::settingsFromEnvironment(config);  // SEQCORVANE_THREADS and SEQCORVANE_SIMD, as the programs
   config.criterion = criterionOf(criterion);
+  config.mode = modeOf(mode);
   config.columnConfidence = confidence;
   if (threads > 0) config.threads = threads;
   config.posterior.endGapsAlike = endGapsAlike;
@@ -136,18 +144,23 @@ void bindCalls(py::module_& m) {
   m.def(
       "_align",
       [](const std::string& nameS, const std::string& s, const std::string& nameT, const std::string& t,
-         const Models& models, const std::string& criterion, bool confidence, int threads, bool endGapsAlike) {
-        const AlignConfig config = configOf(criterion, confidence, threads, endGapsAlike);
+         const Models& models, const std::string& criterion, bool confidence, int threads, bool endGapsAlike,
+         const std::string& mode) {
+        const AlignConfig config = configOf(criterion, confidence, threads, endGapsAlike, mode);
         py::gil_scoped_release release;
         return align({nameS, s}, {nameT, t}, models, config);
       },
+      py::arg("name_s"), py::arg("s"), py::arg("name_t"), py::arg("t"), py::arg("models"), py::arg("criterion"),
+      py::arg("confidence"), py::arg("threads"), py::arg("end_gaps_alike"), py::arg("mode") = "global",
       "The result of one pair of residue strings (seqcorvane.align checks and filters them first).");
   m.def(
       "_score",
-      [](const std::string& rowS, const std::string& rowT, const Models& models) {
+      [](const std::string& rowS, const std::string& rowT, const Models& models, const std::string& mode) {
+        const Hypothesis h = modeOf(mode);
         py::gil_scoped_release release;
-        return scoreAlignment(rowS, rowT, models);
+        return scoreAlignment(rowS, rowT, models, h);
       },
+      py::arg("row_s"), py::arg("row_t"), py::arg("models"), py::arg("mode") = "global",
       "The message length of two gapped rows (seqcorvane.score checks and filters them first).");
 }
 

@@ -27,6 +27,17 @@ py::dict transitionsOf(const Transitions& t) {
 py::object bitsOrNone(double nits) {
   return std::isfinite(nits) ? py::object(py::float_(nits2bits(nits))) : py::object(py::none());
 }
+py::object numberOrNone(double x) { return std::isfinite(x) ? py::object(py::float_(x)) : py::object(py::none()); }
+
+// seqcorvane.Region, a named tuple made once with the module and kept as long as it lives.
+PyObject* regionClass = nullptr;
+
+// A region as two ranges of residue positions; None when it holds no residue at all.
+py::object regionObject(const Region& g) {
+  if (g.endS == g.beginS && g.endT == g.beginT) return py::none();
+  const py::object range = py::reinterpret_borrow<py::object>(reinterpret_cast<PyObject*>(&PyRange_Type));
+  return py::reinterpret_borrow<py::object>(regionClass)(range(g.beginS, g.endS), range(g.beginT, g.endT));
+}
 
 // Equal numbers, NaN equal to NaN (a value that a criterion does not give).
 bool same(double a, double b) { return a == b || (std::isnan(a) && std::isnan(b)); }
@@ -204,6 +215,13 @@ void bindScore(py::module_& m) {
       .def_property_readonly(
           "compression_bits", [](const S& s) { return s.compressionBits; },
           "null_bits less bits: above 0, the alignment says the pair is related.")
+      .def_property_readonly(
+          "sent", [](const S& s) { return hypothesisName(s.sent); },
+          "'global' or 'local': the hypothesis of the message (under mode='auto', the shorter).")
+      .def_property_readonly(
+          "region", [](const S& s) { return regionObject(s.region); },
+          "The residues the message aligns, a Region of two ranges: the whole of both sequences (global), from "
+          "the first matched column to the last (local; the columns outside it are the flanks).")
       .def("__eq__", &equal<S>, py::is_operator(), "Scores of equal values are equal.")
       .def(py::pickle([](const S& s) { return py::make_tuple(STATE_VERSION, stateOf(s)); },
                       [](const py::tuple& state) {
@@ -214,7 +232,8 @@ void bindScore(py::module_& m) {
       .def("__repr__", [](const S& s) {
         return "Score(K=" + std::to_string(s.parameters.K) + ", bits=" + bitsText(s.msgLen) +
                ", null_bits=" + bitsText(s.nullMsgLen) +
-               ", compression_bits=" + shell::formatFixed(s.compressionBits, 3) + ")";
+               ", compression_bits=" + shell::formatFixed(s.compressionBits, 3) +
+               (s.sent == Hypothesis::global ? "" : ", sent='" + std::string(hypothesisName(s.sent)) + "'") + ")";
       });
 }
 
@@ -276,6 +295,40 @@ void addMessageLengths(ResultClass& c) {
           "'related' or 'not related', as the report says.");
 }
 
+// The hypotheses: the one asked for, the one sent, their message lengths, the region.
+void addHypothesis(ResultClass& c) {
+  c.def_property_readonly(
+       "mode", [](const R& r) { return hypothesisName(r.hypothesis.mode); },
+       "'global', 'local' or 'auto': the hypothesis asked for (mode=).")
+      .def_property_readonly(
+          "sent", [](const R& r) { return hypothesisName(r.hypothesis.sent); },
+          "'global' or 'local': the hypothesis the alignment, its parameters and the distance search are of "
+          "(under mode='auto' the one chosen: the shorter message for the optimal criterion, the greater share "
+          "of the pair's probability for the others).")
+      .def_property_readonly(
+          "global_bits", [](const R& r) { return bitsOrNone(r.hypothesis.globalMsgLen); },
+          "The global hypothesis's message length as the criterion takes it (its optimal alignment's, or summed "
+          "over all alignments); None where it was not computed (mode='local').")
+      .def_property_readonly(
+          "local_bits", [](const R& r) { return bitsOrNone(r.hypothesis.localMsgLen); },
+          "The local hypothesis's message length as the criterion takes it; None where it was not computed "
+          "(mode='global').")
+      .def_property_readonly(
+          "local_weight", [](const R& r) { return numberOrNone(r.hypothesis.localWeight); },
+          "The local hypothesis's share of the pair's probability (0 to 1), which the marginal and posterior "
+          "criteria compute under mode='auto'; None otherwise.")
+      .def_property_readonly(
+          "region",
+          [](const R& r) -> py::object {
+            if (r.path.empty()) return py::none();
+            return regionObject(r.hypothesis.region);
+          },
+          "The residues the alignment aligns, a Region of two ranges (region.s, region.t: 0-based, end "
+          "exclusive, as slices): the whole of both sequences for a global alignment, from the first matched "
+          "column to the last for a local one (the residues outside it are its flanks); None without an "
+          "alignment (the marginal criterion) or for a local one without a matched column.");
+}
+
 // The confidences, the criteria's details, formats, comparison, pickling.
 void addDetailsAndMethods(ResultClass& c) {
   c.def_property_readonly(
@@ -320,18 +373,39 @@ void addDetailsAndMethods(ResultClass& c) {
       .def("__eq__", &equal<R>, py::is_operator(), "Results of equal fields are equal.")
       .def(py::pickle([](const R& r) { return stateOf(r); }, [](const py::tuple& state) { return resultOf(state); }))
       .def("__repr__", [](const R& r) {
-        return "<Result " + std::string(criterionName(r.criterion)) + " " + r.s.name + "/" + r.t.name +
+        const HypothesisDetails& h = r.hypothesis;
+        std::string mode;
+        if (h.mode != Hypothesis::global) mode = " mode=" + std::string(hypothesisName(h.mode));
+        if (h.mode == Hypothesis::automatic) mode += " sent=" + std::string(hypothesisName(h.sent));
+        return "<Result " + std::string(criterionName(r.criterion)) + " " + r.s.name + "/" + r.t.name + mode +
                " K=" + std::to_string(r.parameters.K) + " " + shell::formatFixed(r.compressionBits, 3) + " bits>";
       });
 }
 
 }  // namespace
 
+// seqcorvane.Region: the residues of each sequence an alignment aligns, as
+// two ranges; a named tuple, so that it unpacks, compares and pickles.
+void bindRegion(py::module_& m) {
+  py::object namedtuple = py::module_::import("collections").attr("namedtuple");
+  py::object cls = namedtuple("Region", py::make_tuple("s", "t"), py::arg("module") = "seqcorvane");
+  cls.attr("__doc__") =
+      "The residues of each sequence an alignment aligns: Region(s=range(b, e), t=range(b, e)), 0-based and end "
+      "exclusive as slices are (seq[region.s.start:region.s.stop] is the part of S aligned); an empty range "
+      "where the region holds no residue of that sequence. A named tuple: s, t = region unpacks it.";
+  cls.attr("s").attr("__doc__") = "The positions of S's residues in the region, a range (0-based, end exclusive).";
+  cls.attr("t").attr("__doc__") = "The positions of T's residues in the region, a range (0-based, end exclusive).";
+  m.attr("Region") = cls;
+  regionClass = cls.release().ptr();  // the module's for as long as the interpreter lives
+}
+
 void bindResults(py::module_& m) {
+  bindRegion(m);
   bindScore(m);
   ResultClass c(m, "Result", "The result of align(): the alignment, its parameters and message lengths (in bits).");
   addAlignment(c);
   addMessageLengths(c);
+  addHypothesis(c);
   addDetailsAndMethods(c);
 }
 

@@ -148,7 +148,7 @@ class PairStream {
     Outcome o;
     const std::size_t nS = job.s.residues.size(), nT = job.t.residues.size();
     try {
-      const double needed = memoryNeeded(nS, nT, config.criterion);
+      const double needed = memoryNeeded(nS, nT, config);
       if (!gate.enter(needed)) {
         o.errorType = exceptionOf(Error::Kind::resources);
         o.message = "aligning sequences of " + std::to_string(nS) + " and " + std::to_string(nT) +
@@ -199,12 +199,14 @@ class PairStream {
 void bindStream(py::module_& m) {
   py::class_<PairStream>(m, "_PairStream",
                          "Pairs aligned on worker threads, taken back by index (seqcorvane.iter_align drives it).")
-      .def(py::init(
-               [](const Models& models, const std::string& criterion, bool confidence, int threads, bool endGapsAlike) {
-                 return std::make_unique<PairStream>(models, configOf(criterion, confidence, 1, endGapsAlike), threads);
-               }),
+      .def(py::init([](const Models& models, const std::string& criterion, bool confidence, int threads,
+                       bool endGapsAlike, const std::string& mode) {
+             return std::make_unique<PairStream>(models, configOf(criterion, confidence, 1, endGapsAlike, mode),
+                                                 threads);
+           }),
            py::arg("models"), py::arg("criterion"), py::arg("confidence"), py::arg("threads"),
-           py::arg("end_gaps_alike"), "Workers for the criterion's pairs, `threads` at once (0: every core).")
+           py::arg("end_gaps_alike"), py::arg("mode") = "global",
+           "Workers for the criterion's pairs under the hypothesis (mode), `threads` at once (0: every core).")
       .def("submit", &PairStream::submit, py::arg("pairs"),
            "Pairs to align: (index, name of S, S, name of T, T), residues only.")
       .def("close", &PairStream::close, "No more pairs will be submitted.")

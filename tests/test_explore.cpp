@@ -1,10 +1,13 @@
 // Looking at a pair whole (explore.h): the landscape at any distance against
 // the enumeration of all paths and against the marginal criterion's, its
 // regions, the column confidences against enumerated posteriors and the
-// optimal criterion's, and a path through a cell stated as a result.
+// optimal criterion's, and a path through a cell stated as a result; under
+// the local hypothesis, each against the criteria's local passes and against
+// one another, and the automatic choice refused.
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <functional>
 #include <random>
 
 #include "naiveReference.h"
@@ -226,4 +229,153 @@ TEST(Explore, PathThroughACellIsStatedAsAResultAndWrittenInEveryFormat) {
                seqcorvane::Error);
   EXPECT_THROW(seqcorvane::cellAlignmentResult(s, t, models, K, through.path, through.msgLen, 0, {0.5}),
                seqcorvane::Error);
+}
+
+namespace {
+
+// A related pair inside unrelated flanks of T: the local hypothesis's case.
+std::pair<std::string, std::string> embeddedPair(std::mt19937& rng, int len, int flank) {
+  const auto st = relatedPair(rng, len);
+  return {st.first, randomSeq(rng, flank) + st.second + randomSeq(rng, flank)};
+}
+
+seqcorvane::AlignConfig localConfig(seqcorvane::Criterion c = seqcorvane::Criterion::optimal) {
+  seqcorvane::AlignConfig config;
+  config.criterion = c;
+  config.mode = seqcorvane::Hypothesis::local;
+  return config;
+}
+
+// Whether cell (i, j) lies on the region of a local path: between its
+// first matched column's cell before it and its last's.
+bool regionPasses(const std::string& path, size_t i, size_t j) {
+  const size_t first = path.find('m'), last = path.rfind('m');
+  size_t a = 0, b = 0;
+  for (size_t k = 0; k < path.size(); ++k) {
+    if (k >= first && k <= last + 1 && a == i && b == j) return true;
+    a += path[k] != 'i';
+    b += path[k] != 'd';
+  }
+  return last + 1 == path.size() && a == i && b == j;
+}
+
+}  // namespace
+
+TEST(Explore, LocalLandscapeIsTheLocalMarginalCriterionsAndBoundsThePathsThroughCells) {
+  std::mt19937 rng(77);
+  const auto st = embeddedPair(rng, 30, 25);
+  const seqcorvane::Sequence s{"s", st.first}, t{"t", st.second};
+  const seqcorvane::Models& models = testutil::models();
+  std::vector<double> values;
+  const seqcorvane::AlignResult r = seqcorvane::align(
+      s, t, models, localConfig(seqcorvane::Criterion::marginal),
+      [&](const seqcorvane::LandscapeRow& row) { values.insert(values.end(), row.values, row.values + row.size); });
+  const int K = r.parameters.K;
+  const seqcorvane::Landscape land(s, t, models, K, localConfig());
+  EXPECT_EQ(land.hypothesis(), seqcorvane::Hypothesis::local);
+  EXPECT_NEAR(land.marginalMsgLen(), r.search.msgLen, 1e-9 * r.search.msgLen);
+  const double least = *std::min_element(values.begin(), values.end());
+  EXPECT_NEAR(land.bestMsgLen(), least, 1e-9 * least);
+  EXPECT_LT(land.marginalMsgLen(), land.bestMsgLen());  // every region passes some cell, none passes all
+  const seqcorvane::CellPaths paths(s, t, models, K, localConfig());
+  const seqcorvane::CellPaths::Through best = paths.best();
+  double bestThrough = INFINITY;
+  for (size_t i = 0; i < land.rows(); ++i)
+    for (size_t j = 0; j < land.cols(); ++j) {
+      const double bits = seqcorvane::nits2bits(values[i * land.cols() + j] - least);
+      // No region passes the corners (0, |T|) and (|S|, 0): a region begins with a match and ends after one.
+      if ((i == 0 && j + 1 == land.cols()) || (j == 0 && i + 1 == land.rows())) {
+        ASSERT_TRUE(std::isinf(bits) && std::isinf(land.bitsAbove(i, j))) << i << "," << j;
+        EXPECT_THROW(paths.best(i, j), seqcorvane::Error);
+        continue;
+      }
+      ASSERT_NEAR(land.bitsAbove(i, j), bits, 1e-6 * bits + 1e-4) << i << "," << j;
+      // The best alignment through a cell: a region that passes it, one of
+      // those the cell's value sums over, and on the best alignment's region the best.
+      const seqcorvane::CellPaths::Through x = paths.best(i, j);
+      ASSERT_TRUE(regionPasses(x.path, i, j)) << i << "," << j << " " << x.path;
+      ASSERT_GE(x.msgLen, nitsOf(land, i, j) - 1e-4) << i << "," << j;
+      if (regionPasses(best.path, i, j)) {
+        ASSERT_NEAR(x.msgLen, best.msgLen, 1e-9 * best.msgLen) << i << "," << j;
+      }
+      bestThrough = std::min(bestThrough, x.msgLen);
+    }
+  EXPECT_NEAR(bestThrough, best.msgLen, 1e-9 * best.msgLen);
+  // The global hypothesis's paths differ: the flanks are gaps to pay for there.
+  EXPECT_GT(seqcorvane::CellPaths(s, t, models, K).best().msgLen, best.msgLen);
+}
+
+TEST(Explore, LocalConfidencesAndACellResultCarryTheRegion) {
+  std::mt19937 rng(78);
+  const auto st = embeddedPair(rng, 40, 30);
+  const seqcorvane::Sequence s{"S1", st.first}, t{"T1", st.second};
+  const seqcorvane::Models& models = testutil::models();
+  seqcorvane::AlignConfig config = localConfig();
+  config.columnConfidence = true;
+  const seqcorvane::AlignResult r = seqcorvane::align(s, t, models, config);
+  const int K = r.parameters.K;
+  const seqcorvane::ColumnConfidence conf(s, t, models, K, localConfig());
+  const std::vector<double> got = conf.of(r.path);
+  ASSERT_EQ(got.size(), r.columnConfidence.size());
+  for (size_t l = 0; l < got.size(); ++l) EXPECT_NEAR(got[l], r.columnConfidence[l], 1e-6) << l;
+
+  const seqcorvane::CellPaths paths(s, t, models, K, localConfig());
+  const seqcorvane::Landscape land(s, t, models, K, localConfig());
+  const seqcorvane::CellPaths::Through x = paths.best(35, 40);
+  const seqcorvane::AlignResult cell = seqcorvane::cellAlignmentResult(
+      s, t, models, K, x.path, x.msgLen, land.marginalMsgLen(), conf.of(x.path), localConfig());
+  const seqcorvane::HypothesisDetails& h = cell.hypothesis;
+  EXPECT_EQ(h.mode, seqcorvane::Hypothesis::local);
+  EXPECT_EQ(h.sent, seqcorvane::Hypothesis::local);
+  EXPECT_EQ(h.localMsgLen, land.marginalMsgLen());
+  EXPECT_TRUE(std::isnan(h.globalMsgLen));
+  // The region: the first matched column to the last, the flanks outside it.
+  const size_t first = x.path.find('m'), last = x.path.rfind('m');
+  const std::vector<std::string> rows = seqcorvane::pathRows(x.path, s.residues, t.residues);
+  auto residuesIn = [](const std::string& row, size_t from, size_t to) {
+    return static_cast<size_t>(std::count_if(row.begin() + from, row.begin() + to, [](char c) { return c != '-'; }));
+  };
+  EXPECT_EQ(h.region.beginS, residuesIn(rows[0], 0, first));
+  EXPECT_EQ(h.region.endS - h.region.beginS, residuesIn(rows[0], first, last + 1));
+  EXPECT_EQ(h.region.beginT, residuesIn(rows[1], 0, first));
+  EXPECT_EQ(h.region.endT - h.region.beginT, residuesIn(rows[1], first, last + 1));
+  const std::string sto = seqcorvane::formatAlignment(cell, seqcorvane::AlignmentFormat::stockholm);
+  EXPECT_NE(sto.find("#=GF HY local, local sent\n"), std::string::npos) << sto;
+  EXPECT_NE(sto.find("#=GS T1 RG " + std::to_string(h.region.beginT + 1) + "-" + std::to_string(h.region.endT)),
+            std::string::npos);
+  // The global hypothesis stated: the whole pair; a local path needs a match.
+  seqcorvane::AlignConfig global;
+  const seqcorvane::AlignResult whole =
+      seqcorvane::cellAlignmentResult(s, t, models, K, x.path, x.msgLen, land.marginalMsgLen(), {}, global);
+  EXPECT_EQ(whole.hypothesis.region.endT, t.residues.size());
+  EXPECT_EQ(whole.hypothesis.globalMsgLen, land.marginalMsgLen());
+  const std::string gaps = std::string(s.residues.size(), 'd') + std::string(t.residues.size(), 'i');
+  EXPECT_THROW(seqcorvane::cellAlignmentResult(s, t, models, K, gaps, 0, 0, {}, localConfig()), seqcorvane::Error);
+}
+
+TEST(Explore, OneMachineCallsRefuseTheAutomaticChoice) {
+  const seqcorvane::Sequence s{"s", "MKVLAAGIVG"}, t{"t", "MKVLSAGIVG"};
+  const seqcorvane::Models& models = testutil::models();
+  seqcorvane::AlignConfig config;
+  config.mode = seqcorvane::Hypothesis::automatic;
+  const std::vector<std::pair<std::string, std::function<void()>>> calls = {
+      {"the best paths through cells", [&] { seqcorvane::CellPaths(s, t, models, 50, config); }},
+      {"landscapes", [&] { seqcorvane::Landscape(s, t, models, 50, config); }},
+      {"column confidences", [&] { seqcorvane::ColumnConfidence(s, t, models, 50, config); }},
+      {"alignments through cells",
+       [&] { seqcorvane::cellAlignmentResult(s, t, models, 50, std::string(10, 'm'), 0, 0, {}, config); }},
+  };
+  for (const auto& [what, call] : calls) {
+    try {
+      call();
+      ADD_FAILURE() << what << " took the automatic choice";
+    } catch (const seqcorvane::Error& e) {
+      EXPECT_EQ(e.kind(), seqcorvane::Error::Kind::input);
+      EXPECT_EQ(std::string(e.what()), what +
+                                           " are of the global or the local hypothesis, not auto: take the one an "
+                                           "automatic result sent (its hypothesis.sent)");
+    }
+  }
+  config.mode = static_cast<seqcorvane::Hypothesis>(7);
+  EXPECT_THROW(seqcorvane::Landscape(s, t, models, 50, config), seqcorvane::Error);
 }

@@ -72,3 +72,30 @@ def test_column_confidences_and_a_path_as_a_result(models):
     assert j["alignment_bits"] == b.bits and j["marginal_bits"] == land.best_bits
     assert j["column_confidence"] == conf.of(b.path)
     assert j["compression_bits"] == pytest.approx(j["null_bits"] - land.best_bits, abs=1e-9)
+
+
+def test_local_landscape_paths_and_confidences(models):
+    flanked = "PNGSWQRTEDCSTMNA" + T + "GGSPTWQRNDSEKC"
+    r = seqcorvane.align(S, flanked, criterion="marginal", models=models, mode="local")
+    land = seqcorvane.Landscape(S, flanked, r.K, models, mode="local")
+    assert land.mode == "local" and seqcorvane.Landscape(S, T, 60, models).mode == "global"
+    assert land.marginal_bits == pytest.approx(r.marginal_bits, rel=1e-9)
+    assert land.best_bits > land.marginal_bits  # no cell lies on every region
+    paths = seqcorvane.CellPaths(S, flanked, r.K, models, mode="local")
+    best = paths.best()
+    rows, cols = land.shape
+    assert min(paths.best(i, j).bits for i in range(0, rows, 7) for j in range(0, cols, 7)
+               if (i, j) not in ((0, cols - 1), (rows - 1, 0))) >= best.bits
+    opt = _seqcorvane._align("s", S, "t", flanked, models, "optimal", True, 1, True, "local")
+    conf = seqcorvane.ColumnConfidence(S, flanked, opt.K, models, mode="local")
+    assert conf.of(opt.path) == pytest.approx(opt.column_confidence, abs=1e-6)
+    j = json.loads(_seqcorvane._cell_alignment_result("s", S, "t", flanked, models, r.K, best.path, best.msg_len,
+                                                      land.marginal_msg_len, conf.of(best.path), "local")
+                   .format("json"))
+    assert j["hypothesis"]["mode"] == "local" and j["hypothesis"]["region"]["t"][0] > 1
+    for make in (lambda: seqcorvane.CellPaths(S, T, 60, models, mode="auto"),
+                 lambda: seqcorvane.ColumnConfidence(S, T, 60, models, mode="auto")):
+        with pytest.raises(ValueError, match="are of the global or the local hypothesis, not auto"):
+            make()
+    with pytest.raises(ValueError, match="mode is 'global', 'local' or 'auto', not 'x'"):
+        seqcorvane.CellPaths(S, T, 60, models, mode="x")

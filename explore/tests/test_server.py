@@ -30,8 +30,8 @@ T_FA = os.path.join(SOURCE, "examples", "hba_macfa.fa")
 class Explorer:
     """The program running on a pair; its address and a way to ask it."""
 
-    def __init__(self, *args):
-        self.process = subprocess.Popen([EXPLORE, S_FA, T_FA, "--data", DATA, *args], stdout=subprocess.PIPE,
+    def __init__(self, *args, files=(S_FA, T_FA)):
+        self.process = subprocess.Popen([EXPLORE, *files, "--data", DATA, *args], stdout=subprocess.PIPE,
                                         stderr=subprocess.PIPE, text=True)
         line = self.process.stdout.readline()
         m = re.fullmatch(r"http://127\.0\.0\.1:(\d+)/\n", line)

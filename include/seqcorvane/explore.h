@@ -28,20 +28,31 @@ namespace seqcorvane {
 // transitions of the priors at K), as the marginal criteria hand it to
 // align()'s visitor at their distance: for every cell (i, j), 0 <= i <= |S|,
 // 0 <= j <= |T|, the message length of all alignments through it, kept as
-// bits above the best cell (single precision). Computing it takes 24 bytes a
-// cell for a while; keeping it, 4.
+// bits above the best cell (single precision). Under the local hypothesis,
+// of all alignments whose region passes the cell. Computing it takes 24
+// bytes a cell for a while; keeping it, 4.
 class Landscape {
  public:
   // Both sequences non-empty, standard residues only; K in 1..1000. Throws
-  // Error (input) otherwise.
+  // Error (input) otherwise. Under the global hypothesis.
   Landscape(const Sequence& s, const Sequence& t, const Models& models, int K, int threads = 0);
+  // Under the config's hypothesis, global or local (automatic is refused,
+  // Error input: take the hypothesis an automatic result sent), on its
+  // threads and instruction set.
+  Landscape(const Sequence& s, const Sequence& t, const Models& models, int K, const AlignConfig& config);
 
   std::size_t rows() const { return rows_; }  // |S| + 1
   std::size_t cols() const { return cols_; }  // |T| + 1
   int distance() const { return K_; }
-  // The least value, in nits: the marginal message length at K (every
-  // alignment passes through the two corners).
+  Hypothesis hypothesis() const { return hypothesis_; }  // global or local
+  // The least value, in nits: under the global hypothesis the marginal
+  // message length at K (every alignment passes through the two corners);
+  // under the local one, that of the regions through the best cell.
   double bestMsgLen() const { return bestMsgLen_; }
+  // The message length of all alignments at K, in nits (the marginal
+  // criterion's at its distance): under the global hypothesis bestMsgLen
+  // but for rounding.
+  double marginalMsgLen() const { return marginalMsgLen_; }
   // The bits of cell (i, j) above the best cell. Throws Error (input) for a
   // cell outside the grid.
   float bitsAbove(std::size_t i, std::size_t j) const;
@@ -61,7 +72,8 @@ class Landscape {
  private:
   std::size_t rows_ = 0, cols_ = 0;
   int K_ = 0;
-  double bestMsgLen_ = 0;
+  Hypothesis hypothesis_ = Hypothesis::global;
+  double bestMsgLen_ = 0, marginalMsgLen_ = 0;
   std::vector<float> bits_;
 };
 
@@ -71,6 +83,9 @@ class Landscape {
 class ColumnConfidence {
  public:
   ColumnConfidence(const Sequence& s, const Sequence& t, const Models& models, int K);
+  // Under the config's hypothesis, global or local (automatic is refused):
+  // under the local one a residue is unpaired in a flank as in a gap.
+  ColumnConfidence(const Sequence& s, const Sequence& t, const Models& models, int K, const AlignConfig& config);
   ~ColumnConfidence();
   ColumnConfidence(ColumnConfidence&&) noexcept;
   ColumnConfidence& operator=(ColumnConfidence&&) noexcept;
@@ -95,6 +110,13 @@ class ColumnConfidence {
 AlignResult cellAlignmentResult(const Sequence& s, const Sequence& t, const Models& models, int K,
                                 const std::string& path, double msgLen, double marginalMsgLen,
                                 const std::vector<double>& confidence);
+// The same under the config's hypothesis, global or local (automatic is
+// refused): the result's hypothesis details name it as the one asked and
+// sent, with the marginal message length as its own and the path's region
+// (a local path needs a matched column).
+AlignResult cellAlignmentResult(const Sequence& s, const Sequence& t, const Models& models, int K,
+                                const std::string& path, double msgLen, double marginalMsgLen,
+                                const std::vector<double>& confidence, const AlignConfig& config);
 
 // Bytes of dynamic-programming storage that exploring a pair of these
 // lengths needs at its peak: the landscape being computed (28 bytes a cell)

@@ -319,7 +319,9 @@ double pairMsgLen(const Models& models, int K, char a, char b);
 // criterion's model: the best paths from the start to every cell and from
 // every cell to the end, in both states (about 50 bytes a cell). Uses the
 // config's hypothesis (global or local: under the local one, the best
-// alignment whose region passes the cell), instruction set and memory limit.
+// alignment whose region passes the cell; automatic is refused, Error input:
+// take the hypothesis an automatic result sent), instruction set and memory
+// limit.
 class CellPaths {
  public:
   CellPaths(const Sequence& s, const Sequence& t, const Models& models, int K, const AlignConfig& config = {});
@@ -332,7 +334,13 @@ class CellPaths {
     double msgLen;     // I(A,<S,T>) of that alignment at K, in nits
   };
   // The best alignment through cell (i, j), 0 <= i <= |S|, 0 <= j <= |T|.
+  // Under the local hypothesis no alignment passes (0, |T|) or (|S|, 0)
+  // (a region begins with a match and ends after one): Error (input).
   Through best(std::size_t i, std::size_t j) const;
+  // The best alignment at K: that through (0, 0) under the global
+  // hypothesis (every alignment passes it), the best of all regions under
+  // the local one.
+  Through best() const;
   // Bytes of storage the paths of sequences of these lengths keep.
   static double memoryNeeded(std::size_t nS, std::size_t nT);
 

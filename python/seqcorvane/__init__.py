@@ -9,6 +9,15 @@ Length (MML) framework.
     for r in seqcorvane.iter_align(pairs):      # in order, as they finish
         ...
 
+    r = seqcorvane.align(domain, protein, mode="local")   # a region of each
+    r.region.t, r.local_bits                              # range(150, 291), ...
+
+mode= names the hypothesis sent beside the null one: "global" (the default:
+the two sequences aligned end to end), "local" (a region of each aligned,
+the residues outside it, the flanks, under the null model) or "auto" (both,
+the message saying which). A result's mode, sent, global_bits, local_bits,
+local_weight and region say what the hypotheses gave.
+
 Sequences are str, bytes, Biopython Seq or SeqRecord objects (a record's id
 names it). As the programs do, the residue filter keeps the twenty
 upper-case residue letters; other characters (lower case, X, *, ...) are
@@ -27,17 +36,20 @@ import warnings
 from typing import Any, Iterable, Iterator, List, Optional, Tuple, Union
 
 from . import _seqcorvane
+from ._biopython import to_biopython as _to_biopython
 from ._paths import DATA_RELATIVE
-from ._seqcorvane import (CellPaths, ColumnConfidence, Landscape, ModelError, Models, Result, Score, Through,
-                          __version__)
+from ._seqcorvane import (CellPaths, ColumnConfidence, Landscape, ModelError, Models, Region, Result, Score,
+                          Through, __version__)
 
-__all__ = ["Models", "ModelError", "Result", "Score", "PairError", "PairResults", "ResidueWarning", "align",
-           "iter_align", "align_many", "score", "default_models", "RESIDUES", "CellPaths", "ColumnConfidence",
-           "Landscape", "Through", "__version__"]
+__all__ = ["Models", "ModelError", "Result", "Score", "Region", "PairError", "PairResults", "ResidueWarning",
+           "align", "iter_align", "align_many", "score", "default_models", "RESIDUES", "MODES", "CellPaths",
+           "ColumnConfidence", "Landscape", "Through", "__version__"]
 
 #: The residue letters the models know; the filter keeps these only.
 RESIDUES = "ACDEFGHIKLMNPQRSTVWY"
 CRITERIA = ("optimal", "marginal", "posterior")
+#: The hypotheses mode= takes: aligned end to end, a region of each, or both (the message says which).
+MODES = ("global", "local", "auto")
 
 _NOT_RESIDUE = re.compile(f"[^{RESIDUES}]")
 # Dropped without a word, as the programs drop them: blanks, line ends, digits.
@@ -74,6 +86,14 @@ def _criterion(value: Any) -> str:
         raise TypeError(f"criterion is a str ('optimal', 'marginal' or 'posterior'), not {_kind(value)}")
     if value not in CRITERIA:
         raise ValueError(f"criterion is 'optimal', 'marginal' or 'posterior', not {value!r}")
+    return value
+
+
+def _mode(value: Any) -> str:
+    if not isinstance(value, str):
+        raise TypeError(f"mode is a str ('global', 'local' or 'auto'), not {_kind(value)}")
+    if value not in MODES:
+        raise ValueError(f"mode is 'global', 'local' or 'auto', not {value!r}")
     return value
 
 
@@ -170,9 +190,9 @@ def _sequence(value: Any, name: str, default_name: str, where: str = "") -> Tupl
 # ---- one pair ----
 
 def align(s: Any, t: Any, criterion: str = "posterior", models: Optional[Models] = None, confidence: bool = False,
-          threads: int = 0, end_gaps_alike: bool = True) -> Result:
+          threads: int = 0, end_gaps_alike: bool = True, mode: str = "global") -> Result:
     """Aligns s and t under the criterion ('posterior', 'optimal' or
-    'marginal') and returns the Result.
+    'marginal') and the hypothesis (mode) and returns the Result.
 
     s, t: str, bytes, Bio.Seq.Seq or Bio.SeqRecord.SeqRecord (its id names
     it); characters other than the residue letters are dropped with a
@@ -180,8 +200,15 @@ def align(s: Any, t: Any, criterion: str = "posterior", models: Optional[Models]
     confidence: column confidences for the optimal criterion too.
     threads: threads for this one pair (0: 2, at most the cores).
     end_gaps_alike: the posterior criterion prices the gap runs at the two
-    ends of the alignment alike (False: as the machine does)."""
+    ends of the alignment alike (False: as the machine does).
+    mode: 'global' (the sequences aligned end to end), 'local' (a region of
+    each; the residues outside it are sent under the null model and shown
+    as gap columns, the flanks) or 'auto' (both: the optimal criterion sends
+    the shorter message, the others both at half the prior each); the
+    result's sent, region, global_bits, local_bits and local_weight say what
+    they gave."""
     criterion = _criterion(criterion)
+    mode = _mode(mode)
     models = _models(models)
     confidence = _flag(confidence, "confidence")
     end_gaps_alike = _flag(end_gaps_alike, "end_gaps_alike")
@@ -191,17 +218,23 @@ def align(s: Any, t: Any, criterion: str = "posterior", models: Optional[Models]
     for who, dropped in ((who_s, dropped_s), (who_t, dropped_t)):
         if dropped:
             warnings.warn(f"{who}: {_dropped_words(dropped)}", ResidueWarning, stacklevel=2)
-    return _seqcorvane._align(name_s, seq_s, name_t, seq_t, models, criterion, confidence, threads, end_gaps_alike)
+    return _seqcorvane._align(name_s, seq_s, name_t, seq_t, models, criterion, confidence, threads, end_gaps_alike,
+                              mode)
 
 
-def score(row_s: Any, row_t: Any, models: Optional[Models] = None) -> Score:
+def score(row_s: Any, row_t: Any, models: Optional[Models] = None, mode: str = "global") -> Score:
     """The message length of the alignment of two gapped rows ('-' or '.'
     for a gap), as the program's --ivalue scores a file: blanks and line
     ends are not part of a row; columns holding other characters than
     residue letters and gaps are dropped with a ResidueWarning, columns of
-    two gaps silently. The rows are str, bytes, Seq or SeqRecord."""
+    two gaps silently. The rows are str, bytes, Seq or SeqRecord.
+    mode: 'global', 'local' (the leading and trailing columns without a
+    match are the flanks, sent under the null model; it needs a matched
+    column) or 'auto' (the shorter of the two, with a bit for the choice);
+    the Score's sent and region say which and where."""
     _, a = _text(row_s, "row_s")
     _, b = _text(row_t, "row_t")
+    mode = _mode(mode)
     models = _models(models)
     a, b = _BLANKS.sub("", a).replace(".", "-"), _BLANKS.sub("", b).replace(".", "-")
     if len(a) != len(b):
@@ -223,7 +256,7 @@ def score(row_s: Any, row_t: Any, models: Optional[Models] = None) -> Score:
     for name, row in (("row_s", a), ("row_t", b)):
         if not row.strip("-"):
             raise ValueError(f"{name} holds no standard residues (upper-case {RESIDUES}) to score")
-    return _seqcorvane._score(a, b, models)
+    return _seqcorvane._score(a, b, models, mode)
 
 
 # ---- many pairs ----
@@ -269,7 +302,7 @@ class PairResults:
     does an exception (KeyboardInterrupt) while waiting."""
 
     def __init__(self, pairs: Iterable[Any], criterion: str, models: Models, confidence: bool, threads: int,
-                 end_gaps_alike: bool):
+                 end_gaps_alike: bool, mode: str = "global"):
         try:
             self._total: Optional[int] = len(pairs)  # type: ignore[arg-type]
         except TypeError:
@@ -280,7 +313,7 @@ class PairResults:
             raise TypeError(f"pairs is an iterable of (s, t) pairs, not {_kind(pairs)}") from None
         # Warnings point at the caller's line: the generator, __next__, the caller.
         self._stacklevel = 3
-        self._run = self._results(items, (models, criterion, confidence, threads, end_gaps_alike), threads)
+        self._run = self._results(items, (models, criterion, confidence, threads, end_gaps_alike, mode), threads)
 
     def __iter__(self) -> "PairResults":
         return self
@@ -367,33 +400,36 @@ class PairResults:
 
 
 def iter_align(pairs: Iterable[Any], criterion: str = "posterior", threads: Optional[int] = None,
-               models: Optional[Models] = None, confidence: bool = False, end_gaps_alike: bool = True) -> PairResults:
+               models: Optional[Models] = None, confidence: bool = False, end_gaps_alike: bool = True,
+               mode: str = "global") -> PairResults:
     """Aligns every (s, t) of pairs (any iterable, read as the work goes)
     on threads (default: every core), one pair a thread, and yields each
     Result in the order of the pairs as soon as it and those before it are
     done; a pair that fails yields a PairError (its index, names and
     exception) and the others go on. The other arguments as align() takes
-    them; pairs without names are named s1/t1, s2/t2, ..."""
+    them (mode: 'global', 'local' or 'auto'); pairs without names are named
+    s1/t1, s2/t2, ..."""
     criterion = _criterion(criterion)
+    mode = _mode(mode)
     models = _models(models)
     confidence = _flag(confidence, "confidence")
     end_gaps_alike = _flag(end_gaps_alike, "end_gaps_alike")
     threads = _count(threads, "threads", "every core")
-    return PairResults(pairs, criterion, models, confidence, threads, end_gaps_alike)
+    return PairResults(pairs, criterion, models, confidence, threads, end_gaps_alike, mode)
 
 
 def align_many(pairs: Iterable[Any], criterion: str = "posterior", threads: Optional[int] = None,
                models: Optional[Models] = None, confidence: bool = False, end_gaps_alike: bool = True,
-               errors: str = "raise") -> List[Any]:
+               errors: str = "raise", mode: str = "global") -> List[Any]:
     """The list of iter_align()'s results. errors='raise' (the default): the
     first pair that fails, in order, raises its exception (its message
     names the pair) and the work stops; errors='keep': a failed pair's
-    place holds its PairError."""
+    place holds its PairError. mode as iter_align() takes it."""
     if errors not in ("raise", "keep"):
         raise ValueError(f"errors is 'raise' or 'keep', not {errors!r}") if isinstance(errors, str) else \
             TypeError(f"errors is 'raise' or 'keep', not {_kind(errors)}")
     out = []
-    with iter_align(pairs, criterion, threads, models, confidence, end_gaps_alike) as results:
+    with iter_align(pairs, criterion, threads, models, confidence, end_gaps_alike, mode) as results:
         results._stacklevel = 4  # and align_many
         for r in results:
             if isinstance(r, PairError) and errors == "raise":
@@ -405,75 +441,5 @@ def align_many(pairs: Iterable[Any], criterion: str = "posterior", threads: Opti
     return out
 
 
-# ---- Biopython ----
-
-def _pp_char(p: float) -> str:
-    """The posterior-probability character of Stockholm files: 0-9 for the
-    probability rounded to tenths, * for 0.95 and above."""
-    if p >= 0.95:
-        return "*"
-    return str(min(9, max(0, int(p * 10 + 0.5))))
-
-
-def _coordinates(row_s: str, row_t: str):
-    """The alignment's coordinates as Bio.Align.Alignment takes them: the
-    positions in S and T where the columns change between pairs, gaps in T
-    and gaps in S."""
-    import numpy
-
-    points, i, j, state = [(0, 0)], 0, 0, None
-    for x, y in zip(row_s, row_t):
-        now = (x != "-", y != "-")
-        if state is not None and now != state:
-            points.append((i, j))
-        state = now
-        i += x != "-"
-        j += y != "-"
-    points.append((i, j))
-    return numpy.array(points, dtype=int).T
-
-
-def _message_bits(result: Result) -> Optional[float]:
-    if result.criterion == "posterior":
-        return result.score.bits
-    return result.alignment_bits
-
-
-def _to_biopython(result: Result):
-    """The alignment as a Bio.Align.Alignment (Biopython 1.80 or later): its
-    records named as the program's files name them, the posterior
-    probabilities of the residues (where the result has column
-    confidences) as the records' 'posterior probability' letter annotations
-    (the PP line of Stockholm), score = compression_bits, and annotations
-    'author' (the program and criterion) and 'comment' (K, the message
-    lengths, the compression and the verdict). format(a, 'stockholm') writes
-    it."""
-    from Bio.Align import Alignment
-    from Bio.Seq import Seq
-    from Bio.SeqRecord import SeqRecord
-
-    if not result.path:
-        raise ValueError(f"the {result.criterion} criterion gives no alignment to convert")
-    name_s, name_t = result.name_s or "S", result.name_t or "T"
-    if name_s == name_t:
-        name_s, name_t = name_s + "/1", name_t + "/2"
-    records = [SeqRecord(Seq(result.s), id=name_s), SeqRecord(Seq(result.t), id=name_t)]
-    confidence = result.column_confidence
-    if confidence is not None:
-        for record, row in zip(records, result.rows):
-            record.letter_annotations["posterior probability"] = "".join(
-                _pp_char(p) for p, x in zip(confidence, row) if x != "-")
-    a = Alignment(records, _coordinates(result.row_s, result.row_t))
-    a.score = result.compression_bits
-    bits = _message_bits(result)
-    a.annotations = {
-        "author": [f"seqcorvane {__version__} ({result.criterion} criterion)"],
-        "comment": f"K {result.K}; I(A,<S,T>) {bits:.3f} bits; null {result.null_bits:.3f} bits; "
-                   f"compression {result.compression_bits:.3f} bits: {result.verdict}",
-    }
-    if not hasattr(a, "column_annotations"):  # Biopython 1.80's Stockholm writer reads it
-        a.column_annotations = {}
-    return a
-
-
+# The alignment as a Bio.Align.Alignment (see _biopython.py).
 Result.to_biopython = _to_biopython

@@ -93,7 +93,9 @@ def test_type_hints_ship_with_the_package():
     assert os.path.isfile(os.path.join(here, "py.typed"))
     with open(os.path.join(here, "_seqcorvane.pyi")) as f:
         stub = ast.parse(f.read())
-    classes = {c.name: {n.name for n in c.body if isinstance(n, ast.FunctionDef)}
+    # Methods and properties, and the fields of named tuples.
+    classes = {c.name: {n.name for n in c.body if isinstance(n, ast.FunctionDef)} |
+               {n.target.id for n in c.body if isinstance(n, ast.AnnAssign)}
                for c in stub.body if isinstance(c, ast.ClassDef)}
     functions = {n.name for n in stub.body if isinstance(n, ast.FunctionDef)}
     compiled = seqcorvane._seqcorvane

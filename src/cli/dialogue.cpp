@@ -65,7 +65,13 @@ void interactiveMode(std::ostream& out, std::istream& in, const seqcorvane::Alig
           << "Try again\n";
     }
     out << "        Cell (" << i << "," << j << ") has been selected\n\n";
-    const seqcorvane::CellPaths::Through best = paths.best(static_cast<size_t>(i), static_cast<size_t>(j));
+    seqcorvane::CellPaths::Through best;
+    try {
+      best = paths.best(static_cast<size_t>(i), static_cast<size_t>(j));
+    } catch (const seqcorvane::Error& e) {  // a cell no local alignment passes
+      out << "         " << e.what() << "\n";
+      continue;
+    }
     out << "         For the alignment A (printed below) passing through the cell (" << i << "," << j << "):\n";
     out << "          I(A,<S,T>) = " << nits2bits(best.msgLen) << " bits.\n";
     out << "         Over all alignments passing through the the cell (" << i << "," << j << "):\n";

@@ -16,6 +16,7 @@
 #include "paths.h"
 #include "posterior.h"
 #include "residues.h"
+#include "settings.h"
 #include "text.h"
 
 namespace seqcorvane {
@@ -50,10 +51,15 @@ void requireResidues(const Sequence& s) {
   inputError(field + " " + value + " is " + range);
 }
 
-void requireConfig(const AlignConfig& c) {
+}  // namespace
+
+void detail::requireConfig(const AlignConfig& c) {
   const int criterion = static_cast<int>(c.criterion);
   if (criterion < 0 || criterion > static_cast<int>(Criterion::posterior))
     badSetting("AlignConfig.criterion", std::to_string(criterion), "none of optimal, marginal and posterior");
+  const int mode = static_cast<int>(c.mode);
+  if (mode < 0 || mode > static_cast<int>(Hypothesis::automatic))
+    badSetting("AlignConfig.mode", std::to_string(mode), "none of global, local and auto");
   if (c.threads < 0 || c.threads > 1024)
     badSetting("AlignConfig.threads", std::to_string(c.threads), "outside 0..1024");
   const int set = static_cast<int>(c.instructionSet);
@@ -79,6 +85,8 @@ void requireConfig(const AlignConfig& c) {
     badSetting("PosteriorOptions.distanceCap", std::to_string(p.distanceCap), "outside 0..1000 (0: no cap)");
 }
 
+namespace {
+
 void requireDistance(int K) {
   if (K < 1 || K > 1000) inputError("distance " + std::to_string(K) + " is outside 1..1000");
 }
@@ -98,7 +106,9 @@ std::string aligning(std::size_t nS, std::size_t nT, const std::string& criterio
          criterion + " criterion";
 }
 
-RunSettings runSettings(const AlignConfig& config) {
+}  // namespace
+
+RunSettings detail::runSettings(const AlignConfig& config) {
   RunSettings run;
   const int cores = static_cast<int>(std::max(1u, std::thread::hardware_concurrency()));
   run.threads = config.threads > 0 ? config.threads : std::min(2, cores);
@@ -110,7 +120,16 @@ RunSettings runSettings(const AlignConfig& config) {
   return run;
 }
 
-}  // namespace
+MachineModel detail::singleHypothesis(const AlignConfig& config, const std::string& what) {
+  requireConfig(config);
+  if (config.mode == Hypothesis::automatic)
+    inputError(what +
+               " are of the global or the local hypothesis, not auto: take the one an automatic result sent "
+               "(its hypothesis.sent)");
+  MachineModel model;
+  model.local = config.mode == Hypothesis::local;
+  return model;
+}
 
 const char* criterionName(Criterion c) {
   switch (c) {
@@ -270,7 +289,7 @@ struct CellPaths::Impl {
 };
 
 CellPaths::CellPaths(const Sequence& s, const Sequence& t, const Models& models, int K, const AlignConfig& config) {
-  requireConfig(config);
+  const MachineModel model = singleHypothesis(config, "the best paths through cells");
   requireResidues(s);
   requireResidues(t);
   requireDistance(K);
@@ -278,8 +297,7 @@ CellPaths::CellPaths(const Sequence& s, const Sequence& t, const Models& models,
                    "keeping the best paths through the cells of sequences of " + std::to_string(s.residues.size()) +
                        " and " + std::to_string(t.residues.size()) + " residues",
                    config);
-  const threeStateDPAClass_t m =
-      makeMachine(s.residues, t.residues, modelData(models), K, MachineModel{}, runSettings(config));
+  const threeStateDPAClass_t m = makeMachine(s.residues, t.residues, modelData(models), K, model, runSettings(config));
   impl_ = std::make_unique<Impl>(Impl{m, fillBothDirections(m)});
 }
 
@@ -294,6 +312,16 @@ CellPaths::Through CellPaths::best(std::size_t i, std::size_t j) const {
                std::to_string(nS) + " by 0.." + std::to_string(nT));
   const TracedPath p =
       printAlignmentThroughCell(impl_->machine, impl_->fills, static_cast<long>(i), static_cast<long>(j));
+  if (p.fsastr.empty())
+    inputError("no local alignment passes cell (" + std::to_string(i) + "," + std::to_string(j) +
+               "): a region begins with a match and ends after one");
+  return {p.fsastr, p.msgLen};
+}
+
+CellPaths::Through CellPaths::best() const {
+  // Every global alignment passes the first cell; a local one, the cells of its region only.
+  if (!impl_->machine.local()) return best(0, 0);
+  const TracedPath p = traceback(impl_->machine, impl_->fills.fwd);
   return {p.fsastr, p.msgLen};
 }
 

@@ -33,8 +33,11 @@ TracedPath localThroughCell(const threeStateDPAClass_t& m, const CellFills& fill
     if (terms[t] < best) best = terms[t], how = t;
   if (f[stateMatch] + c.endCost < best) best = f[stateMatch] + c.endCost, how = 9;
   if (c.beginCost + g[stateMatch] < best) best = c.beginCost + g[stateMatch], how = 10;
-  SC_CHECK(how >= 0);
   TracedPath p;
+  if (how < 0) {  // (0, |T|) and (|S|, 0): a region begins with a match and ends after one
+    p.msgLen = best;
+    return p;
+  }
   const std::string trailing =
       std::string(static_cast<size_t>(nS - i), 'd') + std::string(static_cast<size_t>(nT - j), 'i');
   const std::string leading = std::string(static_cast<size_t>(i), 'd') + std::string(static_cast<size_t>(j), 'i');

@@ -15,7 +15,9 @@ struct CellFills {
 CellFills fillBothDirections(const threeStateDPAClass_t& m);
 
 // The best alignment through (i, j), 0 <= i <= |S|, 0 <= j <= |T|, with its
-// message length (the costs of K and of its length included).
+// message length (the costs of K and of its length included). Under the
+// local hypothesis no region passes (0, |T|) or (|S|, 0): there the path is
+// empty and the message length infinite.
 TracedPath printAlignmentThroughCell(const threeStateDPAClass_t& m, const CellFills& fills, long i, long j);
 
 }  // namespace seqcorvane::detail

@@ -10,10 +10,12 @@
 #include "check.h"
 #include "codeLengths.h"
 #include "dpPosteriors.h"
+#include "estimation.h"
 #include "machine.h"
 #include "marginal.h"
 #include "paths.h"
 #include "residues.h"
+#include "settings.h"
 
 namespace seqcorvane {
 
@@ -51,30 +53,38 @@ void requirePathOf(const std::string& path, std::size_t nS, std::size_t nT) {
 
 }  // namespace
 
+// The old form: its threads, else one (the landscape's passes take one).
 Landscape::Landscape(const Sequence& s, const Sequence& t, const Models& models, int K, int threads)
-    : rows_(s.residues.size() + 1), cols_(t.residues.size() + 1), K_(K) {
+    : Landscape(s, t, models, K, [threads] {
+        AlignConfig config;
+        config.threads = threads > 0 ? threads : 1;
+        return config;
+      }()) {}
+
+Landscape::Landscape(const Sequence& s, const Sequence& t, const Models& models, int K, const AlignConfig& config)
+    : rows_(s.residues.size() + 1), cols_(t.residues.size() + 1), K_(K), hypothesis_(config.mode) {
+  const MachineModel model = singleHypothesis(config, "landscapes");
   requirePair(s, t, K);
   bits_.resize(rows_ * cols_);
-  RunSettings run;
-  if (threads > 0) run.threads = threads;
-  const threeStateDPAClass_t m = makeMachine(s.residues, t.residues, modelData(models), K, MachineModel{}, run);
+  const threeStateDPAClass_t m = makeMachine(s.residues, t.residues, modelData(models), K, model, runSettings(config));
   StatePlanes sinkSums;
-  computeTotalProbOfST_2sink(m, sinkSums);
-  // The rows come in order; the corner (0, 0), first of all, holds the
-  // marginal message length, which no cell goes below: the values are kept
-  // relative to it, where single precision is finest.
-  double origin = 0;
-  printTotalFwdPlusBwd(m, sinkSums, [&](const LandscapeRow& r) {
+  // No cell goes below the marginal message length: the values are kept
+  // relative to it, where single precision is finest. Under the global
+  // hypothesis the corner (0, 0), whose row comes first, holds it.
+  double origin = computeTotalProbOfST_2sink(m, sinkSums);
+  marginalMsgLen_ = printTotalFwdPlusBwd(m, sinkSums, [&](const LandscapeRow& r) {
     SC_CHECK(r.size == cols_ && r.i < rows_);
-    if (r.i == 0) origin = r.values[0];
+    if (r.i == 0 && !model.local) origin = r.values[0];
     float* out = bits_.data() + r.i * cols_;
     for (std::size_t j = 0; j < r.size; ++j) out[j] = static_cast<float>(nits2bits(r.values[j] - origin));
   });
-  // Rounding may leave a cell a hair below the corner: the least value is the best.
-  float least = 0;
+  // The least value is the best: under the global hypothesis the corner's,
+  // or a cell a hair below it by rounding; under the local one, above the
+  // marginal message length.
+  float least = std::numeric_limits<float>::infinity();
   for (float x : bits_)
     if (x < least) least = x;
-  if (least < 0)
+  if (least != 0)
     for (float& x : bits_) x -= least;
   bestMsgLen_ = origin + static_cast<double>(least) * std::log(2.0);
 }
@@ -122,9 +132,14 @@ struct ColumnConfidence::Impl {
   Posteriors posteriors;
 };
 
-ColumnConfidence::ColumnConfidence(const Sequence& s, const Sequence& t, const Models& models, int K) {
+ColumnConfidence::ColumnConfidence(const Sequence& s, const Sequence& t, const Models& models, int K)
+    : ColumnConfidence(s, t, models, K, AlignConfig{}) {}
+
+ColumnConfidence::ColumnConfidence(const Sequence& s, const Sequence& t, const Models& models, int K,
+                                   const AlignConfig& config) {
+  const MachineModel model = singleHypothesis(config, "column confidences");
   requirePair(s, t, K);
-  const threeStateDPAClass_t m = makeMachine(s.residues, t.residues, modelData(models), K);
+  const threeStateDPAClass_t m = makeMachine(s.residues, t.residues, modelData(models), K, model, runSettings(config));
   impl_ = std::make_unique<Impl>(Impl{computePosteriorsFast(m.costs(), true)});
 }
 
@@ -162,6 +177,25 @@ AlignResult cellAlignmentResult(const Sequence& s, const Sequence& t, const Mode
   r.search.msgLen = marginalMsgLen;
   r.compressionBits = nits2bits(r.nullMsgLen - marginalMsgLen);
   r.columnConfidence = confidence;
+  return r;
+}
+
+AlignResult cellAlignmentResult(const Sequence& s, const Sequence& t, const Models& models, int K,
+                                const std::string& path, double msgLen, double marginalMsgLen,
+                                const std::vector<double>& confidence, const AlignConfig& config) {
+  singleHypothesis(config, "alignments through cells");
+  AlignResult r = cellAlignmentResult(s, t, models, K, path, msgLen, marginalMsgLen, confidence);
+  HypothesisDetails& h = r.hypothesis;
+  h.mode = h.sent = config.mode;
+  if (config.mode == Hypothesis::global) {
+    h.globalMsgLen = marginalMsgLen;
+    h.region = {0, s.residues.size(), 0, t.residues.size()};
+    return r;
+  }
+  const PathRegion g = regionOfPath(path);
+  if (!g.any) inputError("a local alignment has at least one matched column: this path has none");
+  h.localMsgLen = marginalMsgLen;
+  h.region = {g.beforeS, g.beforeS + g.inS, g.beforeT, g.beforeT + g.inT};
   return r;
 }
 

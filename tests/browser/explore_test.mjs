@@ -8,9 +8,15 @@
 // screenshot; stops the server with Ctrl-C (SIGINT). Prints the figures:
 // the first picture after the address was printed, the alignment through a
 // clicked cell from the click to its text, the server's peak memory.
+// With --mode local (or auto) the explorer runs under that hypothesis and
+// the page must also name it, and draw and state the region of the best
+// alignment and of the alignment through the clicked cell as the library
+// gives them (the box around the region's cells, its colour on the canvas,
+// its residues 1-based and inclusive).
 //
 //   node explore_test.mjs --explore PROGRAM --python PYTHON --pythonpath DIR
 //        --playwright DIR --s S.fa --t T.fa --out DIR [--clicks N] [--json]
+//        [--mode global|local|auto]
 import { spawn, spawnSync } from "node:child_process";
 import { createRequire } from "node:module";
 import fs from "node:fs";
@@ -21,6 +27,7 @@ for (let k = 2; k < process.argv.length; k += 2) args[process.argv[k].replace(/^
 for (const name of ["explore", "python", "pythonpath", "playwright", "s", "t", "out"])
   if (!args[name]) throw new Error(`--${name} is missing`);
 const clicks = Number(args.clicks || 3);
+const mode = args.mode || "global";
 const require = createRequire(path.resolve(args.playwright, "package.json"));
 const { chromium } = require("playwright-core");
 
@@ -33,7 +40,8 @@ function check(ok, message) {
 // soon as it is printed.
 function startServer() {
   const spawned = Date.now();
-  const child = spawn(args.explore, [args.s, args.t, "--port", "0"], { stdio: ["ignore", "pipe", "pipe"] });
+  const options = mode === "global" ? [] : ["--mode", mode];
+  const child = spawn(args.explore, [args.s, args.t, "--port", "0", ...options], { stdio: ["ignore", "pipe", "pipe"] });
   let err = "";
   child.stderr.on("data", (d) => { err += d; });
   const address = new Promise((resolve, reject) => {
@@ -54,7 +62,8 @@ function peakMemoryMiB(pid) {
   return m ? Number(m[1]) / 1024 : NaN;
 }
 
-// What the library gives for these cells, through the Python module alone.
+// What the library gives for these cells, through the Python module alone:
+// at the marginal criterion's distance under the hypothesis it sent.
 function libraryThrough(cells) {
   const script = `
 import json, sys
@@ -64,9 +73,15 @@ def read(p):
     return lines[0][1:].split()[0], seqcorvane._seqcorvane._standard_residues("".join(lines[1:]))
 (ns, s), (nt, t) = read(sys.argv[1]), read(sys.argv[2])
 m = seqcorvane.default_models()
-K = seqcorvane.align(s, t, criterion="marginal", models=m).K
-paths = seqcorvane.CellPaths(s, t, K, m)
-conf = seqcorvane.ColumnConfidence(s, t, K, m)
+r = seqcorvane.align(s, t, criterion="marginal", models=m, mode=sys.argv[4])
+K, sent = r.K, r.sent
+paths = seqcorvane.CellPaths(s, t, K, m, mode=sent)
+conf = seqcorvane.ColumnConfidence(s, t, K, m, mode=sent)
+def region(path):
+    if sent != "local":
+        return None
+    g = seqcorvane._seqcorvane._cell_alignment_result(ns, s, nt, t, m, K, path, 0.0, 0.0, [], sent).region
+    return {"s": [g.s.start, g.s.stop], "t": [g.t.start, g.t.stop]}
 out = []
 for i, j in json.loads(sys.argv[3]):
     b = paths.best(i, j)
@@ -77,10 +92,10 @@ for i, j in json.loads(sys.argv[3]):
         x += st != "i"
         y += st != "d"
     out.append({"cell": [i, j], "rows": ["".join(a), "".join(c)], "bits": b.bits, "confidence": conf.of(b.path),
-                "best_bits": paths.best(0, 0).bits})
-print(json.dumps({"K": K, "names": [ns, nt], "through": out}))
+                "best_bits": paths.best().bits, "region": region(b.path)})
+print(json.dumps({"K": K, "sent": sent, "names": [ns, nt], "through": out, "best_region": region(paths.best().path)}))
 `;
-  const r = spawnSync(args.python, ["-c", script, args.s, args.t, JSON.stringify(cells)],
+  const r = spawnSync(args.python, ["-c", script, args.s, args.t, JSON.stringify(cells), mode],
                       { env: { ...process.env, PYTHONPATH: args.pythonpath }, encoding: "utf8" });
   if (r.status !== 0) throw new Error(`the library's through-cell call failed: ${r.stderr}`);
   return JSON.parse(r.stdout);
@@ -103,6 +118,55 @@ function shownAlignment(text) {
   return { rows, names, confidence };
 }
 const confidenceChar = (p) => (p >= 0.95 ? "*" : String(Math.max(0, Math.min(9, Math.round(p * 10)))));
+
+// The hypothesis and the regions on the page (the whole grid in view): the
+// label names the hypothesis and the best alignment's region, the figures
+// of the clicked cell's alignment its region, and each region is a box
+// around the cells from (begin_s, begin_t) to (end_s, end_t) drawn in its
+// colour on the canvas.
+async function checkRegions(page, pair, lib, last) {
+  const regionText = (r) => `${lib.names[0]} ${r.s[0] + 1}–${r.s[1]}, ${lib.names[1]} ${r.t[0] + 1}–${r.t[1]}`;
+  check(pair.mode === mode && pair.sent === lib.sent, `the page's hypothesis is ${pair.mode}/${pair.sent}`);
+  const label = await page.evaluate(() => {
+    const h = document.getElementById("hypothesis");
+    return h.hidden ? null : h.textContent;
+  });
+  check(label !== null && label.startsWith(`Hypothesis: ${mode}`), `the hypothesis label reads '${label}'`);
+  if (lib.sent !== "local") return;
+  const want = `Region of the best alignment at K=${lib.K}: ${regionText(lib.best_region)}.`;
+  check(label.includes(want), `the label '${label}' does not state '${want}'`);
+  const figures = last.figures.match(/local alignment: region (.*) \(1-based, inclusive\)/);
+  const wantLast = lib.through[lib.through.length - 1].region;
+  check(figures && figures[1] === regionText(wantLast), `the clicked cell's region reads '${figures && figures[1]}'`);
+  // The boxes: each around the region's first and last cells.
+  const px = (i, j) => page.evaluate(([a, b]) => window.seqcorvaneExplore.pixelOf(a, b), [i, j]);
+  const boxes = await page.evaluate(() => window.seqcorvaneExplore.regionBoxes());
+  for (const [of, r] of [["best", lib.best_region], ["chosen", wantLast]]) {
+    const box = boxes.find((b) => b.of === of);
+    const first = await px(r.s[0], r.t[0]), end = await px(r.s[1], r.t[1]);
+    check(box && box.x0 < first.x && first.x < box.x0 + (end.x - first.x) / 2 && box.y0 < first.y &&
+          box.x1 > end.x && box.y1 > end.y && box.x1 - end.x < end.x - first.x,
+          `the ${of} region's box ${JSON.stringify(box)} is not around cells ${r.s[0]},${r.t[0]} to ${r.s[1]},${r.t[1]}`);
+  }
+  // Its colour on the canvas, the paths hidden: the dashes of a box begin at
+  // its top left corner, along its top edge (2 pixels wide, so one row of
+  // pixels there is wholly the region's yellow, #ffd400, which the
+  // landscape's colours never are: their yellows hold some blue).
+  const colour = await page.evaluate(() => {
+    const ids = ["show-optimal", "show-posterior", "show-chosen"];
+    for (const id of ids) document.getElementById(id).click();
+    const c = document.getElementById("landscape"), ratio = window.devicePixelRatio || 1;
+    const b = window.seqcorvaneExplore.regionBoxes().find((x) => x.of === "best"), r = c.getBoundingClientRect();
+    const x = Math.round((b.x0 + 3 - r.left - c.clientLeft) * ratio);
+    const y = Math.floor((b.y0 - r.top - c.clientTop) * ratio);
+    const out = [];
+    for (let dy = -2; dy <= 2; dy++) out.push(Array.from(c.getContext("2d").getImageData(x, y + dy, 1, 1).data));
+    for (const id of ids) document.getElementById(id).click();
+    return out;
+  });
+  const yellow = colour.some(([r, g, b]) => r > 235 && g > 190 && g < 230 && b < 25);
+  check(yellow, `no region colour on the best region's box edge: ${JSON.stringify(colour)}`);
+}
 
 const browser = await chromium.launch({
   executablePath: process.env.CHROMIUM || "/usr/bin/chromium",
@@ -214,9 +278,10 @@ try {
   // The picture with the last alignment through a cell, for a person to look at.
   await page.evaluate(() => document.getElementById("zoom-all").click());
   await page.waitForTimeout(400);
-  const shot = path.join(args.out, "explore.png");
+  if (mode !== "global") await checkRegions(page, pair, lib, shown[shown.length - 1]);
+  const shot = path.join(args.out, mode === "global" ? "explore.png" : `explore-${mode}.png`);
   await page.screenshot({ path: shot });
-  await page.screenshot({ path: path.join(args.out, "explore-full.png"), fullPage: true });
+  await page.screenshot({ path: shot.replace(/\.png$/, "-full.png"), fullPage: true });
   check(consoleErrors.length === 0, `the page reported errors: ${consoleErrors.join("; ")}`);
 
   const memory = peakMemoryMiB(server.child.pid);

@@ -10,6 +10,17 @@ through cells and the confidences are those of the three-state machine at K
 they agree with one another: the best alignment through the best cell is the
 best alignment at K, and every cell's value is the message length of all
 alignments through it.
+
+Which hypothesis: mode "global" (the default) aligns the sequences end to
+end; "local" a region of each, the residues outside it (the flanks) sent
+under the null model: the landscape is then of the alignments whose region
+passes each cell, and the best alignment through a cell the best whose
+region passes it. Under "auto" the criteria choose, and the landscape and the
+paths are of the hypothesis the criterion's result sent (for the marginal
+criterion the one of greater share, as its landscape is). A region is given
+as {"s": [begin, end], "t": [begin, end]}: the residues it holds, counted
+from 0, the end excluded (its path runs from cell (begin_s, begin_t) to cell
+(end_s, end_t)).
 """
 import concurrent.futures
 import re
@@ -19,6 +30,7 @@ from .. import _seqcorvane, default_models
 FORMATS = ("afasta", "fasta", "clustal", "stockholm", "json")
 EXTENSIONS = {"afasta": ".afasta", "fasta": ".fasta", "clustal": ".aln", "stockholm": ".sto", "json": ".json"}
 CRITERIA = ("marginal", "posterior")
+MODES = ("global", "local", "auto")
 # Bytes beyond the dynamic programming: the interpreter, the module, the page.
 SLACK = 64 * 1024 * 1024
 
@@ -52,10 +64,13 @@ def read_sequence(path, notices):
     return name, residues
 
 
-def memory_check(n_s, n_t):
+def memory_check(n_s, n_t, mode="global"):
     """Refuses, before any work, a pair whose exploration cannot fit in the
-    memory this process may use."""
+    memory this process may use (under the automatic choice the posterior
+    criterion keeps both hypotheses' posteriors, 4 bytes a cell more)."""
     needed = _seqcorvane._explorer_memory_needed(n_s, n_t) + SLACK
+    if mode == "auto":
+        needed += 4.0 * (n_s + 1) * (n_t + 1)
     available = _seqcorvane._memory_available()
     if needed > available:
         raise InputError(f"exploring sequences of {n_s} and {n_t} residues needs {_seqcorvane._memory_text(needed)} "
@@ -79,39 +94,60 @@ def rows_of(path, s, t):
     return "".join(a), "".join(b)
 
 
+def region_of(path):
+    """The region of a local alignment's path, from its first matched column
+    to its last, as {"s": [begin, end], "t": [begin, end]} (0-based, the end
+    excluded); None for a path without a match."""
+    first, last = path.find("m"), path.rfind("m")
+    if first < 0:
+        return None
+    before, inside = path[:first], path[first:last + 1]
+    i, j = sum(c != "i" for c in before), sum(c != "d" for c in before)
+    return {"s": [i, i + sum(c != "i" for c in inside)], "t": [j, j + sum(c != "d" for c in inside)]}
+
+
 class Exploration:
     """The pair (name, residues) s and t computed once under the criterion
-    ("marginal" or "posterior"); thread-safe to read."""
+    ("marginal" or "posterior") and the hypothesis (mode "global", "local" or
+    "auto"); thread-safe to read."""
 
-    def __init__(self, s, t, criterion="marginal", models=None):
+    def __init__(self, s, t, criterion="marginal", models=None, mode="global"):
         if criterion not in CRITERIA:
             raise ValueError(f"criterion is 'marginal' or 'posterior', not '{criterion}'")
+        if mode not in MODES:
+            raise ValueError(f"mode is 'global', 'local' or 'auto', not '{mode}'")
         self.models = models or default_models()
         self.name_s, self.s = s
         self.name_t, self.t = t
-        self.criterion = criterion
-        memory_check(len(self.s), len(self.t))
+        self.criterion, self.mode = criterion, mode
+        memory_check(len(self.s), len(self.t), mode)
         m = self.models
         # On two threads, kept busy: the criterion's alignment (which settles
-        # K) beside the other criteria's, then at K the landscape (the
-        # longest), the cell paths and the confidences.
+        # K and, under the automatic choice, the hypothesis) beside the other
+        # criteria's, then at K the landscape (the longest), the cell paths
+        # and the confidences.
         with concurrent.futures.ThreadPoolExecutor(max_workers=2) as pool:
             first = pool.submit(self._align, criterion, 1)
             posterior = pool.submit(self._align, "posterior", 1) if criterion != "posterior" else first
             optimal = pool.submit(self._align, "optimal", 1)
-            self.K = first.result().K
-            landscape = pool.submit(_seqcorvane.Landscape, self.s, self.t, self.K, m, 1)
-            paths = pool.submit(_seqcorvane.CellPaths, self.s, self.t, self.K, m)
-            confidence = pool.submit(_seqcorvane.ColumnConfidence, self.s, self.t, self.K, m)
+            self.K, self.sent = first.result().K, first.result().sent
+            landscape = pool.submit(_seqcorvane.Landscape, self.s, self.t, self.K, m, 1, self.sent)
+            paths = pool.submit(_seqcorvane.CellPaths, self.s, self.t, self.K, m, self.sent)
+            confidence = pool.submit(_seqcorvane.ColumnConfidence, self.s, self.t, self.K, m, self.sent)
             self.results = {"optimal": optimal.result(), "posterior": posterior.result()}
             self.landscape = landscape.result()
             self.paths = paths.result()
             self.confidence = confidence.result()
-        self.best = self.paths.best(0, 0)
+        self.best = self.paths.best()
 
     def _align(self, criterion, threads):
         return _seqcorvane._align(self.name_s, self.s, self.name_t, self.t, self.models, criterion, False, threads,
-                                  True)
+                                  True, self.mode)
+
+    def path_region(self, path):
+        """The region of a path at K under the landscape's hypothesis: None
+        under the global one."""
+        return region_of(path) if self.sent == "local" else None
 
     @property
     def shape(self):
@@ -138,7 +174,7 @@ class Exploration:
         return {
             "path": path, "rows": [row_s, row_t], "bits": bits,
             "best_bits": self.best.bits, "difference_bits": bits - self.best.bits,
-            "confidence": self.confidence.of(path), "K": self.K,
+            "confidence": self.confidence.of(path), "K": self.K, "region": self.path_region(path),
         }
 
     def through(self, i, j):
@@ -157,7 +193,8 @@ class Exploration:
         r = self.results[which]
         bits = r.alignment_bits if which == "optimal" else r.score.bits
         out = self._described(r.path, bits)
-        out.update(kind=which, own_K=r.K, title=f"{which} alignment (K={r.K})")
+        out.update(kind=which, own_K=r.K, title=f"{which} alignment (K={r.K})",
+                   region=region_of(r.path) if r.sent == "local" else None)
         return out
 
     def pair(self):
@@ -168,10 +205,13 @@ class Exploration:
         for which in ("optimal", "posterior"):
             r = self.results[which]
             paths[which] = {"path": r.path, "K": r.K,
-                            "bits": r.alignment_bits if which == "optimal" else r.score.bits}
+                            "bits": r.alignment_bits if which == "optimal" else r.score.bits,
+                            "sent": r.sent, "region": region_of(r.path) if r.sent == "local" else None}
+        best = self.path_region(self.best.path)
+        regions = [dict(best, of="best", title=f"region of the best alignment at K={self.K}")] if best else []
         return {
             "program": f"seqcorvane-explore {_seqcorvane.__version__}",
-            "criterion": self.criterion, "mode": "global", "regions": [],
+            "criterion": self.criterion, "mode": self.mode, "sent": self.sent, "regions": regions,
             "s": {"name": self.name_s, "residues": self.s}, "t": {"name": self.name_t, "residues": self.t},
             "grid": {"rows": rows, "cols": cols}, "K": self.K,
             "best_cell_bits": self.landscape.best_bits,
@@ -193,9 +233,13 @@ class Exploration:
         if which == "cell":
             self.check_cell(i, j)
             b = self.paths.best(i, j)
+            # The global hypothesis's as the explorer always wrote them; the
+            # others' with the hypothesis and its region.
+            marginal, mode = self.landscape.best_msg_len, None
+            if self.mode != "global":
+                marginal, mode = self.landscape.marginal_msg_len, self.sent
             result = _seqcorvane._cell_alignment_result(self.name_s, self.s, self.name_t, self.t, self.models, self.K,
-                                                        b.path, b.msg_len, self.landscape.best_msg_len,
-                                                        self.confidence.of(b.path))
+                                                        b.path, b.msg_len, marginal, self.confidence.of(b.path), mode)
             stem += f"_cell_{i}_{j}"
         else:
             result = self.results[which]

@@ -9,7 +9,7 @@ import signal
 import sys
 
 from .. import ModelError, Models, __version__, default_models
-from .exploration import CRITERIA, Exploration, InputError, read_sequence
+from .exploration import CRITERIA, MODES, Exploration, InputError, read_sequence
 from .server import ExploreServer
 
 PROGRAM = "seqcorvane-explore"
@@ -26,7 +26,14 @@ EPILOG = """\
 --criterion marginal: the landscape at the marginal criterion's distance (the
 distance of least marginal message length); posterior: at the distance the
 posterior criterion decodes at. The alignments through cells and the
-confidences are the three-state machine's at that distance."""
+confidences are the three-state machine's at that distance.
+
+--mode local: the hypothesis that aligns a region of each sequence, the
+residues outside it (the flanks) sent under the null model: the landscape
+is of the alignments whose region passes each cell, and the page draws the
+region of the best alignment and of the alignment through the chosen cell.
+--mode auto: the criteria choose between the two; the landscape and the
+paths are of the hypothesis the criterion's result sent."""
 
 
 class Parser(argparse.ArgumentParser):
@@ -61,6 +68,8 @@ def parser():
     p.add_argument("t", metavar="T.fa", help="the second sequence")
     p.add_argument("--criterion", choices=CRITERIA, default="marginal",
                    help="the distance the landscape is shown at (default marginal)")
+    p.add_argument("--mode", choices=MODES, default="global",
+                   help="the hypothesis: global (default; end to end), local (a region of each) or auto")
     p.add_argument("--data", metavar="DIR", help="the model directory (as seqcorvane --data)")
     p.add_argument("--port", type=port_number, default=0, metavar="N",
                    help="the port on 127.0.0.1 (default 0: a free one)")
@@ -93,7 +102,7 @@ def main(argv=None):
             t = read_sequence(args.t, notices)
             for note in notices:
                 print(f"{PROGRAM}: notice: {note}", file=sys.stderr)
-            exploration = Exploration(s, t, args.criterion, models)
+            exploration = Exploration(s, t, args.criterion, models, args.mode)
         except (InputError, ValueError, ModelError) as e:
             return fail(str(e))
         except MemoryError as e:
@@ -106,8 +115,11 @@ def main(argv=None):
         print(f"{PROGRAM}: interrupted", file=sys.stderr)
         return 130
     rows, cols = exploration.shape
+    hypothesis = ""
+    if args.mode != "global":
+        hypothesis = f", {args.mode} hypothesis" + (f", {exploration.sent} sent" if args.mode == "auto" else "")
     print(f"{PROGRAM}: {exploration.name_s or 'S'} ({rows - 1} residues) and {exploration.name_t or 'T'} "
-          f"({cols - 1}) at distance K={exploration.K} ({args.criterion} criterion); Ctrl-C stops",
+          f"({cols - 1}) at distance K={exploration.K} ({args.criterion} criterion{hypothesis}); Ctrl-C stops",
           file=sys.stderr, flush=True)
     try:
         print(server.url, flush=True)

@@ -32,6 +32,7 @@ async function choose(cell) {
     const a = await getJson(`/api/through?i=${cell[0]}&j=${cell[1]}`);
     state.chosenCell = cell;
     state.chosenPath = pathPoints(a.path);
+    state.chosenRegion = a.region;
     show(a, { of: "cell", i: cell[0], j: cell[1] });
     draw();
     marks.throughMs = performance.now() - started;
@@ -47,6 +48,28 @@ async function showCriterion(which) {
   } catch (e) {
     showError(e.message);
   }
+}
+
+// ---- the hypothesis and the regions of local alignments ----
+// A region's residues in each sequence, 1-based and inclusive.
+function regionText(r) {
+  const pair = state.pair;
+  const part = (x, name) => (x[1] > x[0] ? `${name} ${x[0] + 1}–${x[1]}` : `no residue of ${name}`);
+  return `${part(r.s, pair.s.name || "S")}, ${part(r.t, pair.t.name || "T")}`;
+}
+function hypothesisLine(pair) {
+  return pair.mode === pair.sent ? `${pair.mode} alignment` : `${pair.mode}: ${pair.sent} alignment sent`;
+}
+function showHypothesis(pair) {
+  if (pair.mode === "global") return;  // the page as it has always been
+  const h = $("hypothesis");
+  h.hidden = false;
+  $("regions-row").hidden = false;
+  const sent = pair.mode === "auto" ? ` (the automatic choice: the ${pair.sent} hypothesis sent)` : "";
+  const lines = [`Hypothesis: ${pair.mode}${sent}.`];
+  for (const r of pair.regions) lines.push(`${r.title[0].toUpperCase() + r.title.slice(1)}: ${regionText(r)}.`);
+  if (pair.sent === "local") lines.push("Regions: 1-based, inclusive; the residues outside them are the flanks.");
+  h.textContent = lines.join(" ");
 }
 
 // ---- the alignment below the landscape ----
@@ -80,6 +103,12 @@ function show(a, what) {
   fig.append(diff, document.createElement("br"),
     `${n} columns, ${(100 * same / Math.max(1, n)).toFixed(1)}% identical pairs, ${opens} gap openings; ` +
     `column confidence (posterior probability at K=${a.K}, * for 0.95 and above): mean ${mean.toFixed(3)}`);
+  if (a.region) {
+    const region = document.createElement("span");
+    region.id = "alignment-region";
+    region.textContent = `local alignment: region ${regionText(a.region)} (1-based, inclusive)`;
+    fig.append(document.createElement("br"), region);
+  }
 
   const names = [pair.s.name || "S", pair.t.name || "T"];
   const width = Math.max(names[0].length, names[1].length, "confidence".length) + 2;
@@ -172,7 +201,7 @@ function wire() {
   $("zoom-in").onclick = () => zoom(1.6);
   $("zoom-out").onclick = () => zoom(1 / 1.6);
   $("zoom-all").onclick = () => { wholeGrid(); viewChanged(); };
-  for (const id of ["show-optimal", "show-posterior", "show-chosen"]) $(id).onchange = draw;
+  for (const id of ["show-optimal", "show-posterior", "show-chosen", "show-regions"]) $(id).onchange = draw;
   $("open-optimal").onclick = () => showCriterion("optimal");
   $("open-posterior").onclick = () => showCriterion("posterior");
   $("range").onchange = () => {
@@ -206,12 +235,13 @@ async function start() {
     document.title = `${pair.s.name || "S"} / ${pair.t.name || "T"} · seqcorvane-explore`;
     $("title").textContent = `${pair.s.name || "S"} (${ns}) and ${pair.t.name || "T"} (${nt})`;
     $("summary").textContent =
-      `landscape at distance K=${pair.K} (${pair.criterion} criterion, ${pair.mode} alignment); ` +
+      `landscape at distance K=${pair.K} (${pair.criterion} criterion, ${hypothesisLine(pair)}); ` +
       `best cell ${pair.best_cell_bits.toFixed(2)} bits; ` +
       `best alignment at K=${pair.K} ${pair.best_at_K.bits.toFixed(2)} bits`;
     $("label-optimal").textContent = `optimal (K=${pair.paths.optimal.K}, ${pair.paths.optimal.bits.toFixed(1)} bits)`;
     const post = pair.paths.posterior;
     $("label-posterior").textContent = `posterior (K=${post.K}, ${post.bits.toFixed(1)} bits)`;
+    showHypothesis(pair);
     for (const f of pair.formats) {
       const o = document.createElement("option");
       o.value = o.textContent = f;

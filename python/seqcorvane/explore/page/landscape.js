@@ -28,7 +28,7 @@ const COLOURS = (() => {
   for (let k = 0; k < 256 * 3; k++) c[k] = parseInt(VIRIDIS.substr(2 * k, 2), 16);
   return c;
 })();
-const PATH_COLOURS = { optimal: "#ff3b3b", posterior: "#ffffff", chosen: "#ff5ce1" };
+const PATH_COLOURS = { optimal: "#ff3b3b", posterior: "#ffffff", chosen: "#ff5ce1", region: "#ffd400" };
 const MARGIN = { left: 74, right: 92, top: 14, bottom: 46 };
 const LINE = 60;  // alignment columns per block of text
 
@@ -40,6 +40,8 @@ const state = {
   range: 200,
   chosenCell: null,  // [i, j]
   chosenPath: null,
+  chosenRegion: null,  // the region of the alignment through the chosen cell (local), or null
+  drawnRegions: [],    // the region boxes of the last drawing: {of, x0, y0, x1, y1} in the plot's pixels
   shown: null,       // the alignment below: {of, i, j}
   drag: null,
   tileTimer: 0,
@@ -92,6 +94,11 @@ marks.pixelOf = (i, j) => {
   return { x: r.left + c.clientLeft + xOf(j + 0.5, p), y: r.top + c.clientTop + yOf(i + 0.5, p) };
 };
 marks.view = () => Object.assign({}, state.view);
+// The region boxes drawn, in the window's pixels: {of: "best" or "chosen", x0, y0, x1, y1}.
+marks.regionBoxes = () => {
+  const c = $("landscape"), r = c.getBoundingClientRect(), dx = r.left + c.clientLeft, dy = r.top + c.clientTop;
+  return state.drawnRegions.map((b) => ({ of: b.of, x0: b.x0 + dx, y0: b.y0 + dy, x1: b.x1 + dx, y1: b.y1 + dy }));
+};
 
 // ---- the view: zoom and pan within the grid ----
 function wholeGrid() {
@@ -210,6 +217,22 @@ function drawPath(ctx, p, points, colour, width, dashed) {
   ctx.stroke();
   ctx.restore();
 }
+// A region ({s: [begin, end], t: [begin, end]}, residues from 0, the end
+// excluded) as a dashed box around the cells its path runs through, from
+// (begin_s, begin_t) to (end_s, end_t).
+function drawRegion(ctx, p, r, of, colour, width) {
+  const box = { of, x0: xOf(r.t[0], p), y0: yOf(r.s[0], p), x1: xOf(r.t[1] + 1, p), y1: yOf(r.s[1] + 1, p) };
+  ctx.save();
+  ctx.beginPath();
+  ctx.rect(p.x, p.y, p.w, p.h);
+  ctx.clip();
+  ctx.strokeStyle = colour;
+  ctx.lineWidth = width;
+  ctx.setLineDash([6, 4]);
+  ctx.strokeRect(box.x0, box.y0, box.x1 - box.x0, box.y1 - box.y0);
+  ctx.restore();
+  state.drawnRegions.push(box);
+}
 function draw() {
   const c = $("landscape"), ratio = window.devicePixelRatio || 1;
   if (c.width !== Math.round(c.clientWidth * ratio) || c.height !== Math.round(c.clientHeight * ratio)) {
@@ -232,12 +255,11 @@ function draw() {
     ctx.drawImage(t.image, xOf(t.j0, p), yOf(t.i0, p), xOf(t.j1, p) - xOf(t.j0, p), yOf(t.i1, p) - yOf(t.i0, p));
     ctx.restore();
   }
-  for (const r of pair.regions || []) {  // a hypothesis's region in each sequence
-    ctx.save();
-    ctx.strokeStyle = "#ffd400";
-    ctx.setLineDash([6, 4]);
-    ctx.strokeRect(xOf(r.t[0], p), yOf(r.s[0], p), xOf(r.t[1], p) - xOf(r.t[0], p), yOf(r.s[1], p) - yOf(r.s[0], p));
-    ctx.restore();
+  state.drawnRegions = [];
+  if ($("show-regions").checked) {  // the local alignments' regions
+    for (const r of pair.regions || []) drawRegion(ctx, p, r, r.of, PATH_COLOURS.region, 2);
+    if ($("show-chosen").checked && state.chosenRegion)
+      drawRegion(ctx, p, state.chosenRegion, "chosen", PATH_COLOURS.chosen, 1.5);
   }
   if ($("show-optimal").checked) drawPath(ctx, p, state.paths.optimal, PATH_COLOURS.optimal, 3, false);
   if ($("show-posterior").checked) drawPath(ctx, p, state.paths.posterior, PATH_COLOURS.posterior, 1.4, true);

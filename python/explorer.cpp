@@ -92,13 +92,13 @@ void bindLandscape(py::module_& m) {
       .def("bits_above", &Landscape::bitsAbove, py::arg("i"), py::arg("j"),
            "The bits of all alignments through cell (i, j) above the best cell.")
       .def(
-          "region",
+          "blocks",
           [](const Landscape& x, std::size_t i0, std::size_t i1, std::size_t j0, std::size_t j1, std::size_t maxRows,
              std::size_t maxCols) {
-            Landscape::Region r;
+            Landscape::Blocks r;
             {
               py::gil_scoped_release release;
-              r = x.region(i0, i1, j0, j1, maxRows, maxCols);
+              r = x.blocks(i0, i1, j0, j1, maxRows, maxCols);
             }
             return py::make_tuple(
                 r.rows, r.cols,
@@ -126,21 +126,18 @@ void bindLandscape(py::module_& m) {
 void bindExplorer(py::module_& m) {
   bindCellPaths(m);
   bindLandscape(m);
-  // Without a mode, the result states no hypothesis (as the explorer's
-  // global downloads always have); with one, its hypothesis and region.
+  // The result under the hypothesis named, with its region.
   m.def(
       "_cell_alignment_result",
       [](const std::string& nameS, const std::string& s, const std::string& nameT, const std::string& t,
          const Models& models, int K, const std::string& path, double msgLen, double marginalMsgLen,
-         const std::vector<double>& confidence, const std::optional<std::string>& mode) {
-        if (!mode)
-          return cellAlignmentResult({nameS, s}, {nameT, t}, models, K, path, msgLen, marginalMsgLen, confidence);
+         const std::vector<double>& confidence, const std::string& mode) {
         return cellAlignmentResult({nameS, s}, {nameT, t}, models, K, path, msgLen, marginalMsgLen, confidence,
-                                   under(*mode));
+                                   under(mode));
       },
       py::arg("name_s"), py::arg("s"), py::arg("name_t"), py::arg("t"), py::arg("models"), py::arg("K"),
       py::arg("path"), py::arg("msg_len"), py::arg("marginal_msg_len"), py::arg("confidence"),
-      py::arg("mode") = py::none());
+      py::arg("mode") = "global");
   m.def("_explorer_memory_needed", &explorerMemoryNeeded);
   m.def("_memory_available", &shell::memoryAvailable);
   m.def("_memory_text", &shell::memoryText);

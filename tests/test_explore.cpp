@@ -97,7 +97,7 @@ TEST(Explore, RegionsHoldTheLeastOfTheirBlocksAndRefuseWhatIsNotInTheGrid) {
   const seqcorvane::Landscape land({"s", st.first}, {"t", st.second}, testutil::models(), 50);
   const size_t rows = land.rows(), cols = land.cols();
   // Cell by cell where the region is no larger than the picture.
-  seqcorvane::Landscape::Region whole = land.region(0, rows, 0, cols, 1000, 1000);
+  seqcorvane::Landscape::Blocks whole = land.blocks(0, rows, 0, cols, 1000, 1000);
   ASSERT_EQ(whole.rows, rows);
   ASSERT_EQ(whole.cols, cols);
   for (size_t i = 0; i < rows; ++i)
@@ -106,7 +106,7 @@ TEST(Explore, RegionsHoldTheLeastOfTheirBlocksAndRefuseWhatIsNotInTheGrid) {
   // floor(b * size / n) on; it holds their least value.
   for (const auto& q : std::vector<std::array<size_t, 6>>{
            {0, rows, 0, cols, 7, 5}, {3, 29, 11, 24, 4, 13}, {0, 1, 0, cols, 1, 1}, {5, 6, 7, 8, 9, 9}}) {
-    const seqcorvane::Landscape::Region r = land.region(q[0], q[1], q[2], q[3], q[4], q[5]);
+    const seqcorvane::Landscape::Blocks r = land.blocks(q[0], q[1], q[2], q[3], q[4], q[5]);
     ASSERT_EQ(r.rows, std::min(q[4], q[1] - q[0]));
     ASSERT_EQ(r.cols, std::min(q[5], q[3] - q[2]));
     for (size_t a = 0; a < r.rows; ++a)
@@ -118,9 +118,9 @@ TEST(Explore, RegionsHoldTheLeastOfTheirBlocksAndRefuseWhatIsNotInTheGrid) {
         ASSERT_EQ(r.values[a * r.cols + b], least) << a << "," << b;
       }
   }
-  EXPECT_THROW(land.region(0, rows + 1, 0, cols, 10, 10), seqcorvane::Error);
-  EXPECT_THROW(land.region(4, 4, 0, cols, 10, 10), seqcorvane::Error);
-  EXPECT_THROW(land.region(0, rows, 0, cols, 0, 10), seqcorvane::Error);
+  EXPECT_THROW(land.blocks(0, rows + 1, 0, cols, 10, 10), seqcorvane::Error);
+  EXPECT_THROW(land.blocks(4, 4, 0, cols, 10, 10), seqcorvane::Error);
+  EXPECT_THROW(land.blocks(0, rows, 0, cols, 0, 10), seqcorvane::Error);
   try {
     land.bitsAbove(rows, 0);
     FAIL() << "a cell outside the grid was read";

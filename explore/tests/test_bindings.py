@@ -26,11 +26,11 @@ def test_landscape_at_the_marginal_distance(models):
     land = seqcorvane.Landscape(S, T, r.K, models)
     assert land.shape == (len(S) + 1, len(T) + 1) and land.K == r.K
     assert land.best_bits == pytest.approx(r.marginal_bits, rel=1e-12)
-    rows, cols, data = land.region(0, len(S) + 1, 0, len(T) + 1, 10, 7)
+    rows, cols, data = land.blocks(0, len(S) + 1, 0, len(T) + 1, 10, 7)
     values = struct.unpack(f"={rows * cols}f", data)
     assert (rows, cols) == (10, 7) and min(values) == 0 and all(v >= 0 for v in values)
     # Each block holds the least value of its cells.
-    full = land.region(0, len(S) + 1, 0, len(T) + 1, len(S) + 1, len(T) + 1)
+    full = land.blocks(0, len(S) + 1, 0, len(T) + 1, len(S) + 1, len(T) + 1)
     cells = struct.unpack(f"={(len(S) + 1) * (len(T) + 1)}f", full[2])
     assert cells[5 * (len(T) + 1) + 9] == land.bits_above(5, 9)
     assert values[0] == min(cells[i * (len(T) + 1) + j] for i in range((len(S) + 1) // 10)
@@ -38,7 +38,7 @@ def test_landscape_at_the_marginal_distance(models):
     with pytest.raises(ValueError, match=rf"cell \({len(S) + 1},0\) is outside the grid of 0..{len(S)} by 0..{len(T)}"):
         land.bits_above(len(S) + 1, 0)
     with pytest.raises(ValueError, match="is not a part of the grid"):
-        land.region(0, 0, 0, 5, 1, 1)
+        land.blocks(0, 0, 0, 5, 1, 1)
 
 
 def test_cell_paths_keep_their_models_and_refuse_cells_outside(models):

@@ -143,7 +143,7 @@ def test_landscape_pictures_are_the_librarys_regions(explorer, library):
     for q in ((0, rows, 0, cols, rows, cols), (0, rows, 0, cols, 40, 30), (10, 60, 70, 71, 8, 8)):
         status, headers, body = explorer.request("/api/landscape?i0=%d&i1=%d&j0=%d&j1=%d&rows=%d&cols=%d" % q)
         assert status == 200 and headers["Content-Type"] == "application/octet-stream"
-        n, m, data = library["landscape"].region(*q)
+        n, m, data = library["landscape"].blocks(*q)
         assert (int(headers["X-Rows"]), int(headers["X-Cols"])) == (n, m)
         values = struct.unpack("<%df" % (n * m), body)
         assert values == struct.unpack("=%df" % (n * m), data)

@@ -7,7 +7,7 @@
 // message length and the confidence of each of its columns.
 //
 //   seqcorvane::Landscape land(s, t, models, K);        // 4 bytes a cell
-//   auto r = land.region(0, land.rows(), 0, land.cols(), 600, 600);
+//   auto r = land.blocks(0, land.rows(), 0, land.cols(), 600, 600);
 //   seqcorvane::CellPaths paths(s, t, models, K);       // 50 bytes a cell
 //   seqcorvane::ColumnConfidence conf(s, t, models, K); // 4 bytes a cell
 //   auto through = paths.best(i, j);
@@ -33,13 +33,11 @@ namespace seqcorvane {
 // bytes a cell for a while; keeping it, 4.
 class Landscape {
  public:
-  // Both sequences non-empty, standard residues only; K in 1..1000. Throws
-  // Error (input) otherwise. Under the global hypothesis.
-  Landscape(const Sequence& s, const Sequence& t, const Models& models, int K, int threads = 0);
-  // Under the config's hypothesis, global or local (automatic is refused,
-  // Error input: take the hypothesis an automatic result sent), on its
-  // threads and instruction set.
-  Landscape(const Sequence& s, const Sequence& t, const Models& models, int K, const AlignConfig& config);
+  // Both sequences non-empty, standard residues only; K in 1..1000; under
+  // the config's hypothesis, global or local (automatic is refused: take the
+  // hypothesis an automatic result sent), on its threads and instruction
+  // set. Throws Error (input) otherwise.
+  Landscape(const Sequence& s, const Sequence& t, const Models& models, int K, const AlignConfig& config = {});
 
   std::size_t rows() const { return rows_; }  // |S| + 1
   std::size_t cols() const { return cols_; }  // |T| + 1
@@ -59,14 +57,14 @@ class Landscape {
 
   // Rows i0..i1-1 and columns j0..j1-1 in a grid of at most maxRows by
   // maxCols blocks, each holding the least value of its cells, so that the
-  // narrow band of near-best alignments stays visible at any scale. A region
+  // narrow band of near-best alignments stays visible at any scale. A window
   // smaller than that is given cell by cell. Throws Error (input) for an
-  // empty region or one outside the grid, or a size of 0.
-  struct Region {
+  // empty window or one outside the grid, or a size of 0.
+  struct Blocks {
     std::size_t rows = 0, cols = 0;  // blocks
     std::vector<float> values;       // rows * cols, row by row
   };
-  Region region(std::size_t i0, std::size_t i1, std::size_t j0, std::size_t j1, std::size_t maxRows,
+  Blocks blocks(std::size_t i0, std::size_t i1, std::size_t j0, std::size_t j1, std::size_t maxRows,
                 std::size_t maxCols) const;
 
  private:
@@ -82,10 +80,9 @@ class Landscape {
 // alignment of the pair.
 class ColumnConfidence {
  public:
-  ColumnConfidence(const Sequence& s, const Sequence& t, const Models& models, int K);
   // Under the config's hypothesis, global or local (automatic is refused):
   // under the local one a residue is unpaired in a flank as in a gap.
-  ColumnConfidence(const Sequence& s, const Sequence& t, const Models& models, int K, const AlignConfig& config);
+  ColumnConfidence(const Sequence& s, const Sequence& t, const Models& models, int K, const AlignConfig& config = {});
   ~ColumnConfidence();
   ColumnConfidence(ColumnConfidence&&) noexcept;
   ColumnConfidence& operator=(ColumnConfidence&&) noexcept;
@@ -105,18 +102,15 @@ class ColumnConfidence {
 // formatAlignment: its rows, the parameters at K, the null message length,
 // its message length (alignmentMsgLen), the marginal message length at K,
 // the compression (the null less the marginal, as the marginal criteria
-// state it) and the column confidences (empty: none). Throws Error (input)
-// when the path is not an alignment of the pair.
+// state it) and the column confidences (empty: none), under the config's
+// hypothesis, global or local (automatic is refused): the result's
+// hypothesis details name it as the one asked and sent, with the marginal
+// message length as its own and the path's region (a local path needs a
+// matched column). Throws Error (input) when the path is not an alignment
+// of the pair.
 AlignResult cellAlignmentResult(const Sequence& s, const Sequence& t, const Models& models, int K,
                                 const std::string& path, double msgLen, double marginalMsgLen,
-                                const std::vector<double>& confidence);
-// The same under the config's hypothesis, global or local (automatic is
-// refused): the result's hypothesis details name it as the one asked and
-// sent, with the marginal message length as its own and the path's region
-// (a local path needs a matched column).
-AlignResult cellAlignmentResult(const Sequence& s, const Sequence& t, const Models& models, int K,
-                                const std::string& path, double msgLen, double marginalMsgLen,
-                                const std::vector<double>& confidence, const AlignConfig& config);
+                                const std::vector<double>& confidence, const AlignConfig& config = {});
 
 // Bytes of dynamic-programming storage that exploring a pair of these
 // lengths needs at its peak: the landscape being computed (28 bytes a cell)

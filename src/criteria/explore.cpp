@@ -54,13 +54,6 @@ void requirePathOf(const std::string& path, std::size_t nS, std::size_t nT) {
 }  // namespace
 
 // The old form: its threads, else one (the landscape's passes take one).
-Landscape::Landscape(const Sequence& s, const Sequence& t, const Models& models, int K, int threads)
-    : Landscape(s, t, models, K, [threads] {
-        AlignConfig config;
-        config.threads = threads > 0 ? threads : 1;
-        return config;
-      }()) {}
-
 Landscape::Landscape(const Sequence& s, const Sequence& t, const Models& models, int K, const AlignConfig& config)
     : rows_(s.residues.size() + 1), cols_(t.residues.size() + 1), K_(K), hypothesis_(config.mode) {
   const MachineModel model = singleHypothesis(config, "landscapes");
@@ -96,14 +89,14 @@ float Landscape::bitsAbove(std::size_t i, std::size_t j) const {
   return bits_[i * cols_ + j];
 }
 
-Landscape::Region Landscape::region(std::size_t i0, std::size_t i1, std::size_t j0, std::size_t j1, std::size_t maxRows,
+Landscape::Blocks Landscape::blocks(std::size_t i0, std::size_t i1, std::size_t j0, std::size_t j1, std::size_t maxRows,
                                     std::size_t maxCols) const {
   if (!(i0 < i1 && i1 <= rows_ && j0 < j1 && j1 <= cols_))
     inputError("the region of rows " + std::to_string(i0) + ".." + std::to_string(i1) + " and columns " +
                std::to_string(j0) + ".." + std::to_string(j1) + " is not a part of the grid of " +
                std::to_string(rows_) + " by " + std::to_string(cols_) + " cells");
   if (maxRows == 0 || maxCols == 0) inputError("a region is at least one block high and one block wide");
-  Region r;
+  Blocks r;
   r.rows = std::min(maxRows, i1 - i0);
   r.cols = std::min(maxCols, j1 - j0);
   r.values.assign(r.rows * r.cols, std::numeric_limits<float>::infinity());
@@ -132,9 +125,6 @@ struct ColumnConfidence::Impl {
   Posteriors posteriors;
 };
 
-ColumnConfidence::ColumnConfidence(const Sequence& s, const Sequence& t, const Models& models, int K)
-    : ColumnConfidence(s, t, models, K, AlignConfig{}) {}
-
 ColumnConfidence::ColumnConfidence(const Sequence& s, const Sequence& t, const Models& models, int K,
                                    const AlignConfig& config) {
   const MachineModel model = singleHypothesis(config, "column confidences");
@@ -152,9 +142,11 @@ std::vector<double> ColumnConfidence::of(const std::string& path) const {
   return columnPosteriors(impl_->posteriors, path);
 }
 
-AlignResult cellAlignmentResult(const Sequence& s, const Sequence& t, const Models& models, int K,
-                                const std::string& path, double msgLen, double marginalMsgLen,
-                                const std::vector<double>& confidence) {
+namespace {
+
+// The result's rows, parameters and message lengths, before its hypothesis.
+AlignResult cellResult(const Sequence& s, const Sequence& t, const Models& models, int K, const std::string& path,
+                       double msgLen, double marginalMsgLen, const std::vector<double>& confidence) {
   requirePair(s, t, K);
   requirePathOf(path, s.residues.size(), t.residues.size());
   if (!confidence.empty() && confidence.size() != path.size())
@@ -180,11 +172,13 @@ AlignResult cellAlignmentResult(const Sequence& s, const Sequence& t, const Mode
   return r;
 }
 
+}  // namespace
+
 AlignResult cellAlignmentResult(const Sequence& s, const Sequence& t, const Models& models, int K,
                                 const std::string& path, double msgLen, double marginalMsgLen,
                                 const std::vector<double>& confidence, const AlignConfig& config) {
   singleHypothesis(config, "alignments through cells");
-  AlignResult r = cellAlignmentResult(s, t, models, K, path, msgLen, marginalMsgLen, confidence);
+  AlignResult r = cellResult(s, t, models, K, path, msgLen, marginalMsgLen, confidence);
   HypothesisDetails& h = r.hypothesis;
   h.mode = h.sent = config.mode;
   if (config.mode == Hypothesis::global) {

@@ -219,10 +219,10 @@ class Exploration:
             "paths": paths, "formats": list(FORMATS),
         }
 
-    def region(self, i0, i1, j0, j1, max_rows, max_cols):
+    def blocks(self, i0, i1, j0, j1, max_rows, max_cols):
         """(rows, cols, float32 bytes): the landscape's bits above the best
         cell over the region, the least of each block."""
-        return self.landscape.region(i0, i1, j0, j1, max_rows, max_cols)
+        return self.landscape.blocks(i0, i1, j0, j1, max_rows, max_cols)
 
     def alignment_file(self, which, fmt, i=None, j=None):
         """(file name, text) of an alignment in a format: which is "cell"
@@ -233,13 +233,12 @@ class Exploration:
         if which == "cell":
             self.check_cell(i, j)
             b = self.paths.best(i, j)
-            # The global hypothesis's as the explorer always wrote them; the
-            # others' with the hypothesis and its region.
-            marginal, mode = self.landscape.best_msg_len, None
-            if self.mode != "global":
-                marginal, mode = self.landscape.marginal_msg_len, self.sent
+            # Under the global hypothesis every alignment passes the first
+            # cell, whose value is the least; under the local one the
+            # landscape's own sum over all regions.
+            marginal = self.landscape.best_msg_len if self.sent == "global" else self.landscape.marginal_msg_len
             result = _seqcorvane._cell_alignment_result(self.name_s, self.s, self.name_t, self.t, self.models, self.K,
-                                                        b.path, b.msg_len, marginal, self.confidence.of(b.path), mode)
+                                                        b.path, b.msg_len, marginal, self.confidence.of(b.path), self.sent)
             stem += f"_cell_{i}_{j}"
         else:
             result = self.results[which]

@@ -194,7 +194,7 @@ class Handler(http.server.BaseHTTPRequestHandler):
         for k in ("rows", "cols"):
             if not 1 <= v[k] <= MAX_BLOCKS:
                 raise RequestError(400, f"parameter '{k}' is 1 to {MAX_BLOCKS} blocks, not {v[k]}")
-        rows, cols, data = self.server.exploration.region(v["i0"], v["i1"], v["j0"], v["j1"], v["rows"], v["cols"])
+        rows, cols, data = self.server.exploration.blocks(v["i0"], v["i1"], v["j0"], v["j1"], v["rows"], v["cols"])
         if sys.byteorder != "little":
             values = array.array("f", data)
             values.byteswap()

@@ -189,53 +189,8 @@ std::array<double, 3> sumAllPaths(const CostTable& c, StatePlanes* store, const 
   return end;
 }
 
-namespace {
-
-// The summed pass of the local hypothesis, resumed as sumRowsFrom is:
-//   F_M(i,j) = lse[ begin + match, lse_X( F_X(i-1,j-1) + trans(X->M) + match ) ]
-//   F_D(i,j), F_I(i,j) as the global pass's; row 0 and column 0 unreachable
-//   ends = lse_{i,j}[ F_M(i,j) + end ]
-std::array<double, 3> sumLocalRowsFrom(const CostTable& c, std::size_t first, const std::array<const double*, 3>& start,
-                                       std::size_t last, const SumRowVisitor& visit) {
-  const std::size_t nT = c.nT, width = nT + 1;
-  std::vector<double> rows[2][3];
-  for (auto& r : rows)
-    for (auto& s : r) s.assign(width, INF);
-  std::vector<double>* prev = rows[0];
-  std::vector<double>* cur = rows[1];
-  for (int s = 0; s < 3; ++s) std::copy(start[s], start[s] + width, cur[s].begin());
-  const TransitionTable& t = c.trans;
-  double ends = INF;
-  std::vector<double> rowEnds(nT);
-  for (std::size_t i = first + 1; i <= last; ++i) {
-    std::swap(prev, cur);
-    const auto& matchRow = c.match[c.resS[i - 1]];
-    const double gapS = c.gapS[i - 1];
-    for (int s = 0; s < 3; ++s) cur[s][0] = INF;
-    for (std::size_t j = 1; j <= nT; ++j) {
-      const double match = matchRow[c.resT[j - 1]], gapT = c.gapT[j - 1];
-      cur[stateMatch][j] = findNeglogSum(std::array<double, 4>{
-          c.beginCost + match, prev[0][j - 1] + t[stateMatch][stateMatch] + match,
-          prev[1][j - 1] + t[stateDelete][stateMatch] + match, prev[2][j - 1] + t[stateInsert][stateMatch] + match});
-      cur[stateDelete][j] =
-          neglogSum3(prev[0][j] + t[stateMatch][stateDelete] + gapS, prev[1][j] + t[stateDelete][stateDelete] + gapS,
-                     prev[2][j] + t[stateInsert][stateDelete] + gapS);
-      cur[stateInsert][j] = neglogSum3(cur[0][j - 1] + t[stateMatch][stateInsert] + gapT,
-                                       cur[1][j - 1] + t[stateDelete][stateInsert] + gapT,
-                                       cur[2][j - 1] + t[stateInsert][stateInsert] + gapT);
-      rowEnds[j - 1] = cur[stateMatch][j] + c.endCost;
-    }
-    ends = neglogSum3(ends, findNeglogSum(rowEnds), INF);
-    if (visit) visit(SumRow{i, {cur[0].data(), cur[1].data(), cur[2].data()}});
-  }
-  return {ends, INF, INF};
-}
-
-}  // namespace
-
 std::array<double, 3> sumRowsFrom(const CostTable& c, std::size_t first, const std::array<const double*, 3>& start,
                                   std::size_t last, const SumRowVisitor& visit) {
-  if (c.local) return sumLocalRowsFrom(c, first, start, last, visit);
   const std::size_t nT = c.nT, width = nT + 1;
   std::vector<double> rows[2][3];
   for (auto& r : rows)
@@ -251,17 +206,24 @@ std::array<double, 3> sumRowsFrom(const CostTable& c, std::size_t first, const s
   //   F_I(i,j) = lse_X[ F_X(i,j-1)   + trans(X->I) + gap(T[j-1]) ]
   // Column 0 holds only deletes:
   //   F_D(1,0) = ln 3 - startGapDiscount(D) + gap(S[0]);  F_D(i,0) = F_D(i-1,0) + trans(D->D) + gap(S[i-1])
+  // Under the local hypothesis a region may begin at any match, row 0 and
+  // column 0 are unreachable, and the sum runs over its ends:
+  //   F_M(i,j) = lse[ begin + match, lse_X( F_X(i-1,j-1) + trans(X->M) + match ) ]
+  //   ends = lse_{i,j}[ F_M(i,j) + end ]
   const TransitionTable& t = c.trans;
+  double ends = INF;
+  std::vector<double> rowEnds(c.local ? nT : 0);
   for (std::size_t i = first + 1; i <= last; ++i) {
     std::swap(prev, cur);
     const auto& matchRow = c.match[c.resS[i - 1]];
     const double gapS = c.gapS[i - 1];
     cur[stateMatch][0] = cur[stateInsert][0] = INF;
-    cur[stateDelete][0] = i == 1 ? LN3 - c.startGapDiscount[stateDelete] + gapS
-                                 : prev[stateDelete][0] + t[stateDelete][stateDelete] + gapS;
+    cur[stateDelete][0] = c.local  ? INF
+                          : i == 1 ? LN3 - c.startGapDiscount[stateDelete] + gapS
+                                   : prev[stateDelete][0] + t[stateDelete][stateDelete] + gapS;
     for (std::size_t j = 1; j <= nT; ++j) {
       const double match = matchRow[c.resT[j - 1]], gapT = c.gapT[j - 1];
-      if (i == 1 && j == 1)
+      if (!c.local && i == 1 && j == 1)
         cur[stateMatch][j] = neglogSum3(prev[0][0] + LN3 + match, prev[1][0] + LN3 + match, prev[2][0] + LN3 + match);
       else
         cur[stateMatch][j] = neglogSum3(prev[0][j - 1] + t[stateMatch][stateMatch] + match,
@@ -273,9 +235,15 @@ std::array<double, 3> sumRowsFrom(const CostTable& c, std::size_t first, const s
       cur[stateInsert][j] = neglogSum3(cur[0][j - 1] + t[stateMatch][stateInsert] + gapT,
                                        cur[1][j - 1] + t[stateDelete][stateInsert] + gapT,
                                        cur[2][j - 1] + t[stateInsert][stateInsert] + gapT);
+      if (c.local) {
+        cur[stateMatch][j] = neglogSum3(cur[stateMatch][j], c.beginCost + match, INF);
+        rowEnds[j - 1] = cur[stateMatch][j] + c.endCost;
+      }
     }
+    if (c.local) ends = neglogSum3(ends, findNeglogSum(rowEnds), INF);
     if (visit) visit(SumRow{i, {cur[0].data(), cur[1].data(), cur[2].data()}});
   }
+  if (c.local) return {ends, INF, INF};
   return {cur[0][nT], cur[1][nT], cur[2][nT]};
 }
 

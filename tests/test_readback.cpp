@@ -108,6 +108,13 @@ TEST(InputFiles, EmptyFilesAndLongLinesGiveOneShortLine) {
   EXPECT_EQ(l.status, 1);
   EXPECT_EQ(l.err, "seqcorvane: error: alignment file 'long.aln': line 3: '" + std::string(40, 'W') +
                        "... (1048536 more bytes)' without a row of the alignment\n");
+  // Vertical tabs and form feeds are blanks wherever a line is read: a line
+  // of them alone is a blank line in every format.
+  testutil::writeFile(dir.file("vt.aln"), "\v\nCLUSTAL W\n\v\f\ns MV\nt MW\n\v\n");
+  const testutil::RunResult v = runBinary({"--ivalue", "vt.aln"}, "", dir.path());
+  EXPECT_EQ(v.status, 0) << v.err;
+  testutil::writeFile(dir.file("vt.sto"), "# STOCKHOLM 1.0\n\f\ns MV\nt MW\n//\n");
+  EXPECT_EQ(runBinary({"--ivalue", "vt.sto"}, "", dir.path()).status, 0);
 }
 
 // A local alignment's region reads back from every format: from the rows,

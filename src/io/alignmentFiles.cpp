@@ -62,6 +62,8 @@ struct NamedRows {
 
 bool blank(char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\v' || c == '\f'; }
 
+bool allBlank(const std::string& line) { return std::all_of(line.begin(), line.end(), blank); }
+
 // The blank-separated words of a line, the first `most` of them, and whether
 // there are more.
 std::vector<std::string> wordsOf(const std::string& line, std::size_t most, bool& more) {
@@ -94,7 +96,7 @@ NamedRows clustalRows(const std::vector<std::string>& lines, size_t first, const
   NamedRows r;
   for (size_t k = first + 1; k < lines.size(); ++k) {
     const std::string& line = lines[k];
-    if (line.find_first_not_of(" \t\r") == std::string::npos || line[0] == ' ' || line[0] == '\t') continue;
+    if (allBlank(line) || blank(line[0])) continue;
     bool more = false;
     const std::vector<std::string> w = wordsOf(line, 3, more);
     if (w.size() < 2) notAnAlignment(path, k + 1, "'" + excerpt(w[0]) + "' without a row of the alignment");
@@ -113,7 +115,7 @@ NamedRows stockholmRows(const std::vector<std::string>& lines, size_t first, con
   for (size_t k = first + 1; k < lines.size(); ++k) {
     const std::string& line = lines[k];
     if (line.compare(0, 2, "//") == 0) break;
-    if (line.find_first_not_of(" \t\r") == std::string::npos || line[0] == '#') continue;
+    if (allBlank(line) || line[0] == '#') continue;
     bool more = false;
     std::vector<std::string> w = wordsOf(line, 2, more);
     if (w.size() < 2 || more) notAnAlignment(path, k + 1, "not a line of a name and a row");
@@ -128,7 +130,7 @@ NamedRows stockholmRows(const std::vector<std::string>& lines, size_t first, con
 AlignmentFile readAlignmentFile(const std::string& path) {
   const std::vector<std::string> lines = readTextLines(path);
   size_t first = 0;
-  while (first < lines.size() && lines[first].find_first_not_of(" \t\r") == std::string::npos) ++first;
+  while (first < lines.size() && allBlank(lines[first])) ++first;
   const std::string start = first < lines.size() ? lines[first] : std::string();
   NamedRows read;
   if (start.compare(0, 7, "CLUSTAL") == 0) {

@@ -14,7 +14,7 @@ namespace seqcorvane::python {
 namespace {
 
 // The version of the pickled state below; a state of another is refused.
-constexpr int STATE_VERSION = 2;
+constexpr int STATE_VERSION = 3;
 
 py::dict transitionsOf(const Transitions& t) {
   static const char letter[3] = {'M', 'D', 'I'};
@@ -29,8 +29,10 @@ py::object bitsOrNone(double nits) {
 }
 py::object numberOrNone(double x) { return std::isfinite(x) ? py::object(py::float_(x)) : py::object(py::none()); }
 
-// seqcorvane.Region, a named tuple made once with the module and kept as long as it lives.
+// seqcorvane.Region and seqcorvane.Calibrated, named tuples made once with
+// the module and kept as long as it lives.
 PyObject* regionClass = nullptr;
+PyObject* calibratedClass = nullptr;
 
 // A region as two ranges of residue positions; None when it holds no residue at all.
 py::object regionObject(const Region& g) {
@@ -57,6 +59,10 @@ bool same(const Parameters& a, const Parameters& b) {
 bool same(const Region& a, const Region& b) {
   return a.beginS == b.beginS && a.endS == b.endS && a.beginT == b.beginT && a.endT == b.endT;
 }
+bool same(const CalibratedVerdict& a, const CalibratedVerdict& b) {
+  return a.K == b.K && same(a.nullMsgLen, b.nullMsgLen) && same(a.msgLen, b.msgLen) &&
+         same(a.compressionBits, b.compressionBits);
+}
 bool same(const HypothesisDetails& a, const HypothesisDetails& b) {
   return a.mode == b.mode && a.sent == b.sent && same(a.globalMsgLen, b.globalMsgLen) &&
          same(a.localMsgLen, b.localMsgLen) && same(a.localWeight, b.localWeight) && same(a.region, b.region);
@@ -77,7 +83,8 @@ bool same(const AlignResult& a, const AlignResult& b) {
          a.search.fastPasses == b.search.fastPasses && a.search.exactPasses == b.search.exactPasses &&
          p.decodedAtOptimalK == q.decodedAtOptimalK && same(p.siteRates, q.siteRates) &&
          p.fittedMatches == q.fittedMatches && p.endGapsAlike == q.endGapsAlike &&
-         same(p.gapOpenScale, q.gapOpenScale) && same(p.score, q.score) && same(a.hypothesis, b.hypothesis);
+         same(p.gapOpenScale, q.gapOpenScale) && same(p.score, q.score) && same(a.hypothesis, b.hypothesis) &&
+         same(a.calibrated, b.calibrated);
 }
 
 // ---- the pickled state: tuples of plain values ----
@@ -151,10 +158,11 @@ py::tuple stateOf(const AlignResult& r) {
       py::make_tuple(r.search.K, stateOf(r.search.parameters), r.search.fastPasses, r.search.exactPasses),
       py::make_tuple(p.decodedAtOptimalK, py::cast(p.siteRates), p.fittedMatches, p.endGapsAlike, p.gapOpenScale,
                      stateOf(p.score)),
-      stateOf(r.hypothesis));
+      stateOf(r.hypothesis),
+      py::make_tuple(r.calibrated.K, r.calibrated.nullMsgLen, r.calibrated.msgLen, r.calibrated.compressionBits));
 }
 AlignResult resultOf(const py::tuple& state) {
-  if (state.size() != 16 || state[0].cast<int>() != STATE_VERSION)
+  if (state.size() != 17 || state[0].cast<int>() != STATE_VERSION)
     throw py::value_error("a pickled result of another version of seqcorvane");
   AlignResult r;
   r.criterion = criterionOf(state[1].cast<std::string>());
@@ -183,6 +191,11 @@ AlignResult resultOf(const py::tuple& state) {
   r.posterior.gapOpenScale = p[4].cast<double>();
   r.posterior.score = scoreOf(p[5].cast<py::tuple>());
   r.hypothesis = hypothesisDetailsOf(state[15].cast<py::tuple>());
+  const auto v = state[16].cast<py::tuple>();
+  r.calibrated.K = v[0].cast<int>();
+  r.calibrated.nullMsgLen = v[1].cast<double>();
+  r.calibrated.msgLen = v[2].cast<double>();
+  r.calibrated.compressionBits = v[3].cast<double>();
   return r;
 }
 
@@ -290,6 +303,17 @@ void addMessageLengths(ResultClass& c) {
           "null_bits less the optimal alignment's message length (optimal) or the marginal one (the others): "
           "above 0, related.")
       .def_property_readonly("related", &R::related, "compression_bits > 0.")
+      .def_property_readonly(
+          "calibrated",
+          [](const R& r) -> py::object {
+            const CalibratedVerdict& v = r.calibrated;
+            if (!std::isfinite(v.compressionBits)) return py::none();
+            return py::reinterpret_borrow<py::object>(calibratedClass)(
+                v.K, nits2bits(v.nullMsgLen), nits2bits(v.msgLen), v.compressionBits, v.related());
+          },
+          "The verdict calibrated for composition, a Calibrated named tuple (K, null_bits, bits, compression_bits, "
+          "related): both hypotheses state the pair's own residue frequencies, so that composition alone earns "
+          "no compression. The posterior criterion's compression_bits is this one.")
       .def_property_readonly(
           "verdict", [](const R& r) { return r.related() ? "related" : "not related"; },
           "'related' or 'not related', as the report says.");
@@ -399,8 +423,22 @@ void bindRegion(py::module_& m) {
   regionClass = cls.release().ptr();  // the module's for as long as the interpreter lives
 }
 
+// seqcorvane.Calibrated: the verdict calibrated for composition.
+void bindCalibrated(py::module_& m) {
+  py::object namedtuple = py::module_::import("collections").attr("namedtuple");
+  py::object cls = namedtuple("Calibrated", py::make_tuple("K", "null_bits", "bits", "compression_bits", "related"),
+                              py::arg("module") = "seqcorvane");
+  cls.attr("__doc__") =
+      "The verdict calibrated for composition: the two hypotheses each state the pair's own residue "
+      "frequencies. K is the distance it was computed at; null_bits and bits are the two message lengths "
+      "(the frequencies' statements included); compression_bits = null_bits - bits; related = compression_bits > 0.";
+  m.attr("Calibrated") = cls;
+  calibratedClass = cls.release().ptr();  // the module's for as long as the interpreter lives
+}
+
 void bindResults(py::module_& m) {
   bindRegion(m);
+  bindCalibrated(m);
   bindScore(m);
   ResultClass c(m, "Result", "The result of align(): the alignment, its parameters and message lengths (in bits).");
   addAlignment(c);

@@ -20,14 +20,6 @@ namespace {
 
 constexpr double END_PROBABILITY = 0.01;
 
-// The null cost of each residue by substitution-model index.
-std::array<double, 20> nullOfIndex() {
-  std::array<double, 20> nu{};
-  const std::string alphabet = models().pam.getAlphabet();
-  for (int x = 0; x < 20; ++x) nu[x] = Reference::pn(alphabet[x]) > 0 ? -std::log(Reference::pn(alphabet[x])) : 0;
-  return nu;
-}
-
 struct LocalPath {
   size_t i0, j0;     // the residues before the region
   std::string path;  // the region's columns, first and last 'm'
@@ -72,7 +64,7 @@ std::vector<LocalPath> allLocalPaths(const Reference& ref, const std::string& S,
 
 CostTable localTable(const TinyCase& tiny) {
   CostTable c = tiny.costs;
-  makeLocal(c, nullOfIndex(), END_PROBABILITY);
+  makeLocal(c, END_PROBABILITY);
   return c;
 }
 

@@ -63,8 +63,9 @@ void writeAfastaFile(const std::string& path, const std::vector<std::string>& ro
 // gaps; under the local or automatic hypothesis, "#=GF HY <mode>, <sent>
 // sent" and a "#=GS <name> RG <first>-<last>" line per sequence for the
 // region aligned, 1-based and inclusive), and JSON (the whole result, with
-// the identical pairs and the identity as the report gives them, and the
-// hypotheses' message lengths and region, 1-based and inclusive). Under the
+// the identical pairs and the identity as the report gives them, the
+// hypotheses' message lengths and region, 1-based and inclusive, and the
+// verdict calibrated for composition). Under the
 // local hypothesis every format's rows hold the flanks as gap columns before
 // and after the region, so the region reads back from the rows.
 //

@@ -247,6 +247,26 @@ struct HypothesisDetails {
   Region region;
 };
 
+// The verdict calibrated for composition: a second pair of hypotheses from
+// which composition alone cannot earn compression. Both send each sequence's
+// residues with its own composition (its residue counts stated first, alike
+// in both) instead of the null model's frequencies, and the alignment
+// hypothesis emits its matched pairs from its joint adjusted to the two
+// compositions (the distribution nearest to it with those marginals, which
+// keeps its odds ratios), so that a chance pairing of two residues earns
+// nothing on average whatever the sequences are made of. Over the
+// criterion's own alignment at the distance estimated for it (optimal), or
+// over all alignments at the criterion's distance (marginal, posterior),
+// under its hypothesis and model; the automatic choice states its choice as
+// the criterion does.
+struct CalibratedVerdict {
+  int K = 0;                                                     // the distance it was computed at
+  double nullMsgLen = std::numeric_limits<double>::quiet_NaN();  // in nits, the counts' statements included
+  double msgLen = std::numeric_limits<double>::quiet_NaN();      // the alignment hypothesis, in nits
+  double compressionBits = std::numeric_limits<double>::quiet_NaN();
+  bool related() const { return compressionBits > 0; }
+};
+
 // The result of align().
 struct AlignResult {
   Criterion criterion = Criterion::optimal;
@@ -265,8 +285,8 @@ struct AlignResult {
   // the posterior criterion see score).
   double alignmentMsgLen = 0;
   // The verdict: null less the optimal alignment's message length (optimal),
-  // or less the marginal message length (search.msgLen; the other criteria),
-  // in bits.
+  // or less the marginal message length (search.msgLen, marginal), in bits;
+  // the posterior criterion's is its calibrated verdict's (calibrated).
   double compressionBits = 0;
   bool related() const { return compressionBits > 0; }
   // Per column of path: the posterior probability of its pair (match) or of
@@ -279,6 +299,8 @@ struct AlignResult {
   MarginalSearch search;
   // The posterior criterion's model and decoding.
   PosteriorDetails posterior;
+  // The verdict calibrated for composition, of every criterion.
+  CalibratedVerdict calibrated;
 };
 
 // One row i (0..|S|) of the marginal landscape: for every column j (0..|T|)

@@ -38,10 +38,10 @@ from typing import Any, Iterable, Iterator, List, Optional, Tuple, Union
 from . import _seqcorvane
 from ._biopython import to_biopython as _to_biopython
 from ._paths import DATA_RELATIVE
-from ._seqcorvane import (CellPaths, ColumnConfidence, Landscape, ModelError, Models, Region, Result, Score,
-                          Through, __version__)
+from ._seqcorvane import (Calibrated, CellPaths, ColumnConfidence, Landscape, ModelError, Models, Region, Result,
+                          Score, Through, __version__)
 
-__all__ = ["Models", "ModelError", "Result", "Score", "Region", "PairError", "PairResults", "ResidueWarning",
+__all__ = ["Models", "ModelError", "Result", "Score", "Region", "Calibrated", "PairError", "PairResults", "ResidueWarning",
            "align", "iter_align", "align_many", "score", "default_models", "RESIDUES", "MODES", "CellPaths",
            "ColumnConfidence", "Landscape", "Through", "__version__"]
 

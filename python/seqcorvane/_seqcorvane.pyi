@@ -23,6 +23,15 @@ class Region(NamedTuple):
     s: range
     t: range
 
+class Calibrated(NamedTuple):
+    """The verdict calibrated for composition: both hypotheses state the
+    pair's own residue frequencies."""
+    K: int
+    null_bits: float
+    bits: float
+    compression_bits: float
+    related: bool
+
 class Score:
     """The message length of a given alignment, in bits."""
     @property
@@ -81,6 +90,8 @@ class Result:
     def related(self) -> bool: ...
     @property
     def verdict(self) -> str: ...
+    @property
+    def calibrated(self) -> Optional[Calibrated]: ...
     @property
     def mode(self) -> str: ...
     @property

@@ -53,7 +53,7 @@ bool doesFileExist(std::string fileName) {
 namespace {
 
 // The flags, each of which takes no value.
-const char* const FLAGS[] = {"--confidence", "--stdout", "--quiet", "--no-landscape"};
+const char* const FLAGS[] = {"--confidence", "--stdout", "--quiet", "--no-landscape", "--calibrated"};
 
 // The values given after flags, each with its flag.
 std::vector<std::string> flagValuesOf(const ArgumentScan& args) {
@@ -147,7 +147,8 @@ void parseCmdLine(int32_t argc, char* argv[], std::vector<std::string>& seqfn, b
                                {"--mode", 1},
                                {"--stdout", 0},
                                {"--quiet", 0},
-                               {"--no-landscape", 0}});
+                               {"--no-landscape", 0},
+                               {"--calibrated", 0}});
   const ArgumentScan args = scanArguments(argc, argv, known, true);
   bool success = true;
   if (args.seen.count("--ivalue")) ivalueFlag = true;
@@ -155,6 +156,7 @@ void parseCmdLine(int32_t argc, char* argv[], std::vector<std::string>& seqfn, b
   if (args.seen.count("--stdout")) extras->toStdout = true;
   if (args.seen.count("--quiet")) extras->quiet = true;
   if (args.seen.count("--no-landscape")) extras->noLandscape = true;
+  if (args.seen.count("--calibrated")) extras->calibrated = true;
   // Each unsupported option is reported as the scan meets it.
   for (const std::string& arg : args.unknown) {
     std::cerr << ERR << "Unsupported option: " << arg << std::endl;

@@ -18,6 +18,7 @@ struct CmdLineExtras {
   bool toStdout = false;     // --stdout: the alignment file's text to standard output, the report to standard error
   bool quiet = false;        // --quiet: no report
   bool noLandscape = false;  // --no-landscape: the marginal criteria write no landscape files
+  bool calibrated = false;   // --calibrated: the verdict calibrated for composition in the report
   seqcorvane::Hypothesis mode = seqcorvane::Hypothesis::global;  // --mode M: global, local or auto
   bool modeGiven = false;                                        // --mode was given
 };
@@ -25,7 +26,7 @@ struct CmdLineExtras {
 // Fills the settings from the arguments; on any error prints the
 // "::CmdLineError::" lines and the usage text on standard error and exits
 // with status 1. With extras given, --data <dir>, --confidence, --format F,
-// --mode M, --stdout, --quiet and --no-landscape are accepted too.
+// --mode M, --stdout, --quiet, --no-landscape and --calibrated are accepted too.
 void parseCmdLine(int32_t argc, char* argv[], std::vector<std::string>& seqfn, bool& ivalueFlag, std::string& algnfn,
                   std::string& outPrefix, std::string& criterion, CmdLineExtras* extras = nullptr);
 

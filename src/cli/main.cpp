@@ -162,6 +162,19 @@ void checkOutputs(const std::vector<std::string>& seqfn, const std::string& outP
            " criterion, which gives no alignment: no alignment file is written (json states the result)");
   if (extras.noLandscape && criterion != Criterion::marginal)
     notice("--no-landscape has no effect with the " + criterionText + " criterion, which writes no landscape");
+  if (extras.calibrated && criterion == Criterion::posterior)
+    notice("--calibrated has no effect with the posterior criterion, whose verdict is the calibrated one");
+}
+
+// A notice where the verdict calibrated for composition says otherwise than
+// the one printed: composition alone earned (or cost) the difference.
+void noteCalibratedVerdict(const seqcorvane::AlignResult& r) {
+  if (r.criterion == Criterion::posterior || r.related() == r.calibrated.related()) return;
+  notice(std::string("calibrated for composition, the verdict is ") +
+         (r.calibrated.related() ? "related" : "not related") + ": " +
+         seqcorvane::shell::formatFixed(r.calibrated.compressionBits, 3) + " bits against " +
+         seqcorvane::shell::formatFixed(r.compressionBits, 3) +
+         " bits with the null model's frequencies (see --calibrated)");
 }
 
 // Alignment mode: the criterion's run on the two sequence files.
@@ -208,6 +221,7 @@ void alignFiles(const std::vector<std::string>& seqfn, const std::string& criter
     if (files) files->commit();
     printCriterionReport(report(), r, config, outPrefix, writeLandscape);
     printHypothesis(report(), r);
+    if (extras.calibrated) printCalibratedReport(report(), r);
     // The dialogue asks on the report's stream; when the report is silenced, on standard error.
     if (interactive) {
       std::ostream& asking = extras.quiet ? reportToStandardError : report();
@@ -218,6 +232,7 @@ void alignFiles(const std::vector<std::string>& seqfn, const std::string& criter
     r = seqcorvane::align(s, t, models, config);
     printCriterionReport(report(), r, config, outPrefix, false);
     printHypothesis(report(), r);
+    if (extras.calibrated) printCalibratedReport(report(), r);
   }
   printBlockEnd(report());
   ReportOutputs outputs;
@@ -227,6 +242,7 @@ void alignFiles(const std::vector<std::string>& seqfn, const std::string& criter
   outputs.interactive = interactive;
   outputs.toStdout = extras.toStdout;
   reportAlignment(report(), r, outPrefix, outputs);
+  if (!interactive) noteCalibratedVerdict(r);
 }
 
 const char* HELP_TEXT =
@@ -236,7 +252,7 @@ const char* HELP_TEXT =
     "\n"
     "Usage:\n"
     "  seqcorvane <seq1 fasta> <seq2 fasta> [--criterion C] [-o <output_prefix>] [--format F]\n"
-    "             [--mode M] [--confidence] [--data <dir>]\n"
+    "             [--mode M] [--confidence] [--calibrated] [--data <dir>]\n"
     "  seqcorvane --ivalue <alignment fasta> [--mode M] [--data <dir>]\n"
     "  seqcorvane --help | --version\n"
     "\n"
@@ -264,6 +280,11 @@ const char* HELP_TEXT =
     "                 (.fasta, with the names), clustal (.aln), stockholm (.sto, with the\n"
     "                 posterior of each residue where there is one) or json (.json, the\n"
     "                 whole result; with the marginal criteria, the result without rows)\n"
+    "  --calibrated   the verdict calibrated for composition in the report too: both\n"
+    "                 hypotheses send each sequence with its own composition, so that\n"
+    "                 composition alone earns no compression (the posterior criterion's\n"
+    "                 verdict is always this one; a notice says when it disagrees with\n"
+    "                 the verdict printed)\n"
     "  --stdout       the alignment (in --format) to standard output instead of a file;\n"
     "                 the report goes to standard error\n"
     "  --quiet        no report (notices and errors still on standard error)\n"

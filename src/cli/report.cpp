@@ -50,6 +50,14 @@ std::string regionText(const seqcorvane::Region& g) {
 // A message length in bits, for the hypothesis lines.
 std::string bitsText(double nits) { return formatFixed(nits2bits(nits), 3) + " bits"; }
 
+// The verdict calibrated for composition: its two message lengths.
+void printCalibrated(std::ostream& out, const seqcorvane::CalibratedVerdict& v) {
+  out << "Verdict calibrated for composition at SeqDist n = " << v.K << " (both hypotheses send each sequence with\n"
+      << "its own composition, its counts stated, and pair residues by a joint adjusted to the two):\n";
+  out << "I_null = " << bitsText(v.nullMsgLen) << ", I_alignment = " << bitsText(v.msgLen)
+      << ", compression = " << formatFixed(v.compressionBits, 3) << " bits\n";
+}
+
 void printPosteriorReport(std::ostream& out, const AlignResult& r, const seqcorvane::AlignConfig& config) {
   const seqcorvane::PosteriorDetails& p = r.posterior;
   if (p.fittedMatches)
@@ -79,6 +87,10 @@ void printPosteriorReport(std::ostream& out, const AlignResult& r, const seqcorv
   }
   printParams(out, p.score.parameters, false);
   printScore(out, p.score);
+  out << "\n";
+  printCalibrated(out, r.calibrated);
+  out << "The verdict below is this one; with the null model's frequencies the compression would be "
+      << formatFixed(nits2bits(r.nullMsgLen - r.search.msgLen), 3) << " bits.\n";
 }
 
 }  // namespace
@@ -150,6 +162,10 @@ void printCriterionHeading(std::ostream& out, Criterion c) {
       out << "Searching for -log(marginal prob.) of sequences\n" << std::flush;
       break;
   }
+}
+
+void printCalibratedReport(std::ostream& out, const AlignResult& r) {
+  if (r.criterion != Criterion::posterior) printCalibrated(out, r.calibrated);
 }
 
 void printCriterionReport(std::ostream& out, const AlignResult& r, const seqcorvane::AlignConfig& config,

@@ -29,6 +29,9 @@ void printCriterionReport(std::ostream& out, const seqcorvane::AlignResult& r, c
 // Under the local or the automatic hypothesis, the lines that name it and
 // the region aligned (nothing under the global one).
 void printHypothesis(std::ostream& out, const seqcorvane::AlignResult& r);
+// The verdict calibrated for composition (--calibrated; the posterior
+// criterion's report always has it, as its verdict).
+void printCalibratedReport(std::ostream& out, const seqcorvane::AlignResult& r);
 void printScoreHypothesis(std::ostream& out, const seqcorvane::ScoreResult& s, seqcorvane::Hypothesis mode);
 // I(A), I(<S,T>|A) and I(A,<S,T>) of a scored alignment, after its parameters.
 void printScore(std::ostream& out, const seqcorvane::ScoreResult& s);

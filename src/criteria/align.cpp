@@ -232,6 +232,8 @@ AlignResult align(const Sequence& s, const Sequence& t, const Models& models, co
     r.rowT = rows[1];
   }
   r.compressionBits = nits2bits(r.nullMsgLen - verdictMsgLen);
+  // The posterior criterion gives the verdict composition cannot earn.
+  if (config.criterion == Criterion::posterior) r.compressionBits = r.calibrated.compressionBits;
   return r;
 }
 

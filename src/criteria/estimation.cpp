@@ -76,6 +76,34 @@ PathParts localParts(const threeStateDPAClass_t& m, const std::string& fsastr) {
   return parts;
 }
 
+// A global alignment's whole message from the machine's costs: K, the
+// alignment's length, the statements of the compositions, ln 3 for the
+// first column, the transitions and the residues. The same as
+// evalNegLogMatches_fullAlignment for the plain machine; it serves the
+// machines whose costs are not the substitution model's alone.
+double globalMsgLenFromCosts(const threeStateDPAClass_t& m, const std::string& fsastr) {
+  const CostTable& c = m.costs();
+  double len = LN1000 + wtCodeLen_nits(static_cast<int>(fsastr.length())) + m.compositionStatements() + LN3;
+  std::size_t i = 0, j = 0;
+  for (std::size_t k = 0; k < fsastr.size(); ++k) {
+    const int st = stateOfLetter(fsastr[k]);
+    SC_CHECK(st >= 0);
+    if (st == stateMatch) {
+      SC_CHECK(i < c.nS && j < c.nT);
+      len += c.match[c.resS[i++]][c.resT[j++]];
+    } else if (st == stateDelete) {
+      SC_CHECK(i < c.nS);
+      len += c.gapS[i++];
+    } else {
+      SC_CHECK(j < c.nT);
+      len += c.gapT[j++];
+    }
+    if (k > 0) len += c.trans[stateOfLetter(fsastr[k - 1])][st];
+  }
+  SC_CHECK(i == c.nS && j == c.nT);
+  return len;
+}
+
 }  // namespace
 
 PathRegion regionOfPath(const std::string& fsastr) {
@@ -107,6 +135,17 @@ double evalNegLogMatches_fullAlignment(const threeStateDPAClass_t& m, const std:
 }
 
 int estimateSubmatParam(const threeStateDPAClass_t& m, const std::string& fsastr) {
+  if (m.model().ownComposition) {
+    // Every distance's machine, its costs adjusted to the compositions.
+    const DistanceSearchResult r = searchDistance(
+        [&](const std::vector<int>& ks) {
+          std::vector<double> c;
+          for (int k : ks) c.push_back(alignmentMsgLen(atDistance(m, k), fsastr));
+          return c;
+        },
+        true);
+    return r.bestK != 0 ? r.bestK : m.K();
+  }
   if (m.local()) {
     const PathRegion r = regionOfPath(fsastr);
     if (!r.any) inputError("a local alignment has at least one matched column: this one has none");
@@ -140,6 +179,7 @@ double fsa2ISTgA(const threeStateDPAClass_t& m, const std::string& fsastr) {
 }
 
 double alignmentMsgLen(const threeStateDPAClass_t& m, const std::string& fsastr) {
+  if (!m.local() && m.model().ownComposition) return globalMsgLenFromCosts(m, fsastr);
   if (!m.local()) return evalNegLogMatches_fullAlignment(m, fsastr, m.K());
   const PathParts parts = localParts(m, fsastr);
   return parts.choices + parts.residues;

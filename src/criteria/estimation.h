@@ -31,7 +31,8 @@ double evalNegLogMatches_fullAlignment(const threeStateDPAClass_t& m, const std:
 // bracket is scanned); the machine's own when no distance has a finite cost.
 // Under the local hypothesis, the region's alone: the flanks' cost does not
 // depend on K, and the region's differs from its global message length by
-// terms that do not either.
+// terms that do not either. Under own compositions, the least of
+// alignmentMsgLen over the distances' machines.
 int estimateSubmatParam(const threeStateDPAClass_t& m, const std::string& fsastr);
 // The machine moved to the distance estimated for the alignment, with the
 // transitions of the priors there (an empty alignment moves nothing).

@@ -4,6 +4,7 @@
 #include <limits>
 #include <optional>
 
+#include "calibration.h"
 #include "check.h"
 #include "codeLengths.h"
 #include "estimation.h"
@@ -34,6 +35,21 @@ Region regionOf(const std::string& path, bool local, std::size_t nS, std::size_t
 }
 
 Hypothesis hypothesisOf(bool local) { return local ? Hypothesis::local : Hypothesis::global; }
+
+// The calibrated verdict from the alignment hypothesis's message, the
+// automatic choice's statement added.
+void recordCalibrated(AlignResult& r, const CalibratedMessage& m, double choice) {
+  r.calibrated = {m.K, m.nullMsgLen, m.msgLen + choice, nits2bits(m.nullMsgLen - (m.msgLen + choice))};
+}
+
+// Both hypotheses summed at their distances, each at half the prior.
+void recordCalibratedBoth(AlignResult& r, const threeStateDPAClass_t& global, const threeStateDPAClass_t& local,
+                          bool sendLocal) {
+  const CalibratedMessage g = calibratedSum(global), l = calibratedSum(local);
+  CalibratedMessage both = sendLocal ? l : g;
+  both.msgLen = LN2 + neglogSum3(g.msgLen, l.msgLen, INF);
+  recordCalibrated(r, both, 0);
+}
 
 void recordSearch(AlignResult& r, const MarginalSearchOutcome& s) {
   r.search = {s.machine.K(), s.machine.parameters(), s.msgLen, s.fastPasses, s.exactPasses};
@@ -77,6 +93,7 @@ double alignOptimal(const PairRun& p, const AlignConfig& config, AlignResult& r)
   r.alignmentMsgLen = config.mode == Hypothesis::automatic ? o.msgLen + LN2 : o.msgLen;
   if (config.columnConfidence) r.columnConfidence = columnConfidence(o.machine, r.path);
   h.region = regionOf(r.path, sendLocal, p.S.size(), p.T.size());
+  recordCalibrated(r, calibratedAlignment(o.machine, r.path), config.mode == Hypothesis::automatic ? LN2 : 0);
   return r.alignmentMsgLen;
 }
 
@@ -91,6 +108,7 @@ double alignMarginal(const PairRun& p, const AlignConfig& config, const Landscap
     r.parameters = r.search.parameters;
     h.sent = hypothesisOf(local);
     (local ? h.localMsgLen : h.globalMsgLen) = s.msgLen;
+    recordCalibrated(r, calibratedSum(s.machine), 0);
     return s.msgLen;
   }
   const MarginalSearchOutcome g = searchMarginalDistance(machineOf(p, MachineModel{}, false), p.nullMsgLen);
@@ -110,6 +128,7 @@ double alignMarginal(const PairRun& p, const AlignConfig& config, const Landscap
     printTotalFwdPlusBwd(s.machine, sinkSums, *landscape);
   }
   r.search.msgLen = bothSent(g.msgLen, l.msgLen);
+  recordCalibratedBoth(r, g.machine, l.machine, sendLocal);
   return r.search.msgLen;
 }
 
@@ -129,6 +148,7 @@ double alignPosterior(const PairRun& p, const AlignConfig& config, AlignResult& 
     decodedAt = d.machine;
     verdict = d.search.msgLen;
     (sendLocal ? h.localMsgLen : h.globalMsgLen) = verdict;
+    recordCalibrated(r, calibratedSum(d.search.machine), 0);
   } else {
     // Both hypotheses' posteriors, mixed by their shares of the pair's
     // probability; an unpaired residue weighs as much in the expected
@@ -148,6 +168,7 @@ double alignPosterior(const PairRun& p, const AlignConfig& config, AlignResult& 
     decodedAt = sendLocal ? l.machine : g.machine;
     verdict = bothSent(g.search.msgLen, l.search.msgLen);
     r.search.msgLen = verdict;
+    recordCalibratedBoth(r, g.search.machine, l.search.machine, sendLocal);
   }
   h.sent = hypothesisOf(sendLocal);
   r.parameters = decodedAt->parameters();

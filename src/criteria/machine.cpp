@@ -5,6 +5,7 @@
 
 #include "check.h"
 #include "codeLengths.h"
+#include "composition.h"
 #include "transitions.h"
 
 namespace seqcorvane::detail {
@@ -27,9 +28,19 @@ threeStateDPAClass_t::threeStateDPAClass_t(const std::string& S, const std::stri
     setMatchFromJoint(table, hypothesis.matchJoints->at(K));
   else if (!hypothesis.siteRates.empty())
     averageMatchOverRates(table, pam, models.pnull, hypothesis.siteRates);
-  if (hypothesis.local) makeLocal(table, nullCostsByIndex(models), hypothesis.regionEndProbability);
-  table.simd = run.simd;
   pairNullMsgLen = sequenceNullMsgLen(s, models.nullMdl) + sequenceNullMsgLen(t, models.nullMdl);
+  if (hypothesis.ownComposition) {
+    const std::string alphabet = pam.getAlphabet();
+    const ResidueCounts cS = residueCounts(s, alphabet), cT = residueCounts(t, alphabet);
+    const std::vector<double> fS = countFrequencies(cS), fT = countFrequencies(cT);
+    sendOwnCompositions(table, fS, fT);
+    statements = compositionStatementMsgLen(static_cast<long>(s.size()), 20) +
+                 compositionStatementMsgLen(static_cast<long>(t.size()), 20);
+    pairNullMsgLen = wtCodeLen_nits(static_cast<int>(s.size())) + wtCodeLen_nits(static_cast<int>(t.size())) +
+                     statements + iidMsgLen(cS, fS) + iidMsgLen(cT, fT);
+  }
+  if (hypothesis.local) makeLocal(table, hypothesis.regionEndProbability);
+  table.simd = run.simd;
 }
 
 threeStateDPAClass_t makeMachine(const std::string& S, const std::string& T, const ModelData& models, int K,
@@ -51,17 +62,9 @@ double lengthMsgLen(const threeStateDPAClass_t& m) {
 }
 
 double summedMsgLen(const threeStateDPAClass_t& m, double pathCosts) {
-  if (!m.local()) return pathCosts + LN1000 + lengthMsgLen(m);
+  if (!m.local()) return pathCosts + LN1000 + lengthMsgLen(m) + m.compositionStatements();
   const double cells = static_cast<double>(m.S().size()) * static_cast<double>(m.T().size());
   return pathCosts + LN1000 + std::log(cells) + m.nullMsgLen();
-}
-
-std::array<double, 20> nullCostsByIndex(const ModelData& models) {
-  std::array<double, 20> nu{};
-  const std::string alphabet = models.pam.getAlphabet();
-  SC_CHECK(alphabet.size() == 20);
-  for (int x = 0; x < 20; ++x) nu[x] = -std::log(models.pnull[static_cast<unsigned char>(alphabet[x])]);
-  return nu;
 }
 
 }  // namespace seqcorvane::detail

@@ -39,6 +39,11 @@ struct MachineModel {
   // with probability regionEndProbability.
   bool local = false;
   double regionEndProbability = 0.01;
+  // Both hypotheses send each sequence's residues with its own composition,
+  // its counts stated first (alike in both), and the match joint adjusted to
+  // the two compositions (composition.h): the calibrated verdict's machine,
+  // whose compression composition alone cannot earn.
+  bool ownComposition = false;
 };
 
 // How the passes over a machine run; results never depend on it.
@@ -62,8 +67,11 @@ class threeStateDPAClass_t {
   const MachineModel& model() const { return hypothesis; }
   const RunSettings& settings() const { return run; }
   bool local() const { return hypothesis.local; }
-  // I(S) + I(T) under the null hypothesis.
+  // I(S) + I(T) under the null hypothesis (with their own compositions, the
+  // counts' statements included, when the model sends them).
   double nullMsgLen() const { return pairNullMsgLen; }
+  // The statements of the two sequences' counts under ownComposition, else 0.
+  double compositionStatements() const { return statements; }
 
  private:
   friend threeStateDPAClass_t makeMachine(const std::string& S, const std::string& T, const ModelData& models, int K,
@@ -78,6 +86,7 @@ class threeStateDPAClass_t {
   TransitionTable transitions;
   CostTable table;
   double pairNullMsgLen;
+  double statements = 0;
 };
 
 // The machine over S and T (both non-empty) at distance K (1..1000) with the
@@ -98,12 +107,12 @@ double lengthMsgLen(const threeStateDPAClass_t& m);
 // The message length of the paths whose costs sum (or least cost is) to
 // pathCosts: with the cost of K and what the hypothesis states beside its
 // paths. Global: the code length of the longer sequence's length (that of
-// the path's own length for one path: see optimal.h). Local (whose costs are
+// the path's own length for one path: see optimal.h), and the statements of
+// the compositions where the model sends them. Local (whose costs are
 // log-odds against the null model): the region's first cell, uniform over
 // the |S| |T| cells, and the null message length of the pair.
 double summedMsgLen(const threeStateDPAClass_t& m, double pathCosts);
 
 // The null costs of the residues by substitution-model index.
-std::array<double, 20> nullCostsByIndex(const ModelData& models);
 
 }  // namespace seqcorvane::detail

@@ -4,6 +4,7 @@
 #include <cmath>
 
 #include "check.h"
+#include "composition.h"
 
 namespace seqcorvane::detail {
 
@@ -64,11 +65,16 @@ void priceEndGapsAlike(CostTable& c) {
   c.endGapDiscount[stateInsert] = c.trans[stateMatch][stateInsert] - c.trans[stateInsert][stateMatch];
 }
 
-void makeLocal(CostTable& c, const std::array<double, 20>& nullOfIndex, double endProbability) {
+void makeLocal(CostTable& c, double endProbability) {
   SC_CHECK(!c.local);
   SC_CHECK(endProbability > 0 && endProbability < 1);
+  // The unpaired cost of each residue by index (a residue absent from a
+  // sequence never indexes its side of the match table).
+  std::array<double, 20> nullS{}, nullT{};
+  for (std::size_t k = 0; k < c.nS; ++k) nullS[c.resS[k]] = c.gapS[k];
+  for (std::size_t k = 0; k < c.nT; ++k) nullT[c.resT[k]] = c.gapT[k];
   for (int x = 0; x < 20; ++x)
-    for (int y = 0; y < 20; ++y) c.match[x][y] = c.match[x][y] - nullOfIndex[x] - nullOfIndex[y];
+    for (int y = 0; y < 20; ++y) c.match[x][y] = c.match[x][y] - nullS[x] - nullT[y];
   std::fill(c.gapS.begin(), c.gapS.end(), 0.0);
   std::fill(c.gapT.begin(), c.gapT.end(), 0.0);
   const double stay = -std::log1p(-endProbability);
@@ -76,6 +82,20 @@ void makeLocal(CostTable& c, const std::array<double, 20>& nullOfIndex, double e
   c.local = true;
   c.beginCost = 0;
   c.endCost = -std::log(endProbability);
+}
+
+void sendOwnCompositions(CostTable& c, const std::vector<double>& fS, const std::vector<double>& fT) {
+  SC_CHECK(!c.local && fS.size() == 20 && fT.size() == 20);
+  for (std::size_t k = 0; k < c.nS; ++k) c.gapS[k] = -std::log(fS[c.resS[k]]);
+  for (std::size_t k = 0; k < c.nT; ++k) c.gapT[k] = -std::log(fT[c.resT[k]]);
+  PairTable joint{};
+  for (int x = 0; x < 20; ++x)
+    for (int y = 0; y < 20; ++y) joint[x][y] = std::exp(-c.match[x][y]);
+  const PairTable q = adjustJoint(joint, fS, fT);
+  // A pair of a residue absent from either sequence has probability 0 and is
+  // never read.
+  for (int x = 0; x < 20; ++x)
+    for (int y = 0; y < 20; ++y) c.match[x][y] = -std::log(q[x][y]);
 }
 
 CostTable reversedForSink(const CostTable& forward) {

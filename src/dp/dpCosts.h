@@ -73,12 +73,18 @@ void setMatchFromJoint(CostTable& c, const PairTable& joint);
 void priceEndGapsAlike(CostTable& c);
 
 // The local hypothesis's costs from the global ones (see CostTable::local):
-// the residues' null costs nullOfIndex (by substitution-model index) taken
-// out, and a region that ends after each match column with probability
+// each residue's unpaired cost (its null cost, the table's gap cost) taken
+// out of every column it stands in, and a region that ends after each match column with probability
 // endProbability: the transitions out of M cost -ln(1 - endProbability)
 // more, the end -ln endProbability; the begin costs nothing here (the
 // region's first cell, uniform over the grid, is a constant of the message).
-void makeLocal(CostTable& c, const std::array<double, 20>& nullOfIndex, double endProbability);
+void makeLocal(CostTable& c, double endProbability);
+
+// The costs with each sequence's residues sent under its own composition
+// (frequencies by substitution-model index): an unpaired residue costs
+// -ln f, a matched pair -ln Q(a, b), Q the table's match joint exp(-match)
+// adjusted to the two compositions (composition.h).
+void sendOwnCompositions(CostTable& c, const std::vector<double>& fS, const std::vector<double>& fT);
 
 // The same costs for the passes towards the sink: both sequences reversed and
 // the transitions transposed, the start's and the end's gap discounts (and

@@ -234,6 +234,10 @@ std::string json(const AlignResult& r) {
   text += "  \"verdict\": \"" + std::string(r.related() ? "related" : "not related") + "\",\n";
   text += jsonIdentity(r);
   text += jsonHypothesis(r);
+  const CalibratedVerdict& v = r.calibrated;
+  text += "  \"calibrated\": {\"K\": " + std::to_string(v.K) + ", \"null_bits\": " + jsonBits(v.nullMsgLen) +
+          ", \"bits\": " + jsonBits(v.msgLen) + ", \"compression_bits\": " + jsonNumber(v.compressionBits) +
+          ", \"verdict\": \"" + (v.related() ? "related" : "not related") + "\"},\n";
   if (r.criterion != Criterion::optimal) {
     text += "  \"marginal_K\": " + std::to_string(r.search.K) + ",\n";
     text += "  \"marginal_parameters\": " + jsonParameters(r.search.parameters) + ",\n";

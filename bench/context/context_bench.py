@@ -3,10 +3,12 @@
 two proteins share, and how well its number tells related from unrelated
 pairs. Writes a Markdown report (the tables for bench/ACCURACY.md).
 
-    PYTHONPATH=build/python bench/context/context_bench.py CACHE [--shared DIR]
+    bench/context/context_bench.py CACHE [--shared DIR]
         [--sets context,domains] [--tools seqcorvane,ssearch36,phmmer,probcons,needle]
-        [--modes global] [--criteria optimal,marginal,posterior]
-        [--extra NAME=FILE ...] [--jobs 2] [--cpu] [--out REPORT.md]
+        [--modes global] [--criteria optimal,marginal,posterior] [--via program|python]
+        [--binary build/seqcorvane] [--extra NAME=FILE ...] [--jobs 2]
+        [--cpu [--cpu-criteria posterior] [--cpu-lengths 150,...,10000] [--cpu-rounds 3]]
+        [--out REPORT.md]
 
 Sets (from ../shared/bench): `context`, the 400 reference pairs of
 context_pairs.tsv (domains inside unrelated flanks) against the 108 of
@@ -28,18 +30,25 @@ Peers (Debian packages): ssearch36 (fasta3; Smith-Waterman, BLOSUM50, -10/-2,
 its shuffle statistics; the best alignment), phmmer (hmmer; default filters,
 reporting thresholds opened; the best-scoring domain, the sequence E-value),
 probcons (default), needle (emboss; EBLOSUM62, 10/0.5, end gaps free:
--endweight with end penalties 0; the score). seqcorvane through the Python
-module, each --modes value for each criterion (the mode is handed to the
-module only when it is not `global`). Every result is cached as
-CACHE/<set>/<tool>/<pair_id>.txt (rows and number), so a rerun only computes
-what is missing. --extra adds a table of results made elsewhere (a TSV with
-columns pair_id, row_s, row_t, number, called: the prototype's). --cpu also
-times each mode of the posterior criterion against global on the bench pairs
-(bench/pairs/sN.fa, tN.fa) with the single program.
+-endweight with end penalties 0; the score). seqcorvane: each --modes value
+for each criterion, through the single program (`--criterion C --mode M
+--quiet --stdout --format json`, each pair a run, --jobs at once; the
+reported region is checked against the rows) or, with --via python, the
+Python module's align_many (PYTHONPATH=build/python; the mode handed to it
+only when it is not `global`). Every result is cached as
+CACHE/<set>/<tool>/<pair_id>.txt (rows, number, called, CPU seconds), so a
+rerun only computes what is missing. --extra adds a table of results made
+elsewhere (a TSV with columns pair_id, row_s, row_t, number, called: the
+prototype's). --cpu also times the single program in each mode against
+global (one thread; the modes alternated in each round, the least of the
+rounds) for each --cpu-criteria value (optimal, marginal, posterior;
+marginal-nolandscape: the marginal criterion without its landscape files) on the bench pairs
+(bench/pairs/sN.fa, tN.fa); `--sets ""` for the CPU times alone.
 """
 import argparse
 import concurrent.futures
 import csv
+import json
 import math
 import os
 import re
@@ -288,11 +297,50 @@ def run_peer(tool, p, path):
                  (after.ru_utime - before.ru_utime) + (after.ru_stime - before.ru_stime))
 
 
-def run_seqcorvane(pairs, set_name, cache, mode, criterion, jobs):
-    import seqcorvane
+def run_program(binary, p, mode, criterion):
+    """One pair through the single program: (row_s, row_t, compression bits, CPU seconds)."""
+    with tempfile.TemporaryDirectory() as d:
+        paths = []
+        for name, seq in (("s", p["s"]), ("t", p["t"])):
+            paths.append(os.path.join(d, name + ".fa"))
+            with open(paths[-1], "w") as f:
+                f.write(f">{name}\n{seq}\n")
+        binary = os.path.abspath(binary)
+        cmd = [binary, *paths, "--criterion", criterion, "--mode", mode, "--quiet", "--stdout", "--format", "json"]
+        if criterion == "marginal":
+            cmd.append("--no-landscape")
+        before = resource.getrusage(resource.RUSAGE_CHILDREN)
+        # in the scratch directory: the files the program writes beside the report stay there
+        out = subprocess.run(cmd, capture_output=True, text=True, cwd=d,
+                             env=dict(os.environ, NO_COLOR="1", SEQCORVANE_THREADS="1"))
+        after = resource.getrusage(resource.RUSAGE_CHILDREN)
+    if out.returncode != 0:
+        raise RuntimeError(f"{' '.join(cmd)} on {p['pair_id']}: {out.stderr.strip()}")
+    j = json.loads(out.stdout)
+    rows = j.get("rows") or []
+    rs, rt = rows if rows else unaligned_rows(p["s"], p["t"])
+    region = j["hypothesis"]["region"] or {"s": None, "t": None}
+    got = matched(rs, rt)
+    if j["hypothesis"]["sent"] == "local" and rows:
+        # the region the program reports is that of the rows' matched columns (none without one)
+        want_s = [min(i for i, _ in got) + 1, max(i for i, _ in got) + 1] if got else None
+        want_t = [min(k for _, k in got) + 1, max(k for _, k in got) + 1] if got else None
+        if region["s"] != want_s or region["t"] != want_t:
+            raise RuntimeError(f"{p['pair_id']}: region {region} is not that of the rows' matches")
+    cpu = (after.ru_utime - before.ru_utime) + (after.ru_stime - before.ru_stime)
+    return rs, rt, j["compression_bits"], cpu
+
+
+def run_seqcorvane(pairs, set_name, cache, mode, criterion, jobs, via, binary):
+    """The product on every pair not in the cache: through the single program
+    (via "program", each pair a run, `jobs` at once) or the Python module's
+    align_many (via "python")."""
     tool = f"seqcorvane-{mode}-{criterion}"
     todo = [p for p in pairs if not os.path.exists(cache_path(cache, set_name, tool, p["pair_id"]))]
-    if todo:
+    if not todo:
+        return tool
+    if via == "python":
+        import seqcorvane
         kw = {} if mode == "global" else {"mode": mode}
         started = time.process_time()
         res = seqcorvane.align_many([(p["s"], p["t"]) for p in todo], criterion=criterion, threads=jobs, **kw)
@@ -301,6 +349,14 @@ def run_seqcorvane(pairs, set_name, cache, mode, criterion, jobs):
             rs, rt = (r.row_s, r.row_t) if r.row_s else unaligned_rows(p["s"], p["t"])
             write_result(cache_path(cache, set_name, tool, p["pair_id"]), rs, rt, r.compression_bits,
                          r.compression_bits > 0, cpu)
+        return tool
+
+    def one(p):
+        rs, rt, bits, cpu = run_program(binary, p, mode, criterion)
+        write_result(cache_path(cache, set_name, tool, p["pair_id"]), rs, rt, bits, bits > 0, cpu)
+
+    with concurrent.futures.ThreadPoolExecutor(jobs) as pool:
+        list(pool.map(one, todo))
     return tool
 
 
@@ -344,28 +400,31 @@ def fmt_row(name, m):
     return f"| {name} | {dev} | {flank} | {a} | {cr} | {cn} |"
 
 
-def bench_cpu(binary, pairs_dir, modes, lengths=(150, 500, 1100, 3000)):
-    """CPU seconds of the single program's posterior criterion in each mode, by length."""
+def bench_cpu(binary, pairs_dir, modes, criteria, lengths, rounds):
+    """CPU seconds (user + system) of the single program in each mode, for
+    each criterion and bench pair length: the modes alternated within each
+    round, the least time of the rounds (the machine is shared)."""
     rows = []
-    for n in lengths:
-        s, t = os.path.join(pairs_dir, f"s{n}.fa"), os.path.join(pairs_dir, f"t{n}.fa")
-        if not (os.path.exists(s) and os.path.exists(t)):
-            continue
-        times = {}
-        for mode in modes:
-            with tempfile.TemporaryDirectory() as d:
-                cmd = [binary, s, t, "--criterion", "posterior", "-o", os.path.join(d, "o")]
-                if mode != "global":
-                    cmd += ["--mode", mode]
-                best = math.inf
-                for _ in range(2):
-                    before = resource.getrusage(resource.RUSAGE_CHILDREN)
-                    subprocess.run(cmd, check=True, capture_output=True, env=dict(os.environ, NO_COLOR="1",
-                                                                                  SEQCORVANE_THREADS="1"))
-                    after = resource.getrusage(resource.RUSAGE_CHILDREN)
-                    best = min(best, (after.ru_utime - before.ru_utime) + (after.ru_stime - before.ru_stime))
-                times[mode] = best
-        rows.append((n, times))
+    for crit in criteria:
+        for n in lengths:
+            s, t = os.path.join(pairs_dir, f"s{n}.fa"), os.path.join(pairs_dir, f"t{n}.fa")
+            if not (os.path.exists(s) and os.path.exists(t)):
+                continue
+            times = {m: math.inf for m in modes}
+            for _ in range(rounds if n <= 3000 else max(1, rounds // 2)):
+                for mode in modes:
+                    with tempfile.TemporaryDirectory() as d:
+                        # "marginal-nolandscape": the marginal criterion without its landscape files
+                        cmd = [binary, s, t, "--criterion", crit.split("-")[0], "--mode", mode,
+                               "-o", os.path.join(d, "o")] + (["--no-landscape"] if crit.endswith("-nolandscape") else [])
+                        before = resource.getrusage(resource.RUSAGE_CHILDREN)
+                        subprocess.run(cmd, check=True, capture_output=True, cwd=d,
+                                       env=dict(os.environ, NO_COLOR="1", SEQCORVANE_THREADS="1"))
+                        after = resource.getrusage(resource.RUSAGE_CHILDREN)
+                    cpu = (after.ru_utime - before.ru_utime) + (after.ru_stime - before.ru_stime)
+                    times[mode] = min(times[mode], cpu)
+            print(f"cpu {crit} {n}: " + ", ".join(f"{m} {times[m]:.3f}" for m in modes), file=sys.stderr, flush=True)
+            rows.append((crit, n, times))
     return rows
 
 
@@ -380,10 +439,16 @@ def main():
     ap.add_argument("--extra", action="append", default=[], help="NAME=FILE: results made elsewhere (per set: "
                     "FILE may hold {set})")
     ap.add_argument("--jobs", type=int, default=2)
+    ap.add_argument("--via", choices=("program", "python"), default="program",
+                    help="run the product through the single program (each pair a run) or the Python module")
     ap.add_argument("--cpu", action="store_true")
+    ap.add_argument("--cpu-criteria", default="posterior")
+    ap.add_argument("--cpu-lengths", default="150,500,1100,3000,10000")
+    ap.add_argument("--cpu-rounds", type=int, default=3, help="rounds per length (half of them above 3000)")
     ap.add_argument("--binary", default=os.path.join(HERE, "..", "..", "build", "seqcorvane"))
     ap.add_argument("--out")
     a = ap.parse_args()
+    a.binary = os.path.abspath(a.binary)
     started = time.time()
     log = lambda m: print(m, file=sys.stderr, flush=True)  # noqa: E731
     report = ["## Domains in context\n",
@@ -391,7 +456,7 @@ def main():
               "share of the reference's core pairs reproduced; flank%: aligned pairs reaching outside a domain, per "
               "hundred aligned pairs (pooled); AUC: related against unrelated pairs by the tool's number; called: "
               "compression > 0 bits, or E <= 0.01.\n"]
-    for set_name in a.sets.split(","):
+    for set_name in filter(None, a.sets.split(",")):
         pairs = load_set(a.shared, set_name)
         tools = []
         for tool in a.tools.split(","):
@@ -399,7 +464,8 @@ def main():
                 for mode in a.modes.split(","):
                     for crit in a.criteria.split(","):
                         log(f"{set_name}: seqcorvane {mode} {crit}")
-                        tools.append((run_seqcorvane(pairs, set_name, a.cache, mode, crit, a.jobs), crit != "marginal"))
+                        tools.append((run_seqcorvane(pairs, set_name, a.cache, mode, crit, a.jobs, a.via, a.binary),
+                                      crit != "marginal"))
                 continue
             if tool not in PEERS:
                 sys.exit(f"context_bench.py: unknown tool '{tool}'")
@@ -448,13 +514,16 @@ def main():
                       + ".\n")
     if a.cpu:
         modes = a.modes.split(",")
-        rows = bench_cpu(a.binary, os.path.join(HERE, "..", "pairs"), modes)
-        report.append("### CPU time of the posterior criterion by mode (single program, one thread)\n")
-        report.append("| length | " + " | ".join(f"{m} (s)" for m in modes) + " | " +
+        if "global" not in modes:
+            sys.exit("context_bench.py: --cpu compares each mode with global: --modes must hold global")
+        rows = bench_cpu(a.binary, os.path.join(HERE, "..", "pairs"), modes, a.cpu_criteria.split(","),
+                         [int(x) for x in a.cpu_lengths.split(",")], a.cpu_rounds)
+        report.append("### CPU time by mode (single program, one thread; least of the rounds)\n")
+        report.append("| criterion | pair | " + " | ".join(f"{m} (s)" for m in modes) + " | " +
                       " | ".join(f"{m} / global" for m in modes if m != "global") + " |")
-        report.append("|---:|" + "---:|" * (2 * len(modes) - 1))
-        for n, times in rows:
-            report.append(f"| {n} | " + " | ".join(f"{times[m]:.2f}" for m in modes) + " | " +
+        report.append("|---|---:|" + "---:|" * (2 * len(modes) - 1))
+        for crit, n, times in rows:
+            report.append(f"| {crit} | {n} | " + " | ".join(f"{times[m]:.3f}" for m in modes) + " | " +
                           " | ".join(f"{times[m] / times['global']:.2f}" for m in modes if m != "global") + " |")
         report.append("")
     report.append(f"Run time {time.time() - started:.0f} s; results cached in {os.path.abspath(a.cache)}.\n")

@@ -81,20 +81,21 @@ def _kind(value: Any) -> str:
     return type(value).__name__
 
 
-def _criterion(value: Any) -> str:
+def _choice(value: Any, name: str, choices: Tuple[str, ...]) -> str:
+    listed = ", ".join(repr(c) for c in choices[:-1]) + " or " + repr(choices[-1])
     if not isinstance(value, str):
-        raise TypeError(f"criterion is a str ('optimal', 'marginal' or 'posterior'), not {_kind(value)}")
-    if value not in CRITERIA:
-        raise ValueError(f"criterion is 'optimal', 'marginal' or 'posterior', not {value!r}")
+        raise TypeError(f"{name} is a str ({listed}), not {_kind(value)}")
+    if value not in choices:
+        raise ValueError(f"{name} is {listed}, not {value!r}")
     return value
+
+
+def _criterion(value: Any) -> str:
+    return _choice(value, "criterion", CRITERIA)
 
 
 def _mode(value: Any) -> str:
-    if not isinstance(value, str):
-        raise TypeError(f"mode is a str ('global', 'local' or 'auto'), not {_kind(value)}")
-    if value not in MODES:
-        raise ValueError(f"mode is 'global', 'local' or 'auto', not {value!r}")
-    return value
+    return _choice(value, "mode", MODES)
 
 
 def _flag(value: Any, name: str) -> bool:

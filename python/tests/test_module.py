@@ -1,9 +1,11 @@
 """The Python module against the single program: the same numbers for the
 bundled examples under every criterion, the same scores as --ivalue, the
 formats read back by Biopython, json and --ivalue, errors as exceptions,
-many pairs at once."""
+many pairs at once, the verdict calibrated for composition."""
 import json
 import os
+import pickle
+import random
 import re
 import subprocess
 
@@ -166,3 +168,34 @@ def test_end_gaps_priced_as_the_machine_does():
     assert r.row_s.endswith("GA-----") and m.row_s.endswith("G-----A")
     assert (m.K, m.compression_bits) == (r.K, r.compression_bits)
     assert [x.rows for x in seqcorvane.align_many([(s, t)], end_gaps_alike=False)] == [m.rows]
+
+
+@pytest.mark.parametrize("criterion", ["optimal", "marginal", "posterior"])
+def test_calibrated_verdict_as_the_program_writes_it(criterion, tmp_path):
+    (_, hbb), (_, hba) = record("hbb_human.fa"), record("hba_macfa.fa")
+    r = seqcorvane.align(hbb, hba, criterion=criterion)
+    c = r.calibrated
+    assert isinstance(c, seqcorvane.Calibrated) and c.related and c.compression_bits > 20
+    assert c.compression_bits == pytest.approx(c.null_bits - c.bits, abs=1e-9)
+    if criterion == "posterior":  # its verdict is the calibrated one
+        assert r.compression_bits == c.compression_bits and r.related == c.related
+    for name, text in (("s.fa", hbb), ("t.fa", hba)):
+        (tmp_path / name).write_text(f">{name[0]}\n{text}\n")
+    program = json.loads(run(["s.fa", "t.fa", "--criterion", criterion, "--format", "json", "--stdout",
+                              "--no-landscape"], tmp_path))["calibrated"]
+    assert program["K"] == c.K and program["verdict"] == "related"
+    for key, value in (("null_bits", c.null_bits), ("bits", c.bits), ("compression_bits", c.compression_bits)):
+        assert program[key] == pytest.approx(value, abs=1e-9)
+    back = pickle.loads(pickle.dumps(r))
+    assert back == r and back.calibrated == c
+
+
+def test_composition_alone_earns_no_calibrated_compression():
+    # Two random sequences, each residue 1/20: far from the null model's
+    # frequencies, so its verdict finds them related; the calibrated one not.
+    rng = random.Random(7)
+    s = "".join(rng.choice(seqcorvane.RESIDUES) for _ in range(1000))
+    t = "".join(rng.choice(seqcorvane.RESIDUES) for _ in range(1000))
+    r = seqcorvane.align(s, t, criterion="marginal")
+    assert r.related and r.calibrated.compression_bits < 0
+    assert not seqcorvane.align(s, t, criterion="posterior").related

@@ -200,13 +200,17 @@ function pathPoints(path) {
   }
   return pts;
 }
-function drawPath(ctx, p, points, colour, width, dashed) {
+// Begins a stroke clipped to the picture's plot area p (restore() ends it).
+function beginClippedStroke(ctx, p, colour, width) {
   ctx.save();
   ctx.beginPath();
   ctx.rect(p.x, p.y, p.w, p.h);
   ctx.clip();
   ctx.strokeStyle = colour;
   ctx.lineWidth = width;
+}
+function drawPath(ctx, p, points, colour, width, dashed) {
+  beginClippedStroke(ctx, p, colour, width);
   ctx.lineJoin = "round";
   if (dashed) ctx.setLineDash([5, 4]);
   ctx.beginPath();
@@ -222,12 +226,7 @@ function drawPath(ctx, p, points, colour, width, dashed) {
 // (begin_s, begin_t) to (end_s, end_t).
 function drawRegion(ctx, p, r, of, colour, width) {
   const box = { of, x0: xOf(r.t[0], p), y0: yOf(r.s[0], p), x1: xOf(r.t[1] + 1, p), y1: yOf(r.s[1] + 1, p) };
-  ctx.save();
-  ctx.beginPath();
-  ctx.rect(p.x, p.y, p.w, p.h);
-  ctx.clip();
-  ctx.strokeStyle = colour;
-  ctx.lineWidth = width;
+  beginClippedStroke(ctx, p, colour, width);
   ctx.setLineDash([6, 4]);
   ctx.strokeRect(box.x0, box.y0, box.x1 - box.x0, box.y1 - box.y0);
   ctx.restore();

@@ -297,8 +297,9 @@ def run_peer(tool, p, path):
                  (after.ru_utime - before.ru_utime) + (after.ru_stime - before.ru_stime))
 
 
-def run_program(binary, p, mode, criterion):
-    """One pair through the single program: (row_s, row_t, compression bits, CPU seconds)."""
+def run_program(binary, p, mode, criterion, verdict="plain"):
+    """One pair through the single program: (row_s, row_t, compression bits, CPU seconds); the
+    compression of the verdict calibrated for composition with verdict "calibrated"."""
     with tempfile.TemporaryDirectory() as d:
         paths = []
         for name, seq in (("s", p["s"]), ("t", p["t"])):
@@ -328,14 +329,16 @@ def run_program(binary, p, mode, criterion):
         if region["s"] != want_s or region["t"] != want_t:
             raise RuntimeError(f"{p['pair_id']}: region {region} is not that of the rows' matches")
     cpu = (after.ru_utime - before.ru_utime) + (after.ru_stime - before.ru_stime)
-    return rs, rt, j["compression_bits"], cpu
+    bits = j["calibrated"]["compression_bits"] if verdict == "calibrated" else j["compression_bits"]
+    return rs, rt, bits, cpu
 
 
-def run_seqcorvane(pairs, set_name, cache, mode, criterion, jobs, via, binary):
+def run_seqcorvane(pairs, set_name, cache, mode, criterion, jobs, via, binary, verdict="plain"):
     """The product on every pair not in the cache: through the single program
     (via "program", each pair a run, `jobs` at once) or the Python module's
-    align_many (via "python")."""
-    tool = f"seqcorvane-{mode}-{criterion}"
+    align_many (via "python"); its number the plain or the calibrated verdict's
+    compression (the tool's name then ends in -calibrated)."""
+    tool = f"seqcorvane-{mode}-{criterion}" + ("-calibrated" if verdict == "calibrated" else "")
     todo = [p for p in pairs if not os.path.exists(cache_path(cache, set_name, tool, p["pair_id"]))]
     if not todo:
         return tool
@@ -347,12 +350,12 @@ def run_seqcorvane(pairs, set_name, cache, mode, criterion, jobs, via, binary):
         cpu = (time.process_time() - started) / len(todo)
         for p, r in zip(todo, res):
             rs, rt = (r.row_s, r.row_t) if r.row_s else unaligned_rows(p["s"], p["t"])
-            write_result(cache_path(cache, set_name, tool, p["pair_id"]), rs, rt, r.compression_bits,
-                         r.compression_bits > 0, cpu)
+            bits = r.calibrated.compression_bits if verdict == "calibrated" else r.compression_bits
+            write_result(cache_path(cache, set_name, tool, p["pair_id"]), rs, rt, bits, bits > 0, cpu)
         return tool
 
     def one(p):
-        rs, rt, bits, cpu = run_program(binary, p, mode, criterion)
+        rs, rt, bits, cpu = run_program(binary, p, mode, criterion, verdict)
         write_result(cache_path(cache, set_name, tool, p["pair_id"]), rs, rt, bits, bits > 0, cpu)
 
     with concurrent.futures.ThreadPoolExecutor(jobs) as pool:
@@ -441,6 +444,9 @@ def main():
     ap.add_argument("--jobs", type=int, default=2)
     ap.add_argument("--via", choices=("program", "python"), default="program",
                     help="run the product through the single program (each pair a run) or the Python module")
+    ap.add_argument("--verdict", choices=("plain", "calibrated"), default="plain",
+                    help="the product's number: the criterion's printed compression or the verdict calibrated for "
+                    "composition")
     ap.add_argument("--cpu", action="store_true")
     ap.add_argument("--cpu-criteria", default="posterior")
     ap.add_argument("--cpu-lengths", default="150,500,1100,3000,10000")
@@ -464,7 +470,8 @@ def main():
                 for mode in a.modes.split(","):
                     for crit in a.criteria.split(","):
                         log(f"{set_name}: seqcorvane {mode} {crit}")
-                        tools.append((run_seqcorvane(pairs, set_name, a.cache, mode, crit, a.jobs, a.via, a.binary),
+                        tools.append((run_seqcorvane(pairs, set_name, a.cache, mode, crit, a.jobs, a.via, a.binary,
+                                                     a.verdict),
                                       crit != "marginal"))
                 continue
             if tool not in PEERS:

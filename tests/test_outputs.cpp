@@ -77,6 +77,13 @@ TEST(Outputs, MarginalResultAsJsonAndWithoutTheLandscape) {
   EXPECT_EQ(clustal.err,
             "seqcorvane: notice: --format clustal has no effect with the marginal criterion, which gives no alignment: "
             "no alignment file is written (json states the result)\n");
+  const auto piped = run(dir, {"--criterion", "marginal", "--stdout", "--no-landscape"});
+  EXPECT_EQ(piped.status, 0);
+  EXPECT_EQ(piped.out, "");
+  EXPECT_NE(piped.err.find("seqcorvane: notice: --stdout with the marginal criterion, which gives no alignment, "
+                           "writes nothing to standard output without --format json\n"),
+            std::string::npos)
+      << piped.err;
   const auto optimal = run(dir, {"--no-landscape", "-o", "x"});
   EXPECT_EQ(optimal.err,
             "seqcorvane: notice: --no-landscape has no effect with the optimal criterion, which writes no landscape\n");

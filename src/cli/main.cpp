@@ -160,6 +160,9 @@ void checkOutputs(const std::vector<std::string>& seqfn, const std::string& outP
     notice(std::string("--format ") + seqcorvane::alignmentFormatName(format) + " has no effect with the " +
            criterionText +
            " criterion, which gives no alignment: no alignment file is written (json states the result)");
+  if (criterion == Criterion::marginal && extras.toStdout && !extras.formatGiven)
+    notice("--stdout with the " + criterionText +
+           " criterion, which gives no alignment, writes nothing to standard output without --format json");
   if (extras.noLandscape && criterion != Criterion::marginal)
     notice("--no-landscape has no effect with the " + criterionText + " criterion, which writes no landscape");
   if (extras.calibrated && criterion == Criterion::posterior)

@@ -12,6 +12,7 @@
 #include "codeLengths.h"
 #include "composition.h"
 #include "naiveReference.h"
+#include "numbers.h"
 #include "testUtil.h"
 
 using namespace naive;
@@ -221,4 +222,46 @@ TEST(Calibration, RandomPairsOfSkewedCompositionsAreNotCalledRelated) {
       EXPECT_LT(r.calibrated.compressionBits, -3) << name;
     }
   }
+}
+
+// The program: a uniform random pair, which the marginal criterion's own
+// verdict calls related, gets a notice with the calibrated figure (the one
+// the JSON file carries); --calibrated prints its block; with the posterior
+// criterion, whose verdict is the calibrated one, the option is a notice.
+TEST(Calibration, TheProgramSaysWhenTheCalibratedVerdictDisagrees) {
+  testutil::TempDir dir;
+  std::mt19937 rng(11);
+  const std::vector<double> uniform(20, 1.0);
+  testutil::writeFile(dir.file("s.fa"), ">s\n" + drawn(rng, 1000, "ACDEFGHIKLMNPQRSTVWY", uniform) + "\n");
+  testutil::writeFile(dir.file("t.fa"), ">t\n" + drawn(rng, 1000, "ACDEFGHIKLMNPQRSTVWY", uniform) + "\n");
+  const testutil::RunResult r = testutil::runBinary(
+      {"s.fa", "t.fa", "--criterion", "marginal", "--no-landscape", "--format", "json"}, "", dir.path());
+  ASSERT_EQ(r.status, 0) << r.err;
+  EXPECT_NE(r.out.find("MORE LIKELY"), std::string::npos);
+  const std::string json = testutil::readFile(dir.file("output.json"));
+  const std::size_t at = json.find("\"compression_bits\": ", json.find("\"calibrated\""));
+  ASSERT_NE(at, std::string::npos) << json;
+  const double calibrated = std::stod(json.substr(at + 20));
+  EXPECT_LT(calibrated, 0);
+  EXPECT_NE(json.find("\"verdict\": \"not related\"}"), std::string::npos) << json;
+  const std::string notice = "seqcorvane: notice: calibrated for composition, the verdict is not related: " +
+                             seqcorvane::shell::formatFixed(calibrated, 3) + " bits against ";
+  EXPECT_EQ(r.err.substr(0, notice.size()), notice) << r.err;
+  EXPECT_NE(r.err.find(" bits with the null model's frequencies (see --calibrated)\n"), std::string::npos);
+
+  const testutil::RunResult asked = testutil::runBinary(
+      {"s.fa", "t.fa", "--criterion", "marginal", "--no-landscape", "--calibrated"}, "", dir.path());
+  ASSERT_EQ(asked.status, 0) << asked.err;
+  EXPECT_NE(asked.out.find("Verdict calibrated for composition at SeqDist n = "), std::string::npos);
+  EXPECT_NE(asked.out.find("compression = " + seqcorvane::shell::formatFixed(calibrated, 3) + " bits\n"),
+            std::string::npos)
+      << asked.out;
+
+  const testutil::RunResult posterior =
+      testutil::runBinary({"s.fa", "t.fa", "--criterion", "posterior", "--calibrated"}, "", dir.path());
+  ASSERT_EQ(posterior.status, 0) << posterior.err;
+  EXPECT_EQ(posterior.err,
+            "seqcorvane: notice: --calibrated has no effect with the posterior criterion, whose verdict is the "
+            "calibrated one\n");
+  EXPECT_NE(posterior.out.find("NOT related"), std::string::npos) << posterior.out;
 }

@@ -173,6 +173,13 @@ TEST(Golden, Posterior) {
           {"output.afasta", "output.confidence.tsv"});
 }
 
+// The verdict calibrated for composition in the report, asked for.
+TEST(Golden, OptimalWithTheCalibratedVerdict) {
+  testutil::TempDir dir;
+  ASSERT_NO_FATAL_FAILURE(prepare(dir));
+  runCase(dir, "optimal-calibrated", {S_FILE, T_FILE, "--calibrated"}, "", {"output.afasta"});
+}
+
 // The hypotheses beside the global one: their report lines, the region in
 // the JSON and Stockholm files, and the scoring of a local alignment.
 TEST(Golden, LocalOptimalAndItsScore) {

@@ -40,7 +40,7 @@ if [ ! -f "$build/CMakeCache.txt" ]; then
 fi
 cmake --build "$build" -j2 --target seqcorvane seqcorvane_tests >/dev/null
 
-for d in optimal ivalue marginal marginal-interactive posterior optimal-local ivalue-local optimal-auto \
+for d in optimal optimal-calibrated ivalue marginal marginal-interactive posterior optimal-local ivalue-local optimal-auto \
     marginal-local posterior-auto; do rm -rf "${here:?}/$d"; done
 SEQCORVANE_GOLDEN_REGENERATE=1 "$build/seqcorvane_tests" --gtest_filter='Golden.*' --gtest_brief=1
 # The fresh expected files must pass as they stand.

@@ -115,16 +115,16 @@ bool parseCriterion(const std::string& name, Criterion& c);
 
 // The posterior criterion's model and decoding.
 struct PosteriorOptions {
-  double rateShape = 1;        // gamma shape of the site rates (0: every site at one rate)
-  int rateCategories = 4;      // equally likely rate categories
+  double rateShape = 1;        // gamma shape of the site rates, 0..1000 (0: every site at one rate)
+  int rateCategories = 4;      // equally likely rate categories, 1..1000
   double gapOpenScale = 0.35;  // the priors' gap-opening probability times this, in (0, 1]
   double gapWeight = 0;        // weight of unpaired residues in the expected accuracy
   // The same under the local hypothesis, where a residue is unpaired in a
   // flank as in a gap: 1 keeps the alignment from reaching into the flanks.
   double regionUnpairedWeight = 1;
   bool fallbackAtTop = true;  // decode at the optimal criterion's distance where the marginal one is >= topDistance
-  int topDistance = 999;
-  int distanceCap = 0;  // decode at no more than this distance (0: no cap)
+  int topDistance = 999;  // 1..1000
+  int distanceCap = 0;    // decode at no more than this distance, 0..1000 (0: no cap)
   // Match emissions from the models' fitted joint residue-pair tables, where
   // the model directory has them (then the site rates are not used).
   bool fittedMatches = true;
@@ -158,7 +158,7 @@ struct AlignConfig {
   // With the optimal criterion, also the posterior probability of every
   // column of the alignment (the posterior criterion always gives them).
   bool columnConfidence = false;
-  // Threads for the distance search of one pair; 0: 2, at most the cores.
+  // Threads for the distance search of one pair, 0..1024; 0: 2, at most the cores.
   // Results do not depend on it.
   int threads = 0;
   // best: the widest this CPU has.

@@ -106,7 +106,7 @@ def _flag(value: Any, name: str) -> bool:
     raise TypeError(f"{name} is True or False, not {_kind(value)}")
 
 
-def _count(value: Any, name: str, none_means: str = "") -> int:
+def _count(value: Any, name: str, none_means: str = "", most: int = 1024) -> int:
     if value is None and none_means:
         return 0
     try:
@@ -116,8 +116,8 @@ def _count(value: Any, name: str, none_means: str = "") -> int:
     if n is None:
         raise TypeError(f"{name} is a whole number{' or None (' + none_means + ')' if none_means else ''}, "
                         f"not {_kind(value)}")
-    if n < 0 or n > 1 << 20:
-        raise ValueError(f"{name} is 0 (the default) to {1 << 20}, not {n}")
+    if n < 0 or n > most:
+        raise ValueError(f"{name} is 0 (the default) to {most}, not {n}")
     return n
 
 

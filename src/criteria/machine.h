@@ -113,6 +113,4 @@ double lengthMsgLen(const threeStateDPAClass_t& m);
 // the |S| |T| cells, and the null message length of the pair.
 double summedMsgLen(const threeStateDPAClass_t& m, double pathCosts);
 
-// The null costs of the residues by substitution-model index.
-
 }  // namespace seqcorvane::detail

@@ -6,8 +6,6 @@
 
 namespace seqcorvane::detail {
 
-namespace {}  // namespace
-
 // ---- code lengths ----
 
 int catalan_C(int K) {

@@ -36,7 +36,7 @@ flow() {
     >snakemake.log 2>&1 || { cat snakemake.log; exit 1; }
 }
 # The header and rows (by place: an identifier may begin with '#'), without the seconds.
-cutTable() { sed -n '/^id_s\t/,$p' "$1" | cut -f1-11,13,14; }
+cutTable() { sed -n '/^id_s\t/,$p' "$1" | cut -f1-11,13-; }
 flow seqs=seqs.fa shards=3 out=merged.tsv work=shards
 "$batch" seqs.fa --data "$src/data" --threads 2 -o one.tsv
 [ "$(grep -vc '^#' one.tsv)" -eq 4951 ] || { echo "expected 4950 pairs"; exit 1; }
@@ -106,7 +106,7 @@ allButSeconds() { sed -n '/^id_s\t/,$p' "$1" | cut -f1-11,13-; }
 cmp <(allButSeconds local-one.tsv) <(allButSeconds local.tsv)
 cmp <(grep '^#' local-one.tsv) <(grep '^#' local.tsv)
 grep -q '^# mode: local$' local.tsv && ! grep -q '^# mode:' global.tsv || { echo "mode lines"; exit 1; }
-sent=$(allButSeconds local.tsv | tail -n +2 | cut -f14 | sort | uniq -c | tr -s ' \n' ' ')
+sent=$(allButSeconds local.tsv | tail -n +2 | cut -f15 | sort | uniq -c | tr -s ' \n' ' ')
 [ "$sent" = " 10 NA 45 local " ] || { echo "the hypotheses sent: $sent"; exit 1; }
 flow seqs=local.fa shards=2 out=local.jsonl work=shards mode=local
 "$batch" local.fa --data "$src/data" --mode local -o local-one.jsonl 2>/dev/null || [ $? -eq 3 ]

@@ -153,10 +153,11 @@ seqcorvane::AlignResult alignPair(const batch::Pair& pair, const seqcorvane::Mod
   }
 }
 
-// What one pair gives its row: the fields from K to gap_openings and those
-// after pair_digest (none under the global hypothesis); or why it failed.
+// What one pair gives its row: the fields from K to gap_openings, the
+// calibrated compression and the fields after it (none under the global
+// hypothesis); or why it failed.
 struct PairOutcome {
-  std::string fields, hypothesis, failure;
+  std::string fields, calibrated, hypothesis, failure;
 };
 
 PairOutcome alignedFields(const Settings& set, const batch::Pair& pair, const std::string& alignmentFile,
@@ -167,6 +168,7 @@ PairOutcome alignedFields(const Settings& set, const batch::Pair& pair, const st
     const seqcorvane::AlignResult r = alignPair(pair, models, config, gate);
     if (!set.alignments.empty()) seqcorvane::writeAlignmentFile(alignmentFile, r, set.format);
     o.fields = batch::resultFields(r, models);
+    o.calibrated = batch::calibratedField(r);
     if (set.mode != seqcorvane::Hypothesis::global) o.hypothesis = batch::hypothesisFields(r);
   } catch (const seqcorvane::Error& e) {
     o.failure = e.what();
@@ -214,11 +216,12 @@ size_t alignPairs(const Settings& set, const batch::Job& job, const std::vector<
                                 std::to_string(pair.t->sequence.size()) + '\t' + set.criterionName + '\t';
       const PairOutcome o = alignedFields(
           set, pair, set.alignments.empty() ? "" : set.alignments + "/" + names[todo[n]], models, config, gate);
-      std::string row = start + o.fields + seconds() + "\tok\t" + pair.digest + o.hypothesis;
+      std::string row = start + o.fields + seconds() + "\tok\t" + pair.digest + o.calibrated + o.hypothesis;
       std::lock_guard<std::mutex> lock(writeMutex);
       if (!o.failure.empty()) {
         ++failed;
         row = start + "NA\tNA\tNA\tNA\tNA\tNA\t" + seconds() + "\terror\t" + pair.digest +
+              batch::FAILED_CALIBRATED_FIELD +
               (set.mode == seqcorvane::Hypothesis::global ? "" : batch::FAILED_HYPOTHESIS_FIELDS);
         std::cerr << "seqcorvane-batch: pair " << printable(pair.s->id) << " / " << printable(pair.t->id) << ": "
                   << o.failure << "\n";

@@ -12,9 +12,13 @@ namespace batch {
 
 const char* const HEADER =
     "id_s\tid_t\tlength_s\tlength_t\tcriterion\tK\tnull_bits\talignment_bits\tcompression_bits\tidentity\t"
+    "gap_openings\tseconds\tstatus\tpair_digest\tcalibrated_bits";
+const char* const EARLIER_HEADER =
+    "id_s\tid_t\tlength_s\tlength_t\tcriterion\tK\tnull_bits\talignment_bits\tcompression_bits\tidentity\t"
     "gap_openings\tseconds\tstatus\tpair_digest";
 const char* const HYPOTHESIS_COLUMNS = "hypothesis\tregion_s\tregion_t";
 const char* const FAILED_HYPOTHESIS_FIELDS = "\tNA\tNA\tNA";
+const char* const FAILED_CALIBRATED_FIELD = "\tNA";
 
 std::string headerOf(const std::string& mode) {
   return mode == "global" ? std::string(HEADER) : std::string(HEADER) + '\t' + HYPOTHESIS_COLUMNS;
@@ -81,9 +85,14 @@ namespace {
 
 // What the lines before the rows say: the provenance and the header.
 struct Head {
-  bool ours = false;
+  bool ours = false, earlier = false;  // earlier: the header of a version without calibrated_bits
   std::string criterion, models, decoding, mode = "global", header;
 };
+
+// The earlier versions' header of the hypothesis named.
+std::string earlierHeaderOf(const std::string& mode) {
+  return mode == "global" ? std::string(EARLIER_HEADER) : std::string(EARLIER_HEADER) + '\t' + HYPOTHESIS_COLUMNS;
+}
 
 // Reads the provenance lines and the header, by position: '#' lines up to
 // the header (a row may begin with '#' too). Returns where the rows begin.
@@ -96,6 +105,11 @@ size_t readHead(const std::string& text, Head& head) {
     start = nl + 1;
     if (line == HEADER || line == headerOf("local")) {
       head.header = line;
+      break;
+    }
+    if (line == EARLIER_HEADER || line == earlierHeaderOf("local")) {
+      head.header = line;
+      head.earlier = true;
       break;
     }
     if (line.compare(0, std::strlen(PROGRAM_LINE), PROGRAM_LINE) == 0) head.ours = true;
@@ -131,7 +145,13 @@ void requireSameMaking(const Head& head, const std::string& name, const Provenan
          (head.decoding.empty() ? "no decoding stated" : head.decoding) + "; now " +
          (now.decoding.empty() ? "none stated" : now.decoding) + "): remove it or name another table with -o");
   // A header that is not the one of the hypothesis its lines state.
-  if (head.header != headerOf(head.mode)) notOurs();
+  if (head.header != (head.earlier ? earlierHeaderOf(head.mode) : headerOf(head.mode))) notOurs();
+  // Its rows lack the calibrated verdict: every pair would be aligned again,
+  // and the file is left for its owner rather than rewritten.
+  if (head.earlier)
+    fail("the table " + name +
+         " was written by an earlier seqcorvane-batch, without the column calibrated_bits: it is left as it is; "
+         "remove it or name another table with -o");
 }
 
 }  // namespace
@@ -179,6 +199,11 @@ std::string resultFields(const seqcorvane::AlignResult& r, const seqcorvane::Mod
          (aligned ? std::to_string(seqcorvane::gapOpenings(r.path)) : "NA") + '\t';
 }
 
+std::string calibratedField(const seqcorvane::AlignResult& r) {
+  const double bits = r.calibrated.compressionBits;
+  return std::string("\t") + (std::isfinite(bits) ? seqcorvane::shell::formatFixed(bits, 3) : "NA");
+}
+
 namespace {
 
 // A region's field: NA (first and last 0), or first-last within 1..length.
@@ -219,11 +244,13 @@ bool holdsResult(const std::vector<std::string>& f, const Pair& pair, const Prov
   // A local posterior alignment that pairs no residues has no message.
   const bool noMessage = f[7] == "NA" && now.mode == "local" && criterion == "posterior";
   long K = 0, gaps = 0;
-  double null = 0, alignment = 0, compression = 0, identity = 0, seconds = 0;
+  double null = 0, alignment = 0, compression = 0, identity = 0, seconds = 0, calibrated = 0;
   if (!count(f[5], K) || K < 1 || K > 1000 || !fixed3(f[6], null) ||
       (!noMessage && (!fixed3(f[7], alignment) || !(alignment > 0))) || !fixed3(f[8], compression) ||
-      !fixed3(f[11], seconds) || seconds < 0)
+      !fixed3(f[11], seconds) || seconds < 0 || !fixed3(f[CALIBRATED_COLUMN], calibrated))
     return false;
+  // The posterior criterion's verdict is the calibrated one: the same number.
+  if (criterion == "posterior" && f[CALIBRATED_COLUMN] != f[8]) return false;
   // Each of the three numbers is rounded to thousandths on its own.
   if (criterion != "posterior" && std::fabs(compression - (null - alignment)) > 0.0021) return false;
   const size_t columnsAtMost = pair.s->sequence.size() + pair.t->sequence.size();
@@ -371,7 +398,7 @@ std::string jsonRow(const std::string& row, const std::string& mode) {
   // What each column holds: a string, a number (or NA), the hypothesis (or NA), a region (or NA).
   enum Kind { text, number, sent, range };
   static const Kind kinds[COLUMNS + 3] = {text,   text,   number, number, text, number, number, number, number,
-                                          number, number, number, text,   text, sent,   range,  range};
+                                          number, number, number, text,   text, number, sent,   range,  range};
   const std::vector<std::string> f = splitRow(row);
   std::string out = "{";
   for (size_t k = 0; k < names.size(); ++k) {

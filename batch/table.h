@@ -25,12 +25,17 @@ struct AlignResult;
 namespace batch {
 
 extern const char* const HEADER;
-constexpr int COLUMNS = 14;
+constexpr int COLUMNS = 15;
 constexpr int STATUS_COLUMN = 12, DIGEST_COLUMN = 13;
-// The columns that follow pair_digest under the local and automatic
+// The compression of the verdict calibrated for composition, after pair_digest.
+constexpr int CALIBRATED_COLUMN = 14;
+// The columns that follow calibrated_bits under the local and automatic
 // hypotheses: the hypothesis sent and the region aligned of each sequence.
 extern const char* const HYPOTHESIS_COLUMNS;
-constexpr int HYPOTHESIS_COLUMN = 14, REGION_S_COLUMN = 15, REGION_T_COLUMN = 16;
+constexpr int HYPOTHESIS_COLUMN = 15, REGION_S_COLUMN = 16, REGION_T_COLUMN = 17;
+// The header of the tables of earlier versions, without calibrated_bits:
+// such a table is refused, not resumed.
+extern const char* const EARLIER_HEADER;
 
 // The header and the number of columns of a table of the hypothesis named
 // ("global", "local", "auto"): today's columns for the global one.
@@ -60,9 +65,10 @@ struct EarlierRows {
 
 // Reads the text of what an earlier run left in name (a table or its
 // .partial): throws seqcorvane::Error when it is not a table of this
-// program or was made with another criterion, another hypothesis, other
-// models or another decoding. A last line without its newline is an
-// unfinished row, left out.
+// program, was made with another criterion, another hypothesis, other
+// models or another decoding, or by an earlier version without the column
+// calibrated_bits. A last line without its newline is an unfinished row,
+// left out.
 void readEarlier(const std::string& text, const std::string& name, const Provenance& now, EarlierRows& rows);
 
 // Whether the fields of an earlier row hold a result of this program for
@@ -71,8 +77,10 @@ void readEarlier(const std::string& text, const std::string& name, const Provena
 // those of its sequences (nullBits), K in 1..1000, finite numbers, the
 // compression the null less the alignment (optimal and marginal criteria),
 // identity in 0..100 and gap openings a count (NA for the marginal
-// criterion), status ok; under the local and automatic hypotheses the one
-// sent and the regions as hypothesisFields writes them.
+// criterion), status ok, the calibrated compression a finite number (the
+// compression itself for the posterior criterion, whose verdict it is);
+// under the local and automatic hypotheses the one sent and the regions as
+// hypothesisFields writes them.
 bool holdsResult(const std::vector<std::string>& fields, const Pair& pair, const Provenance& now,
                  const std::string& nullBits);
 
@@ -86,7 +94,13 @@ std::string nullBitsText(double nullNitsS, double nullNitsT);
 // message); identity and gap openings NA without an alignment.
 std::string resultFields(const seqcorvane::AlignResult& r, const seqcorvane::Models& models);
 
-// The fields that follow pair_digest under the local and automatic
+// The field that follows pair_digest, after a tab: the compression of the
+// verdict calibrated for composition, in bits, as the compression's column
+// writes it (NA for a failed pair).
+std::string calibratedField(const seqcorvane::AlignResult& r);
+extern const char* const FAILED_CALIBRATED_FIELD;
+
+// The fields that follow calibrated_bits under the local and automatic
 // hypotheses, each after a tab: the hypothesis sent, and the region of S
 // and of T as first-last (1-based, inclusive), NA without an alignment or
 // when the region holds no residue of the sequence. A failed pair's are NA.
@@ -115,7 +129,8 @@ std::vector<std::string> splitRow(const std::string& row);
 // A row of a table of the hypothesis named as one line of JSON (without its
 // newline): an object with the header's names as keys in the columns'
 // order; lengths, K, the bits, identity, gap openings and seconds as
-// numbers, NA as null; the hypothesis as a string or null, a region as
+// numbers (calibrated_bits too), NA as null; the hypothesis as a string or
+// null, a region as
 // [first, last] or null;
 // identifiers as strings in ASCII: '"', '\' and control characters escaped
 // as JSON escapes them, characters beyond ASCII as \uXXXX (two for those

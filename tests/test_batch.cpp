@@ -13,7 +13,7 @@ namespace {
 
 const std::string HEADER =
     "id_s\tid_t\tlength_s\tlength_t\tcriterion\tK\tnull_bits\talignment_bits\tcompression_bits\tidentity\t"
-    "gap_openings\tseconds\tstatus\tpair_digest";
+    "gap_openings\tseconds\tstatus\tpair_digest\tcalibrated_bits";
 
 testutil::RunResult batch(const std::vector<std::string>& args, const std::string& cwd) {
   testutil::RunOptions o;

@@ -2,7 +2,7 @@
 // binary: the hypothesis sent and the regions are those the single-pair
 // program gives for the pair, the alignment files the same bytes; JSON
 // lines carry them as strings, arrays and nulls; a resume keeps to one mode;
-// the default mode's table keeps today's columns.
+// the default mode's table has no more columns than --mode global's.
 #include <gtest/gtest.h>
 
 #include <regex>
@@ -14,7 +14,7 @@ namespace {
 
 const std::string HEADER =
     "id_s\tid_t\tlength_s\tlength_t\tcriterion\tK\tnull_bits\talignment_bits\tcompression_bits\tidentity\t"
-    "gap_openings\tseconds\tstatus\tpair_digest";
+    "gap_openings\tseconds\tstatus\tpair_digest\tcalibrated_bits";
 const std::string LOCAL_HEADER = HEADER + "\thypothesis\tregion_s\tregion_t";
 
 testutil::RunResult batch(const std::vector<std::string>& args, const std::string& cwd) {
@@ -97,10 +97,10 @@ void expectRowIsTheSingleProgramsPair(const std::vector<std::string>& r, const s
                                       const std::string& criterion) {
   std::smatch m;
   ASSERT_TRUE(std::regex_search(json, m, std::regex("\"sent\": \"(\\w+)\"")));
-  EXPECT_EQ(r[14], m[1].str()) << r[0] << " " << r[1];
+  EXPECT_EQ(r[15], m[1].str()) << r[0] << " " << r[1];
   const auto region = jsonRegion(json);
-  EXPECT_EQ(r[15], region.first) << r[0] << " " << r[1] << " " << criterion;
-  EXPECT_EQ(r[16], region.second);
+  EXPECT_EQ(r[16], region.first) << r[0] << " " << r[1] << " " << criterion;
+  EXPECT_EQ(r[17], region.second);
   const bool marginal = criterion == "marginal";
   if (marginal) {
     EXPECT_EQ(region.first, "NA");
@@ -110,6 +110,8 @@ void expectRowIsTheSingleProgramsPair(const std::vector<std::string>& r, const s
   EXPECT_EQ(r[5], m[1].str());
   EXPECT_EQ(r[7], jsonNumberOf(json, marginal ? "marginal_bits" : "alignment_bits"));
   EXPECT_EQ(r[8], jsonNumberOf(json, "compression_bits"));
+  ASSERT_TRUE(std::regex_search(json, m, std::regex(R"("calibrated": \{[^}]*"compression_bits": ([-0-9.e+]+))")));
+  EXPECT_EQ(r[14], fixed3(std::stod(m[1])));                           // the verdict calibrated for composition
   EXPECT_EQ(r[9], marginal ? "NA" : jsonNumberOf(json, "alignment"));  // the identity by the alignment's columns
 }
 
@@ -135,7 +137,7 @@ TEST(BatchLocal, HypothesisAndRegionsAreTheSinglePairProgramsOnes) {
       EXPECT_EQ(t.head.substr(t.head.find('\n', t.head.find("# models: ")) + 1), decoding + LOCAL_HEADER + "\n");
       ASSERT_EQ(t.rows.size(), 3u);
       for (const auto& r : t.rows) {
-        ASSERT_EQ(r.size(), 17u);
+        ASSERT_EQ(r.size(), 18u);
         const auto single = testutil::runBinary(
             {r[0] + ".fa", r[1] + ".fa", "--criterion", criterion, "--mode", mode, "--format", "json", "-o", "single"},
             "", dir.path());
@@ -148,15 +150,15 @@ TEST(BatchLocal, HypothesisAndRegionsAreTheSinglePairProgramsOnes) {
       }
       // The domains are found amid their flanks.
       if (mode == "local" && criterion == "optimal") {
-        EXPECT_EQ(t.rows[1][15], "63-206");  // HBB_HUMAN is residues 61-206 of HBB_IN_FLANKS
-        EXPECT_EQ(t.rows[1][16], "2-141");
+        EXPECT_EQ(t.rows[1][16], "63-206");  // HBB_HUMAN is residues 61-206 of HBB_IN_FLANKS
+        EXPECT_EQ(t.rows[1][17], "2-141");
       }
     }
   }
 }
 
-// The default mode writes today's table: --mode global gives the same bytes
-// (bar the seconds) as no option, without a mode line or more columns.
+// The default mode's table: --mode global gives the same bytes (bar the
+// seconds) as no option, without a mode line or the hypothesis's columns.
 TEST(BatchLocal, DefaultModeKeepsTodaysTable) {
   testutil::TempDir dir;
   writeDomainsInFlanks(dir);
@@ -168,7 +170,7 @@ TEST(BatchLocal, DefaultModeKeepsTodaysTable) {
   EXPECT_EQ(plain.head, global.head);
   ASSERT_EQ(plain.rows.size(), 3u);
   for (size_t k = 0; k < 3; ++k) {
-    EXPECT_EQ(plain.rows[k].size(), 14u);
+    EXPECT_EQ(plain.rows[k].size(), 15u);
     plain.rows[k][11] = global.rows[k][11] = "";
     EXPECT_EQ(plain.rows[k], global.rows[k]);
   }
@@ -178,7 +180,8 @@ TEST(BatchLocal, DefaultModeKeepsTodaysTable) {
 }
 
 // As JSON lines: the three keys last, the hypothesis a string (null for a
-// failed pair), a region [first, last] or null, as the TSV table's fields.
+// failed pair), a region [first, last] or null, as the TSV table's fields;
+// the calibrated compression before them, a number (null for a failed pair).
 TEST(BatchLocal, JsonLinesCarryTheHypothesisAndRegions) {
   testutil::TempDir dir;
   writeDomainsInFlanks(dir);
@@ -198,19 +201,20 @@ TEST(BatchLocal, JsonLinesCarryTheHypothesisAndRegions) {
         return field == "NA" ? std::string("null")
                              : "[" + field.substr(0, field.find('-')) + ", " + field.substr(field.find('-') + 1) + "]";
       };
-      const std::string sent = r[14] == "NA" ? "null" : "\"" + r[14] + "\"";
+      const std::string sent = r[15] == "NA" ? "null" : "\"" + r[15] + "\"";
+      const std::string calibrated = r[14] == "NA" ? "null" : r[14];
       const std::string ending = ", \"status\": \"" + r[12] + "\", \"pair_digest\": \"" + r[13] +
-                                 "\", \"hypothesis\": " + sent + ", \"region_s\": " + range(r[15]) +
-                                 ", \"region_t\": " + range(r[16]) + "}";
+                                 "\", \"calibrated_bits\": " + calibrated + ", \"hypothesis\": " + sent +
+                                 ", \"region_s\": " + range(r[16]) + ", \"region_t\": " + range(r[17]) + "}";
       EXPECT_EQ(lines[k].substr(lines[k].size() - std::min(lines[k].size(), ending.size())), ending);
       if (r[12] == "error") {
-        EXPECT_EQ(sent + r[15] + r[16], "nullNANA");
+        EXPECT_EQ(calibrated + sent + r[16] + r[17], "nullnullNANA");
       }
       if (criterion == "optimal" && r[12] == "ok") {
-        EXPECT_NE(range(r[15]), "null");
+        EXPECT_NE(range(r[16]), "null");
       }
       if (criterion == "marginal") {
-        EXPECT_EQ(r[15] + r[16], "NANA");
+        EXPECT_EQ(r[16] + r[17], "NANA");
       }
     }
   }
@@ -253,9 +257,9 @@ TEST(BatchLocal, ResumingKeepsToOneMode) {
   // region written backwards; one row kept, with a marked time.
   const Table t = readTable(dir.file("l.tsv"));
   const std::string damaged =
-      t.head + withField(t.rows[0], 14, "global") + withField(t.rows[1], 15, "63-999") + withField(t.rows[2], 16, "NA");
+      t.head + withField(t.rows[0], 15, "global") + withField(t.rows[1], 16, "63-999") + withField(t.rows[2], 17, "NA");
   for (const std::string& rows :
-       {damaged, t.head + withField(t.rows[0], 15, "206-63") + withField(t.rows[1], 11, "9.000")}) {
+       {damaged, t.head + withField(t.rows[0], 16, "206-63") + withField(t.rows[1], 11, "9.000")}) {
     testutil::writeFile(dir.file("l.tsv"), rows);
     const auto again = batch({"all.fa", "--mode", "local", "-o", "l.tsv"}, dir.path());
     ASSERT_EQ(again.status, 0) << again.err;
@@ -263,7 +267,7 @@ TEST(BatchLocal, ResumingKeepsToOneMode) {
     const Table after = readTable(dir.file("l.tsv"));
     ASSERT_EQ(after.rows.size(), 3u);
     for (size_t k = 0; k < 3; ++k)
-      for (size_t f : {14, 15, 16}) EXPECT_EQ(after.rows[k][f], t.rows[k][f]);
+      for (size_t f : {14, 15, 16, 17}) EXPECT_EQ(after.rows[k][f], t.rows[k][f]);
   }
   EXPECT_EQ(readTable(dir.file("l.tsv")).rows[1][11], "9.000");
 }
@@ -283,8 +287,9 @@ TEST(BatchLocal, PosteriorAlignmentWithoutARegion) {
   for (const auto& r : t.rows) {
     const bool none = r[7] == "NA";
     without += none;
-    EXPECT_EQ(r[14], "local");
-    EXPECT_EQ(none, r[15] == "NA" && r[16] == "NA") << r[0] << " " << r[1];
+    EXPECT_EQ(r[15], "local");
+    EXPECT_EQ(r[14], r[8]);  // the posterior criterion's verdict is the calibrated one
+    EXPECT_EQ(none, r[16] == "NA" && r[17] == "NA") << r[0] << " " << r[1];
   }
   EXPECT_GT(without, 0);
   const auto again = batch({"r.fa", "--mode", "local", "--criterion", "posterior", "-o", "t.tsv"}, dir.path());

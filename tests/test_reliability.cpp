@@ -201,7 +201,7 @@ TEST(Reliability, RowsKeepTheirShapeAndFilesTheirNames) {
   EXPECT_EQ(b.status, 3);
   const auto rows = rowsOf(testutil::readFile(dir.file("t.tsv")));
   ASSERT_EQ(rows.size(), 3u);
-  for (const auto& r : rows) EXPECT_EQ(r.size(), 14u);
+  for (const auto& r : rows) EXPECT_EQ(r.size(), 15u);
   EXPECT_EQ(rows[0][12], "error");
   EXPECT_EQ(rows[1][12], "ok");
 

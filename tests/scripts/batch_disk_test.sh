@@ -39,7 +39,7 @@ rng = random.Random(3)
 for n in range(45):
     print(f">s{n:02d}\n" + "".join(rng.choice("ACDEFGHIKLMNPQRSTVWY") for _ in range(20)))
 PY
-cut13() { grep -v '^#' "$1" | cut -f1-11,13,14; }
+cut13() { grep -v '^#' "$1" | cut -f1-11,13-; }
 "$batch" s.fa -o clean.tsv
 "$batch" s.fa -o clean.jsonl
 size=$(stat -c %s clean.tsv)

@@ -4,7 +4,8 @@
 # missing input is one line and status 1; PNG, PDF and SVG by the output's
 # extension; titles and legends that name the set and the criteria (and the
 # hypotheses of a local or automatic table); tables with odd identifiers, as
-# TSV and JSON lines; many pairs as a density.
+# TSV and JSON lines; many pairs as a density; the verdict calibrated for
+# composition where the table has calibrated_bits, else the criterion's own.
 #   plot_test.sh SOURCE_DIR PLOT_SCRIPT SEQCORVANE BATCH
 set -euo pipefail
 src=$1
@@ -160,4 +161,32 @@ PY
 "$plot" table many.tsv -o many.png
 has many.png "many: 4,950 pairs, optimal criterion"
 has many.png "bins of 1)"
-echo "plot: formats, titles, legends, odd identifiers and many pairs"
+has many.png "related (compression above 0 bits): "
+
+# The verdict calibrated for composition where the table has calibrated_bits
+# (a pair compressed by the criterion's own verdict but not by the calibrated
+# one is not related), as TSV and JSON lines; without the column, the
+# criterion's own.
+has t.png "related (calibrated compression above 0 bits): 3 pairs"
+/usr/bin/python3 - table.tsv > composed.tsv <<'PY'
+import sys
+lines = open(sys.argv[1], "rb").read().split(b"\n")[:-1]
+k = next(i for i, l in enumerate(lines) if l.startswith(b"id_s\t"))
+assert lines[k].split(b"\t")[14] == b"calibrated_bits", lines[k]
+f = lines[k + 1].split(b"\t")
+assert float(f[8]) > 0, f
+f[14] = b"-5.000"
+lines[k + 1] = b"\t".join(f)
+sys.stdout.buffer.write(b"\n".join(lines) + b"\n")
+PY
+"$plot" table composed.tsv -o composed.png
+has composed.png "related (calibrated compression above 0 bits): 2 pairs"
+has composed.png "not related (0 bits or less): 1 pairs"
+"$batch" globins.fa --data "$src/data" -o composed.jsonl
+sed -i '1s/"calibrated_bits": [-0-9.]*/"calibrated_bits": -5.000/' composed.jsonl
+"$plot" table composed.jsonl -o composed-json.png
+has composed-json.png "not related (0 bits or less): 1 pairs"
+cut -f1-14 table.tsv > earlier.tsv
+"$plot" table earlier.tsv -o earlier.png
+has earlier.png "related (compression above 0 bits): 3 pairs"
+echo "plot: formats, titles, legends, odd identifiers, many pairs, the calibrated verdict"

@@ -6,7 +6,9 @@
 # shards; paths with blanks and a list of pairs work; identifiers of any
 # bytes merge, as tab-separated rows and as JSON lines; mode=local gives the
 # batch program's local table (and JSON lines) and never merges the global
-# shards; the README's command runs as written from the top of a source tree.
+# shards; the shards of an earlier batch program, without calibrated_bits,
+# are refused; the README's command runs as written from the top of a source
+# tree.
 #   workflow_test.sh SOURCE_DIR BATCH_BINARY
 set -euo pipefail
 export LC_ALL=C  # tables are bytes
@@ -36,7 +38,7 @@ flow() {
     >snakemake.log 2>&1 || { cat snakemake.log; exit 1; }
 }
 # The header and rows (by place: an identifier may begin with '#'), without the seconds.
-cutTable() { sed -n '/^id_s\t/,$p' "$1" | cut -f1-11,13,14; }
+cutTable() { sed -n '/^id_s\t/,$p' "$1" | cut -f1-11,13-; }
 flow seqs=seqs.fa shards=3 out=merged.tsv work=shards
 "$batch" seqs.fa --data "$src/data" --threads 2 -o one.tsv
 [ "$(grep -vc '^#' one.tsv)" -eq 4951 ] || { echo "expected 4950 pairs"; exit 1; }
@@ -106,7 +108,7 @@ allButSeconds() { sed -n '/^id_s\t/,$p' "$1" | cut -f1-11,13-; }
 cmp <(allButSeconds local-one.tsv) <(allButSeconds local.tsv)
 cmp <(grep '^#' local-one.tsv) <(grep '^#' local.tsv)
 grep -q '^# mode: local$' local.tsv && ! grep -q '^# mode:' global.tsv || { echo "mode lines"; exit 1; }
-sent=$(allButSeconds local.tsv | tail -n +2 | cut -f14 | sort | uniq -c | tr -s ' \n' ' ')
+sent=$(allButSeconds local.tsv | tail -n +2 | cut -f15 | sort | uniq -c | tr -s ' \n' ' ')
 [ "$sent" = " 10 NA 45 local " ] || { echo "the hypotheses sent: $sent"; exit 1; }
 flow seqs=local.fa shards=2 out=local.jsonl work=shards mode=local
 "$batch" local.fa --data "$src/data" --mode local -o local-one.jsonl 2>/dev/null || [ $? -eq 3 ]
@@ -118,6 +120,27 @@ if snakemake -s "$src/workflow/Snakefile" --cores 1 --dry-run --config seqs=loca
 fi
 grep -q "config: mode is global, local or auto, not glocal" bad.log || { cat bad.log; exit 1; }
 echo "workflow: mode=local merges as one batch run --mode local writes, as TSV and JSON lines"
+
+# A batch program of an earlier version, whose tables lack calibrated_bits:
+# the merge refuses its shards with one line and writes no table.
+cat > old-batch <<EOF
+#!/usr/bin/env bash
+"$batch" "\$@"; status=\$?
+for ((k = 1; k < \$#; k++)); do
+  [ "\${!k}" = -o ] && { j=\$((k + 1)); cut -f1-14 "\${!j}" > "\${!j}.old" && mv "\${!j}.old" "\${!j}"; }
+done
+exit \$status
+EOF
+chmod +x old-batch
+if snakemake -s "$src/workflow/Snakefile" --cores 2 --config seqs="my dir/ten seqs.fa" shards=2 out=old.tsv \
+  work=old-shards batch="$PWD/old-batch" data="$src/data" >old.log 2>&1; then
+  echo "shards without calibrated_bits merged"; exit 1
+fi
+grep -q "has no column calibrated_bits: it was written by an earlier seqcorvane-batch" old.log || { cat old.log; exit 1; }
+[ ! -e old.tsv ] && [ "$(sed -n '/^id_s\t/p' old-shards/*/shard1.tsv)" = "$(printf '%s\t' id_s id_t length_s \
+  length_t criterion K null_bits alignment_bits compression_bits identity gap_openings seconds status)pair_digest" ] ||
+  { echo "the earlier version's shards"; exit 1; }
+echo "workflow: shards of an earlier batch program, without calibrated_bits, are refused"
 
 # The README's command, as written, from the top of a source tree.
 tree="$work/tree"

@@ -123,8 +123,8 @@ struct PosteriorOptions {
   // flank as in a gap: 1 keeps the alignment from reaching into the flanks.
   double regionUnpairedWeight = 1;
   bool fallbackAtTop = true;  // decode at the optimal criterion's distance where the marginal one is >= topDistance
-  int topDistance = 999;  // 1..1000
-  int distanceCap = 0;    // decode at no more than this distance, 0..1000 (0: no cap)
+  int topDistance = 999;      // 1..1000
+  int distanceCap = 0;        // decode at no more than this distance, 0..1000 (0: no cap)
   // Match emissions from the models' fitted joint residue-pair tables, where
   // the model directory has them (then the site rates are not used).
   bool fittedMatches = true;

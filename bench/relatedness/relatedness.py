@@ -7,7 +7,7 @@ verdict calibrated for composition.
   /usr/bin/python3 bench/relatedness/relatedness.py --build build --bench /work/shared/bench
 
 (with the default counts, 400, 100, 16 and 3 pairs of each set at 100, 1,000,
-3,000 and 10,000 residues, some 50 minutes on 2 cores).
+3,000 and 10,000 residues, some half an hour on 2 cores).
 
 Generated pairs (generators.py; the two sequences of a pair drawn
 independently, both of the same length): uniform, null, shuffled, repeats,

@@ -27,7 +27,9 @@
 #     cross-validation on both sets, beside the peers, and the verdict;
 #  6. tools/calibration_report.py: the choices by 5-fold family
 #     cross-validation on the calibration pairs and the tables;
-#  5 and 6 together are written to bench/ACCURACY.md.
+#  5 and 6 together are written to bench/ACCURACY.md, followed by its other
+#     sections (domains in context, relatedness: made by bench/context/ and
+#     bench/relatedness/, kept as they are).
 # Scratch: $SEQCORVANE_CALIBRATION_SCRATCH (default /tmp/seqcorvane-calibration).
 set -euo pipefail
 cd "$(dirname "${BASH_SOURCE[0]}")/.."
@@ -126,6 +128,12 @@ PYTHONPATH=build-calib/python "$py" bench/accuracy/crossvalidate.py "$scratch/cr
   cat "$scratch/crossvalidation.md"
   echo
   sed 's/^#/##/' "$scratch/calibration.md"
+  kept=$(awk '/^## /{keep = ($0 !~ /^## (Both reference sets|Accuracy on the calibration pairs)/)} keep' \
+    bench/ACCURACY.md 2>/dev/null || true)
+  if [ -n "$kept" ]; then
+    echo
+    printf '%s\n' "$kept"
+  fi
 } >bench/ACCURACY.md.tmp
 mv bench/ACCURACY.md.tmp bench/ACCURACY.md
 echo "wrote bench/ACCURACY.md"

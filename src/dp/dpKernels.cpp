@@ -74,12 +74,6 @@ std::array<PathCost, 3> fillBestPath(const CostTable& c, TraceCodes& codes, Stat
   // The local hypothesis: no path reaches row 0 or column 0 (the region
   // begins with a match); it ends after a match at the cell of least total.
   LocalEnd bestEnd;
-  auto findEnd = [&](std::size_t i) {
-    for (std::size_t j = 1; j <= nT; ++j) {
-      const double total = cur->trans[stateMatch][j] + cur->emit[stateMatch][j];
-      if (total < bestEnd.cost.total) bestEnd = {i, j, {cur->trans[stateMatch][j], cur->emit[stateMatch][j], total}};
-    }
-  };
   std::uint8_t* code0 = codes.row(0);
   if (c.local) {
     for (int s = 0; s < 3; ++s) std::fill(cur->trans[s].begin(), cur->trans[s].end(), INF);
@@ -125,6 +119,10 @@ std::array<PathCost, 3> fillBestPath(const CostTable& c, TraceCodes& codes, Stat
   args.candCode = candCode.data();
   args.local = c.local;
   args.beginCost = c.beginCost;
+  double rowEndTotal = INF;
+  std::size_t rowEndColumn = 0;
+  args.endTotal = &rowEndTotal;
+  args.endColumn = &rowEndColumn;
   for (std::size_t i = 1; i <= nS; ++i) {
     std::swap(prev, cur);
     std::uint8_t* codeRow = codes.row(i);
@@ -145,9 +143,13 @@ std::array<PathCost, 3> fillBestPath(const CostTable& c, TraceCodes& codes, Stat
     args.gapS = gapS;
     args.firstRow = (i == 1) && !c.local;
     args.codes = codeRow;
+    rowEndTotal = INF;
     bestPathRow(args, c.simd);
     finishRow(i);
-    if (c.local) findEnd(i);
+    // The row's best end replaces the best so far only when strictly cheaper.
+    if (c.local && rowEndTotal < bestEnd.cost.total)
+      bestEnd = {
+          i, rowEndColumn, {cur->trans[stateMatch][rowEndColumn], cur->emit[stateMatch][rowEndColumn], rowEndTotal}};
   }
   if (localEnd != nullptr) *localEnd = bestEnd;
 

@@ -28,6 +28,11 @@ struct BestRowArgs {
   // trace code then TRACE_NONE, 3; equal costs begin). firstRow is false.
   bool local = false;
   double beginCost = 0;
+  // Local: set to M's least total over the row's columns 1..n and the first
+  // column that has it (where a best local path may end); the total is
+  // infinite where no column of M is reached.
+  double* endTotal = nullptr;
+  std::size_t* endColumn = nullptr;
   std::uint8_t* codes;  // trace codes of row i, index 0..n
   // scratch, index 0..n: the better of I's candidates from M and D at (i, j-1)
   double* candTrans;

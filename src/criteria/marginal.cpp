@@ -1,5 +1,6 @@
 #include "marginal.h"
 
+#include <algorithm>
 #include <cmath>
 #include <vector>
 
@@ -65,9 +66,12 @@ double printTotalFwdPlusBwd(const threeStateDPAClass_t& m, StatePlanes& sinkSums
         // Local: the regions that pass the cell: a column through it, a
         // region ending after its match, a region beginning with the match
         // after it.
-        const std::array<double, 9> terms = throughCellTerms(fCell, trans, gCell);
-        values[j] = summedMsgLen(
-            m, neglogSum3(findNeglogSum(terms), fCell[stateMatch] + c.endCost, c.beginCost + gCell[stateMatch]));
+        const std::array<double, 9> joins = throughCellTerms(fCell, trans, gCell);
+        std::array<double, 11> terms;
+        std::copy(joins.begin(), joins.end(), terms.begin());
+        terms[9] = fCell[stateMatch] + c.endCost;
+        terms[10] = c.beginCost + gCell[stateMatch];
+        values[j] = summedMsgLen(m, neglogSumUnordered(terms.data(), terms.size()));
       } else if (i == 0 && j == 0)
         values[j] = findNeglogSum(std::array<double, 3>{gCell[0], gCell[1], gCell[2]}) + LN1000 + lengthCost;
       else if (i == nS && j == nT)

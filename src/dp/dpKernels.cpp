@@ -227,22 +227,25 @@ std::array<double, 3> sumRowsFrom(const CostTable& c, std::size_t first, const s
       const double match = matchRow[c.resT[j - 1]], gapT = c.gapT[j - 1];
       if (!c.local && i == 1 && j == 1)
         cur[stateMatch][j] = neglogSum3(prev[0][0] + LN3 + match, prev[1][0] + LN3 + match, prev[2][0] + LN3 + match);
-      else
+      else if (c.local) {  // or the region begins here
+        const double into[4] = {prev[0][j - 1] + t[stateMatch][stateMatch] + match,
+                                prev[1][j - 1] + t[stateDelete][stateMatch] + match,
+                                prev[2][j - 1] + t[stateInsert][stateMatch] + match, c.beginCost + match};
+        cur[stateMatch][j] = neglogSumUnordered(into, 4);
+      } else {
         cur[stateMatch][j] = neglogSum3(prev[0][j - 1] + t[stateMatch][stateMatch] + match,
                                         prev[1][j - 1] + t[stateDelete][stateMatch] + match,
                                         prev[2][j - 1] + t[stateInsert][stateMatch] + match);
+      }
       cur[stateDelete][j] =
           neglogSum3(prev[0][j] + t[stateMatch][stateDelete] + gapS, prev[1][j] + t[stateDelete][stateDelete] + gapS,
                      prev[2][j] + t[stateInsert][stateDelete] + gapS);
       cur[stateInsert][j] = neglogSum3(cur[0][j - 1] + t[stateMatch][stateInsert] + gapT,
                                        cur[1][j - 1] + t[stateDelete][stateInsert] + gapT,
                                        cur[2][j - 1] + t[stateInsert][stateInsert] + gapT);
-      if (c.local) {
-        cur[stateMatch][j] = neglogSum3(cur[stateMatch][j], c.beginCost + match, INF);
-        rowEnds[j - 1] = cur[stateMatch][j] + c.endCost;
-      }
+      if (c.local) rowEnds[j - 1] = cur[stateMatch][j] + c.endCost;
     }
-    if (c.local) ends = neglogSum3(ends, findNeglogSum(rowEnds), INF);
+    if (c.local) ends = neglogSum3(ends, neglogSumUnordered(rowEnds.data(), nT), INF);
     if (visit) visit(SumRow{i, {cur[0].data(), cur[1].data(), cur[2].data()}});
   }
   if (c.local) return {ends, INF, INF};

@@ -6,11 +6,6 @@
 
 namespace seqcorvane::detail {
 
-double findNeglogSum(std::vector<double> v) {
-  std::sort(v.begin(), v.end());
-  return neglogSumOfSorted(v.data(), v.size());
-}
-
 template <size_t N>
 double findNeglogSum(std::array<double, N> v) {
   // Insertion sort: for so few entries the quickest, and the sorted result
@@ -26,6 +21,19 @@ double findNeglogSum(std::array<double, N> v) {
 template double findNeglogSum<3>(std::array<double, 3>);
 template double findNeglogSum<4>(std::array<double, 4>);
 template double findNeglogSum<9>(std::array<double, 9>);
+
+double neglogSumUnordered(const double* v, std::size_t n) {
+  std::size_t least = n;
+  for (std::size_t q = 0; q < n; ++q)
+    if (std::fabs(v[q]) <= DBL_MAX && (least == n || v[q] < v[least])) least = q;
+  if (least == n) return std::numeric_limits<double>::infinity();  // nothing finite: probability 0
+  const double r = v[least];
+  double s = 0;
+  // e^d is 0 below d = -745.2; the library takes a slow path to say so
+  for (std::size_t q = 0; q < n; ++q)
+    if (q != least && r - v[q] > -746) s += std::exp(r - v[q]);
+  return r - std::log1p(s);
+}
 
 double findMinIvalue(double a, double b, double c, int& pos) {
   double best = a;

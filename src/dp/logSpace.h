@@ -41,10 +41,13 @@ inline double neglogSum3(double a, double b, double c) {
 }
 inline double findNeglogSum3(const std::array<double, 3>& v) { return neglogSum3(v[0], v[1], v[2]); }
 
-// -ln(sum of e^-x) over the entries (sorted first).
-double findNeglogSum(std::vector<double> v);
-// The same for a fixed number of entries, with exactly the same operations;
-// allocates nothing.
+// -ln(sum of e^-x) over many entries in one pass, unsorted: the least finite
+// one, then the others' exponentials in their order (the same value as the
+// sorted sum to rounding).
+double neglogSumUnordered(const double* v, std::size_t n);
+
+// -ln(sum of e^-x) over a fixed number of entries, sorted first (the same
+// operations as neglogSumOfSorted); allocates nothing.
 template <size_t N>
 double findNeglogSum(std::array<double, N> v);
 

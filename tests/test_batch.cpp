@@ -7,19 +7,14 @@
 #include <regex>
 #include <sstream>
 
+#include "batchUtil.h"
 #include "testUtil.h"
 
+using batchtest::batch;
+using batchtest::HEADER;
+using batchtest::writeExamples;
+
 namespace {
-
-const std::string HEADER =
-    "id_s\tid_t\tlength_s\tlength_t\tcriterion\tK\tnull_bits\talignment_bits\tcompression_bits\tidentity\t"
-    "gap_openings\tseconds\tstatus\tpair_digest\tcalibrated_bits";
-
-testutil::RunResult batch(const std::vector<std::string>& args, const std::string& cwd) {
-  testutil::RunOptions o;
-  o.program = SEQCORVANE_BATCH_BINARY;
-  return testutil::runBinary(args, "", cwd, o);
-}
 
 // The header and the rows of a table (its '#' lines left out).
 std::vector<std::vector<std::string>> rowsOf(const std::string& table) {
@@ -53,17 +48,6 @@ std::string after(const std::string& text, const std::string& label) {
   std::string word;
   in >> word;
   return word;
-}
-
-// The examples as one file of five records, and one file each.
-void writeExamples(const testutil::TempDir& dir) {
-  std::string all;
-  for (const char* f : {"hbb_human.fa", "hba_macfa.fa", "myg_horse.fa", "hbb_colli.fa"}) {
-    const std::string text = testutil::readFile(testutil::examplePath(f));
-    testutil::writeFile(dir.file(f), text);
-    all += text;
-  }
-  testutil::writeFile(dir.file("all.fa"), all);
 }
 
 }  // namespace

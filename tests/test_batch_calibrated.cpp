@@ -10,27 +10,15 @@
 #include <regex>
 #include <sstream>
 
+#include "batchUtil.h"
 #include "testUtil.h"
 
+using batchtest::batch;
+using batchtest::EARLIER_HEADER;
+using batchtest::HEADER;
+using batchtest::split;
+
 namespace {
-
-const std::string EARLIER_HEADER =
-    "id_s\tid_t\tlength_s\tlength_t\tcriterion\tK\tnull_bits\talignment_bits\tcompression_bits\tidentity\t"
-    "gap_openings\tseconds\tstatus\tpair_digest";
-const std::string HEADER = EARLIER_HEADER + "\tcalibrated_bits";
-
-testutil::RunResult batch(const std::vector<std::string>& args, const std::string& cwd) {
-  testutil::RunOptions o;
-  o.program = SEQCORVANE_BATCH_BINARY;
-  return testutil::runBinary(args, "", cwd, o);
-}
-
-std::vector<std::string> split(const std::string& text, char by) {
-  std::vector<std::string> parts;
-  std::istringstream in(text);
-  for (std::string x; std::getline(in, x, by);) parts.push_back(x);
-  return parts;
-}
 
 std::string joined(const std::vector<std::string>& fields) {
   std::string out;
@@ -103,13 +91,7 @@ std::string singleCalibrated(const std::string& dir, const std::string& s, const
 // glutamine-rich sequences (about a third Q), which the marginal criterion's own
 // verdict calls related and the calibrated one does not.
 void writeInputs(const testutil::TempDir& dir) {
-  std::string all;
-  for (const char* f : {"hbb_human.fa", "hba_macfa.fa", "myg_horse.fa", "hbb_colli.fa"}) {
-    const std::string text = testutil::readFile(testutil::examplePath(f));
-    testutil::writeFile(dir.file(f), text);
-    all += text;
-  }
-  testutil::writeFile(dir.file("all.fa"), all);
+  batchtest::writeExamples(dir);
   const std::string letters = "ACDEFGHIKLMNPQRSTVWY";
   std::mt19937 rng(2024);
   std::discrete_distribution<int> qrich({1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 11.4, 1, 1, 1, 1, 1, 1});

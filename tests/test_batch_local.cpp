@@ -8,27 +8,16 @@
 #include <regex>
 #include <sstream>
 
+#include "batchUtil.h"
 #include "testUtil.h"
+
+using batchtest::batch;
+using batchtest::HEADER;
+using batchtest::split;
 
 namespace {
 
-const std::string HEADER =
-    "id_s\tid_t\tlength_s\tlength_t\tcriterion\tK\tnull_bits\talignment_bits\tcompression_bits\tidentity\t"
-    "gap_openings\tseconds\tstatus\tpair_digest\tcalibrated_bits";
 const std::string LOCAL_HEADER = HEADER + "\thypothesis\tregion_s\tregion_t";
-
-testutil::RunResult batch(const std::vector<std::string>& args, const std::string& cwd) {
-  testutil::RunOptions o;
-  o.program = SEQCORVANE_BATCH_BINARY;
-  return testutil::runBinary(args, "", cwd, o);
-}
-
-std::vector<std::string> split(const std::string& text, char by) {
-  std::vector<std::string> parts;
-  std::istringstream in(text);
-  for (std::string x; std::getline(in, x, by);) parts.push_back(x);
-  return parts;
-}
 
 // The '#' lines and header of a table (head), and its rows' fields.
 struct Table {

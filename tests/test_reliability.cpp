@@ -7,17 +7,14 @@
 
 #include <fstream>
 
+#include "batchUtil.h"
 #include "testUtil.h"
 
+using batchtest::batch;
 using testutil::count;
 using testutil::filesMatching;
 
 namespace {
-
-testutil::RunResult batch(const std::vector<std::string>& args, const std::string& cwd, testutil::RunOptions o = {}) {
-  o.program = SEQCORVANE_BATCH_BINARY;
-  return testutil::runBinary(args, "", cwd, o);
-}
 
 // A command line run by the shell in cwd (for redirections).
 testutil::RunResult shell(const std::string& command, const std::string& cwd) {

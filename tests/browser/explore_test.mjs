@@ -124,6 +124,32 @@ const confidenceChar = (p) => (p >= 0.95 ? "*" : String(Math.max(0, Math.min(9, 
 // of the clicked cell's alignment its region, and each region is a box
 // around the cells from (begin_s, begin_t) to (end_s, end_t) drawn in its
 // colour on the canvas.
+// Each path's switch hides it: the pixels of its colour on the canvas (the
+// optimal path's red, the chosen cell's pink: colours the landscape never
+// has) are there with the switch on and gone with it off.
+async function checkSwitches(page) {
+  const counts = await page.evaluate(() => {
+    const c = document.getElementById("landscape");
+    const count = (rgb) => {
+      const d = c.getContext("2d").getImageData(0, 0, c.width, c.height).data;
+      let n = 0;
+      for (let k = 0; k < d.length; k += 4) n += d[k] === rgb[0] && d[k + 1] === rgb[1] && d[k + 2] === rgb[2];
+      return n;
+    };
+    const out = {};
+    for (const [id, rgb] of [["show-optimal", [0xff, 0x3b, 0x3b]], ["show-chosen", [0xff, 0x5c, 0xe1]]]) {
+      const on = count(rgb);
+      document.getElementById(id).click();
+      const off = count(rgb);
+      document.getElementById(id).click();
+      out[id] = [on, off, count(rgb)];
+    }
+    return out;
+  });
+  for (const [id, [on, off, again]] of Object.entries(counts))
+    check(on > 20 && off === 0 && again === on, `the switch ${id}: ${on} pixels of its path, ${off} off, ${again} on again`);
+}
+
 async function checkRegions(page, pair, lib, last) {
   const regionText = (r) => `${lib.names[0]} ${r.s[0] + 1}–${r.s[1]}, ${lib.names[1]} ${r.t[0] + 1}–${r.t[1]}`;
   check(pair.mode === mode && pair.sent === lib.sent, `the page's hypothesis is ${pair.mode}/${pair.sent}`);
@@ -278,6 +304,7 @@ try {
   // The picture with the last alignment through a cell, for a person to look at.
   await page.evaluate(() => document.getElementById("zoom-all").click());
   await page.waitForTimeout(400);
+  await checkSwitches(page);
   if (mode !== "global") await checkRegions(page, pair, lib, shown[shown.length - 1]);
   const shot = path.join(args.out, mode === "global" ? "explore.png" : `explore-${mode}.png`);
   await page.screenshot({ path: shot });

@@ -1,5 +1,6 @@
 // What the tests of seqcorvane-batch share: its table's header, a run of its
-// binary, a line split into fields, the example sequences written out.
+// binary, a line split into fields, a table read back, the example sequences
+// written out.
 #pragma once
 
 #include <sstream>
@@ -27,6 +28,22 @@ inline std::vector<std::string> split(const std::string& text, char by) {
   std::istringstream in(text);
   for (std::string x; std::getline(in, x, by);) parts.push_back(x);
   return parts;
+}
+
+// A table's '#' lines and header (head, the header last) and its rows' fields.
+struct Table {
+  std::string head;
+  std::vector<std::vector<std::string>> rows;
+};
+inline Table readTable(const std::string& path) {
+  Table t;
+  for (const std::string& line : split(testutil::readFile(path), '\n')) {
+    if (line[0] == '#' || line.compare(0, 5, "id_s\t") == 0)
+      t.head += line + "\n";
+    else
+      t.rows.push_back(split(line, '\t'));
+  }
+  return t;
 }
 
 // The four globin examples, one file each and all four in all.fa.

@@ -16,7 +16,9 @@
 using batchtest::batch;
 using batchtest::EARLIER_HEADER;
 using batchtest::HEADER;
+using batchtest::readTable;
 using batchtest::split;
+using batchtest::Table;
 
 namespace {
 
@@ -24,22 +26,6 @@ std::string joined(const std::vector<std::string>& fields) {
   std::string out;
   for (size_t k = 0; k < fields.size(); ++k) out += (k ? "\t" : "") + fields[k];
   return out;
-}
-
-// The '#' lines and header of a table (head, header last), and its rows.
-struct Table {
-  std::string head;
-  std::vector<std::vector<std::string>> rows;
-};
-Table readTable(const std::string& path) {
-  Table t;
-  for (const std::string& line : split(testutil::readFile(path), '\n')) {
-    if (line[0] == '#' || line.compare(0, 5, "id_s\t") == 0)
-      t.head += line + "\n";
-    else
-      t.rows.push_back(split(line, '\t'));
-  }
-  return t;
 }
 
 // The table with one field of one row replaced.

@@ -13,27 +13,13 @@
 
 using batchtest::batch;
 using batchtest::HEADER;
+using batchtest::readTable;
 using batchtest::split;
+using batchtest::Table;
 
 namespace {
 
 const std::string LOCAL_HEADER = HEADER + "\thypothesis\tregion_s\tregion_t";
-
-// The '#' lines and header of a table (head), and its rows' fields.
-struct Table {
-  std::string head;
-  std::vector<std::vector<std::string>> rows;
-};
-Table readTable(const std::string& path) {
-  Table t;
-  for (const std::string& line : split(testutil::readFile(path), '\n')) {
-    if (line[0] == '#' || line.compare(0, 5, "id_s\t") == 0)
-      t.head += line + "\n";
-    else
-      t.rows.push_back(split(line, '\t'));
-  }
-  return t;
-}
 
 std::string residuesOf(const std::string& example) {
   std::string r;

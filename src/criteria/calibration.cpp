@@ -12,7 +12,7 @@ namespace {
 threeStateDPAClass_t withOwnCompositions(const threeStateDPAClass_t& m) {
   MachineModel model = m.model();
   model.ownComposition = true;
-  return makeMachine(m.S(), m.T(), m.models(), m.K(), model, m.settings());
+  return withModel(m, model);
 }
 
 }  // namespace

@@ -5,6 +5,7 @@
 
 #include "check.h"
 #include "codeLengths.h"
+#include "paths.h"
 #include "throughCell.h"
 
 namespace seqcorvane::detail {
@@ -38,15 +39,14 @@ TracedPath localThroughCell(const threeStateDPAClass_t& m, const CellFills& fill
     p.msgLen = best;
     return p;
   }
-  const std::string trailing =
-      std::string(static_cast<size_t>(nS - i), 'd') + std::string(static_cast<size_t>(nT - j), 'i');
-  const std::string leading = std::string(static_cast<size_t>(i), 'd') + std::string(static_cast<size_t>(j), 'i');
   if (how < 9)
     p.fsastr = traceback(fills.fwd, i, j, how % 3).fsastr + traceforward(fills.sink, i, j, how / 3).fsastr;
   else if (how == 9)
-    p.fsastr = traceback(fills.fwd, i, j, stateMatch).fsastr + trailing;
+    p.fsastr = traceback(fills.fwd, i, j, stateMatch).fsastr +
+               flanks(static_cast<size_t>(nS - i), static_cast<size_t>(nT - j));
   else
-    p.fsastr = leading + traceforward(fills.sink, i, j, stateMatch).fsastr;
+    p.fsastr =
+        flanks(static_cast<size_t>(i), static_cast<size_t>(j)) + traceforward(fills.sink, i, j, stateMatch).fsastr;
   p.msgLen = summedMsgLen(m, best);
   return p;
 }

@@ -36,6 +36,9 @@ Region regionOf(const std::string& path, bool local, std::size_t nS, std::size_t
 
 Hypothesis hypothesisOf(bool local) { return local ? Hypothesis::local : Hypothesis::global; }
 
+// Both summed hypotheses sent at half the prior each: ln 2 + -ln(e^-g + e^-l).
+double bothSent(double global, double local) { return LN2 + neglogSum3(global, local, INF); }
+
 // The calibrated verdict from the alignment hypothesis's message, the
 // automatic choice's statement added.
 void recordCalibrated(AlignResult& r, const CalibratedMessage& m, double choice) {
@@ -47,16 +50,13 @@ void recordCalibratedBoth(AlignResult& r, const threeStateDPAClass_t& global, co
                           bool sendLocal) {
   const CalibratedMessage g = calibratedSum(global), l = calibratedSum(local);
   CalibratedMessage both = sendLocal ? l : g;
-  both.msgLen = LN2 + neglogSum3(g.msgLen, l.msgLen, INF);
+  both.msgLen = bothSent(g.msgLen, l.msgLen);
   recordCalibrated(r, both, 0);
 }
 
 void recordSearch(AlignResult& r, const MarginalSearchOutcome& s) {
   r.search = {s.machine.K(), s.machine.parameters(), s.msgLen, s.fastPasses, s.exactPasses};
 }
-
-// Both summed hypotheses sent at half the prior each: ln 2 + -ln(e^-g + e^-l).
-double bothSent(double global, double local) { return LN2 + neglogSum3(global, local, INF); }
 
 // The local hypothesis's share of the probability of the two.
 double localShare(double global, double local) { return 1 / (1 + std::exp(local - global)); }

@@ -28,8 +28,9 @@ threeStateDPAClass_t::threeStateDPAClass_t(const std::string& S, const std::stri
     setMatchFromJoint(table, hypothesis.matchJoints->at(K));
   else if (!hypothesis.siteRates.empty())
     averageMatchOverRates(table, pam, models.pnull, hypothesis.siteRates);
-  pairNullMsgLen = sequenceNullMsgLen(s, models.nullMdl) + sequenceNullMsgLen(t, models.nullMdl);
-  if (hypothesis.ownComposition) {
+  if (!hypothesis.ownComposition) {
+    pairNullMsgLen = sequenceNullMsgLen(s, models.nullMdl) + sequenceNullMsgLen(t, models.nullMdl);
+  } else {
     const std::string alphabet = pam.getAlphabet();
     const ResidueCounts cS = residueCounts(s, alphabet), cT = residueCounts(t, alphabet);
     const std::vector<double> fS = countFrequencies(cS), fT = countFrequencies(cT);
@@ -51,6 +52,10 @@ threeStateDPAClass_t makeMachine(const std::string& S, const std::string& T, con
 threeStateDPAClass_t makeMachine(const std::string& S, const std::string& T, const ModelData& models,
                                  const MachineModel& model, const RunSettings& run) {
   return makeMachine(S, T, models, models.pam.getK(), model, run);
+}
+
+threeStateDPAClass_t withModel(const threeStateDPAClass_t& m, const MachineModel& model) {
+  return makeMachine(m.S(), m.T(), m.models(), m.K(), model, m.settings());
 }
 
 threeStateDPAClass_t atDistance(const threeStateDPAClass_t& m, int K) {

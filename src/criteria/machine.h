@@ -99,6 +99,8 @@ threeStateDPAClass_t makeMachine(const std::string& S, const std::string& T, con
                                  const MachineModel& model = {}, const RunSettings& run = {});
 // The same pair, model and settings at distance K.
 threeStateDPAClass_t atDistance(const threeStateDPAClass_t& m, int K);
+// The machine of the same pair, distance and settings under another model.
+threeStateDPAClass_t withModel(const threeStateDPAClass_t& m, const MachineModel& model);
 
 // The code length of the longer sequence's length, which every sum over whole
 // paths adds after the cost of K.

@@ -8,6 +8,7 @@
 #include "codeLengths.h"
 #include "estimation.h"
 #include "logSpace.h"
+#include "paths.h"
 
 namespace seqcorvane::detail {
 
@@ -21,10 +22,6 @@ BestPathFill fill(const threeStateDPAClass_t& m, bool towardsSink, bool keepTota
                        {}, &f.localEnd);
   return f;
 }
-
-// The flanks of a local path: a sequence's residues outside the region as
-// deletes (S) and inserts (T).
-std::string flanks(std::size_t inS, std::size_t inT) { return std::string(inS, 'd') + std::string(inT, 'i'); }
 
 // The local path from the fill's cell (fi, fj) in state back to the
 // region's begin, with the flanks on its side: before it (the fill from the

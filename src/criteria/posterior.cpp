@@ -4,6 +4,7 @@
 
 #include "check.h"
 #include "optimal.h"
+#include "paths.h"
 #include "siteRates.h"
 
 namespace seqcorvane::detail {
@@ -23,9 +24,7 @@ std::vector<double> columnConfidence(const threeStateDPAClass_t& m, const std::s
   return columnPosteriors(p, fsastr, &pathPairs);
 }
 
-int optimalDistance(const threeStateDPAClass_t& m) {
-  return EM(makeMachine(m.S(), m.T(), m.models(), m.K(), MachineModel{}, m.settings())).machine.K();
-}
+int optimalDistance(const threeStateDPAClass_t& m) { return EM(withModel(m, MachineModel{})).machine.K(); }
 
 namespace {
 
@@ -38,9 +37,8 @@ int decodingDistance(const threeStateDPAClass_t& searched, const PosteriorOption
     if (searched.local()) {
       MachineModel global = searched.model();
       global.local = false;
-      const threeStateDPAClass_t g =
-          makeMachine(searched.S(), searched.T(), searched.models(), searched.K(), global, searched.settings());
-      return decodingDistance(searchMarginalDistance(g, nullMsgLen).machine, options, nullMsgLen);
+      return decodingDistance(searchMarginalDistance(withModel(searched, global), nullMsgLen).machine, options,
+                              nullMsgLen);
     }
     K = optimalDistance(searched);
   }
@@ -63,7 +61,7 @@ HypothesisPosteriors posteriorsOf(const threeStateDPAClass_t& m, const Posterior
 std::string flanksInBlocks(const std::string& path) {
   auto block = [](const std::string& part) {
     const auto d = static_cast<std::size_t>(std::count(part.begin(), part.end(), 'd'));
-    return std::string(d, 'd') + std::string(part.size() - d, 'i');
+    return flanks(d, part.size() - d);
   };
   const std::size_t first = path.find('m'), last = path.rfind('m');
   if (first == std::string::npos) return block(path);

@@ -113,13 +113,10 @@ Posteriors computePosteriors(const CostTable& c, bool keepPairs, const std::stri
         const double f = r.fwd[x][j];
         const double g[3] = {r.sink[0][j], r.sink[1][j], r.sink[2][j]};
         double len;
-        if (c.local)  // no end-column charge; after a match the region may end
-          len = x == stateMatch
-                    ? neglogSum3(
-                          f + c.endCost,
-                          neglogSum3(f + c.trans[x][0] + g[0], f + c.trans[x][1] + g[1], f + c.trans[x][2] + g[2]), INF)
-                    : neglogSum3(f + c.trans[x][0] + g[0], f + c.trans[x][1] + g[1], f + c.trans[x][2] + g[2]);
-        else if (i == nS && j == nT)
+        if (c.local) {  // no end-column charge; after a match the region may end
+          len = neglogSum3(f + c.trans[x][0] + g[0], f + c.trans[x][1] + g[1], f + c.trans[x][2] + g[2]);
+          if (x == stateMatch) len = neglogSum3(f + c.endCost, len, INF);
+        } else if (i == nS && j == nT)
           len = f - c.endGapDiscount[x];
         else
           len = pathsThroughCellIn(x, f, c.trans, g);
@@ -217,10 +214,10 @@ Posteriors computePosteriorsFast(const CostTable& c, bool keepPairs, const std::
         for (std::size_t j = 1; j <= nT; ++j) {
           const long eF = fwd.exponent(j / fBlock), eG0 = g.exps[(nT - j) / gBlock];
           if (eF == FastSumPass::EMPTY) continue;
-          const long eG = eG0 == FastSumPass::EMPTY ? 0 : eG0;
+          const bool noSink = eG0 == FastSumPass::EMPTY;  // the region can only end here
+          const long eG = noSink ? 0 : eG0;
           const std::size_t gj = nT - j;
-          const double gm = eG0 == FastSumPass::EMPTY ? 0.0 : gM[gj], gd = eG0 == FastSumPass::EMPTY ? 0.0 : gD[gj],
-                       gi = eG0 == FastSumPass::EMPTY ? 0.0 : gI[gj];
+          const double gm = noSink ? 0.0 : gM[gj], gd = noSink ? 0.0 : gD[gj], gi = noSink ? 0.0 : gI[gj];
           const double s = scaleOf(eF + eG + zExponent, zMantissa);
           const double probM = fM[j] * (pt[0][0] * gm + pt[0][1] * gd + pt[0][2] * gi + scaleOf(-eG, endWeight)) * s;
           if (pairRow != nullptr) pairRow[j] = static_cast<float>(probM);

@@ -46,6 +46,8 @@ std::vector<std::string> fsastr2Algn(const std::string& fsastr, const std::strin
   return algn;
 }
 
+std::string flanks(std::size_t nS, std::size_t nT) { return std::string(nS, 'd') + std::string(nT, 'i'); }
+
 int stateOfLetter(char c) {
   switch (c) {
     case 'm':
